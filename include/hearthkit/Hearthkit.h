@@ -1,0 +1,10 @@
+// Umbrella header of Hearthkit.dll: every exported class.
+#pragma once
+
+#include "HearthkitExport.h"
+#include "HkHandle.h"
+#include "HkCom.h"
+#include "HkString.h"
+#include "HkRegKey.h"
+#include "HkResult.h"
+#include "CDesktopLog.h"

@@ -1,0 +1,230 @@
+// The holder layer: ownership, self-assignment, formatting, registry types,
+// and the result holder with the catch helper.
+#include "Hearthkit.h"
+#include "Scenario.h"
+#include "TestEnv.h"
+
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+namespace {
+
+const wchar_t kTestKey[] = L"Software\\HearthkitTests\\Holders";
+
+// A COM object that counts its references, to see every AddRef and Release.
+struct CountedUnknown : IUnknown {
+    LONG refs = 1;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown) {
+            *out = this;
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+};
+
+TEST(HoldersComPtr, CountsReferencesAcrossCopyMoveAndSelfAssignment) {
+    CountedUnknown obj;
+    {
+        CComPtr<IUnknown> a(&obj);
+        EXPECT_EQ(2, obj.refs);
+        CComPtr<IUnknown> b(a);
+        EXPECT_EQ(3, obj.refs);
+        CComPtr<IUnknown> c(std::move(b));
+        EXPECT_EQ(3, obj.refs);
+        EXPECT_FALSE(b);
+        a = a; // self-assignment keeps exactly one reference
+        EXPECT_EQ(3, obj.refs);
+        c = static_cast<IUnknown*>(a);
+        EXPECT_EQ(3, obj.refs);
+        IUnknown* raw = c.Detach();
+        EXPECT_EQ(3, obj.refs);
+        c.Attach(raw);
+        EXPECT_EQ(3, obj.refs);
+    }
+    EXPECT_EQ(1, obj.refs);
+}
+
+TEST(HoldersComBstr, CopiesDeeplyAndSurvivesSelfAssignment) {
+    CComBSTR a(L"mailbox");
+    CComBSTR b(a);
+    EXPECT_NE(static_cast<BSTR>(a), static_cast<BSTR>(b));
+    EXPECT_STREQ(L"mailbox", b);
+    a = a;
+    EXPECT_STREQ(L"mailbox", a);
+    a = static_cast<const wchar_t*>(a.m_str);
+    EXPECT_STREQ(L"mailbox", a);
+    BSTR raw = b.Detach();
+    EXPECT_FALSE(b);
+    ::SysFreeString(raw);
+    CComBSTR empty(static_cast<const wchar_t*>(nullptr));
+    EXPECT_EQ(0u, empty.Length());
+}
+
+TEST(HoldersUniqueAny, ClosesOnceAndTransfersOwnership) {
+    hk::unique_handle a(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(a);
+    HANDLE raw = a.get();
+    hk::unique_handle b(std::move(a));
+    EXPECT_FALSE(a);
+    EXPECT_EQ(raw, b.get());
+    b = std::move(b);
+    EXPECT_EQ(raw, b.get());
+    DWORD flags = 0;
+    EXPECT_TRUE(::GetHandleInformation(raw, &flags));
+    *b.put() = ::CreateEventW(nullptr, TRUE, FALSE, nullptr); // put() closes the old one first
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(::GetHandleInformation(raw, &flags));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), ::GetLastError());
+}
+
+TEST(HoldersString, FormatsNarrowAndWideWithRuntimeConventions) {
+    CStringW w;
+    w.Format(L"%s|%S|%d|%08X", L"wide", "narrow", -5, 0xBEEFu);
+    EXPECT_STREQ(L"wide|narrow|-5|0000BEEF", w);
+    CStringA a;
+    a.Format("%s=%I64d", "big", static_cast<__int64>(1) << 40);
+    EXPECT_STREQ("big=1099511627776", a);
+    CStringW longText;
+    longText.Format(L"%s%s", std::wstring(3000, L'x').c_str(), L"!");
+    EXPECT_EQ(3001, longText.GetLength());
+}
+
+TEST(HoldersString, SlicesSearchesAndComparesWithinBounds) {
+    CStringW s(L"Outlook.Application.16");
+    EXPECT_EQ(7, s.Find(L'.'));
+    EXPECT_EQ(19, s.ReverseFind(L'.'));
+    EXPECT_EQ(-1, s.Find(L"xyz"));
+    EXPECT_STREQ(L"16", s.Mid(20));
+    EXPECT_STREQ(L"", s.Mid(99));
+    EXPECT_STREQ(L"Outlook", s.Left(7));
+    EXPECT_STREQ(L"Outlook.Application.16", s.Left(500));
+    EXPECT_STREQ(L"16", s.Right(2));
+    EXPECT_EQ(0, CStringW(L"abc").CompareNoCase(L"ABC"));
+    EXPECT_LT(CStringW(L"abc").Compare(L"abd"), 0);
+    EXPECT_STREQ(L"MIXED CASE", CStringW(L"Mixed Case").MakeUpper());
+    CStringW appended(L"a");
+    appended += appended;
+    EXPECT_STREQ(L"aa", appended);
+    EXPECT_STREQ(L"plain", CStringW("plain"));
+    EXPECT_STREQ("plain", CStringA(L"plain"));
+}
+
+class HoldersRegKey : public testing::Test {
+protected:
+    hk::test::RegistryKeyGuard guard{HKEY_CURRENT_USER, kTestKey};
+};
+
+TEST_F(HoldersRegKey, TreatsValuesOfTheWrongTypeAsInvalid) {
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kTestKey));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(L"Text", L"42"));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"Number", 42));
+    DWORD number = 0xdeadbeef;
+    EXPECT_EQ(ERROR_INVALID_DATA, key.QueryDWORDValue(L"Text", number));
+    EXPECT_EQ(0xdeadbeefu, number);
+    EXPECT_EQ(ERROR_SUCCESS, key.QueryDWORDValue(L"Number", number));
+    EXPECT_EQ(42u, number);
+    std::wstring text;
+    EXPECT_EQ(ERROR_INVALID_DATA, key.QueryStringValue(L"Number", text));
+    EXPECT_EQ(ERROR_SUCCESS, key.QueryStringValue(L"Text", text));
+    EXPECT_EQ(L"42", text);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, key.QueryDWORDValue(L"Missing", number));
+}
+
+TEST_F(HoldersRegKey, StringQueryReportsTheSizeNeeded) {
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kTestKey));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(L"Text", L"abcdef"));
+    wchar_t small[3];
+    ULONG chars = 3;
+    EXPECT_EQ(ERROR_MORE_DATA, key.QueryStringValue(L"Text", small, &chars));
+    EXPECT_GE(chars, 7u);
+    wchar_t big[16];
+    chars = 16;
+    EXPECT_EQ(ERROR_SUCCESS, key.QueryStringValue(L"Text", big, &chars));
+    EXPECT_STREQ(L"abcdef", big);
+    EXPECT_EQ(7u, chars);
+}
+
+TEST_F(HoldersRegKey, DeletesATreeAndEnumeratesSubKeys) {
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kTestKey));
+    for (const wchar_t* sub : {L"a", L"b\\deep\\deeper", L"c"}) {
+        CRegKey child;
+        ASSERT_EQ(ERROR_SUCCESS, child.Create(key, sub));
+        child.SetDWORDValue(L"v", 1);
+    }
+    std::vector<std::wstring> names;
+    ASSERT_EQ(ERROR_SUCCESS, key.EnumKeys(names));
+    EXPECT_EQ((std::vector<std::wstring>{L"a", L"b", L"c"}), names);
+    EXPECT_NE(ERROR_SUCCESS, key.DeleteSubKey(L"b")); // has children
+    EXPECT_EQ(ERROR_SUCCESS, key.RecurseDeleteKey(L"b"));
+    key.EnumKeys(names);
+    EXPECT_EQ((std::vector<std::wstring>{L"a", L"c"}), names);
+}
+
+HRESULT OperationThatCatches(int what) {
+    CDesktopLog log("HoldersTest::OperationThatCatches");
+    try {
+        CheckedHr check;
+        check = S_FALSE;
+        if (what == 0) {
+            check = E_FAIL;
+        } else if (what == 1) {
+            throw std::runtime_error("boom");
+        } else if (what == 2) {
+            throw std::bad_alloc();
+        } else if (what == 3) {
+            throw 42;
+        }
+        return check;
+    } catch (...) {
+        return HkCaughtToHr(log, "HoldersTest::OperationThatCatches");
+    }
+}
+
+TEST(HoldersResult, MapsWhatWasCaughtToTheConventionalHresult) {
+    EXPECT_EQ(static_cast<HRESULT>(0x80004005), OperationThatCatches(0));
+    EXPECT_EQ(E_UNEXPECTED, OperationThatCatches(1));
+    EXPECT_EQ(E_OUTOFMEMORY, OperationThatCatches(2));
+    EXPECT_EQ(E_UNEXPECTED, OperationThatCatches(3));
+    EXPECT_EQ(S_FALSE, OperationThatCatches(4));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070005), HkHResultFromWin32(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(0, HkHResultFromWin32(0));
+    EXPECT_EQ(static_cast<HRESULT>(0x80004005), HkHResultFromWin32(static_cast<long>(0x80004005)));
+}
+
+HK_SCENARIO(PrintsItsArguments) {
+    for (const auto& a : args) {
+        std::printf("[%s]", hk::test::Narrow(a).c_str());
+    }
+    return 7;
+}
+
+HK_SCENARIO(NeverEnds) {
+    ::Sleep(INFINITE);
+    return 0;
+}
+
+HK_SCENARIO(Crashes) {
+    volatile int* nowhere = nullptr;
+    return *nowhere;
+}
+
+TEST(HarnessScenario, RunsInAFreshProcessAndIsBoundedInTime) {
+    auto r = hk::test::RunScenario("PrintsItsArguments", {L"one", L"two words"});
+    EXPECT_EQ(7u, r.exitCode);
+    EXPECT_EQ("[one][two words]", r.output);
+    auto hung = hk::test::RunScenario("NeverEnds", {}, 1000);
+    EXPECT_TRUE(hung.timedOut);
+    auto crashed = hk::test::RunScenario("Crashes", {}, 30000);
+    EXPECT_FALSE(crashed.timedOut);
+    EXPECT_EQ(0xC0000005u, crashed.exitCode);
+}
+
+} // namespace
