@@ -35,7 +35,12 @@ ensure() {
 case "$1" in
     ensure) ensure ;;
     # The server must not hold the caller's output open (CTest waits for it).
-    up) ensure; $server -p </dev/null >/dev/null 2>&1 || true ;;
+    # Wine's system processes (services, devices) start with the first program
+    # of a server's life and inherit its output: start them here, detached, so
+    # that they never hold a test program's output open.
+    up) ensure
+        $server -p </dev/null >/dev/null 2>&1 || true
+        $wine wineboot </dev/null >/dev/null 2>&1 || true ;;
     down) $server -k 2>/dev/null || true ;;
     *) echo "usage: $0 ensure|up|down" >&2; exit 2 ;;
 esac
