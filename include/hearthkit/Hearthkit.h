@@ -7,4 +7,5 @@
 #include "HkString.h"
 #include "HkRegKey.h"
 #include "HkResult.h"
+#include "HkLock.h"
 #include "CDesktopLog.h"
