@@ -37,8 +37,8 @@ public:
     LONG Create(HKEY parent, const wchar_t* subKey, REGSAM access = KEY_READ | KEY_WRITE,
                 DWORD* disposition = nullptr) noexcept {
         HKEY key = nullptr;
-        LONG rc = ::RegCreateKeyExW(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key,
-                                    disposition);
+        LONG rc = ::RegCreateKeyExW(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
+                                    &key, disposition);
         if (rc == ERROR_SUCCESS) {
             Attach(key);
         }
@@ -149,7 +149,8 @@ public:
     }
 
     LONG SetDWORDValue(const wchar_t* name, DWORD value) noexcept {
-        return ::RegSetValueExW(m_hKey, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+        return ::RegSetValueExW(m_hKey, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                                sizeof(value));
     }
     LONG SetStringValue(const wchar_t* name, const wchar_t* value, DWORD type = REG_SZ) noexcept {
         if (value == nullptr) {

@@ -13,18 +13,30 @@
 namespace hk {
 namespace detail {
 
-inline int FormatLength(const char* format, va_list args) { return _vscprintf(format, args); }
-inline int FormatLength(const wchar_t* format, va_list args) { return _vscwprintf(format, args); }
+inline int FormatLength(const char* format, va_list args) {
+    return _vscprintf(format, args);
+}
+inline int FormatLength(const wchar_t* format, va_list args) {
+    return _vscwprintf(format, args);
+}
 inline int FormatInto(char* buffer, size_t count, const char* format, va_list args) {
     return _vsnprintf(buffer, count, format, args);
 }
 inline int FormatInto(wchar_t* buffer, size_t count, const wchar_t* format, va_list args) {
     return _vsnwprintf(buffer, count, format, args);
 }
-inline size_t Length(const char* text) { return std::strlen(text); }
-inline size_t Length(const wchar_t* text) { return std::wcslen(text); }
-inline int CompareNoCase(const char* a, const char* b) { return ::lstrcmpiA(a, b); }
-inline int CompareNoCase(const wchar_t* a, const wchar_t* b) { return ::lstrcmpiW(a, b); }
+inline size_t Length(const char* text) {
+    return std::strlen(text);
+}
+inline size_t Length(const wchar_t* text) {
+    return std::wcslen(text);
+}
+inline int CompareNoCase(const char* a, const char* b) {
+    return ::lstrcmpiA(a, b);
+}
+inline int CompareNoCase(const wchar_t* a, const wchar_t* b) {
+    return ::lstrcmpiW(a, b);
+}
 inline void Upper(std::string& s) {
     if (!s.empty()) {
         ::CharUpperBuffA(&s[0], static_cast<DWORD>(s.size()));
@@ -81,7 +93,8 @@ public:
 
     CStringT() = default;
     CStringT(const Ch* text) : m_s(text ? text : EmptyText()) {}
-    CStringT(const Ch* text, int length) : m_s(text ? std::basic_string<Ch>(text, static_cast<size_t>(length)) : std::basic_string<Ch>()) {}
+    CStringT(const Ch* text, int length)
+        : m_s(text ? std::basic_string<Ch>(text, static_cast<size_t>(length)) : std::basic_string<Ch>()) {}
     CStringT(const std::basic_string<Ch>& text) : m_s(text) {}
     CStringT(Ch ch, int repeat = 1) : m_s(static_cast<size_t>(repeat > 0 ? repeat : 0), ch) {}
     // Converts through the system ANSI code page, as ATL does.
@@ -170,7 +183,9 @@ public:
     CStringT Mid(int first, int count) const { return CStringT(m_s.substr(Start(first), Clamp(count))); }
 
     int Compare(const Ch* other) const { return m_s.compare(other ? other : EmptyText()); }
-    int CompareNoCase(const Ch* other) const { return detail::CompareNoCase(m_s.c_str(), other ? other : EmptyText()); }
+    int CompareNoCase(const Ch* other) const {
+        return detail::CompareNoCase(m_s.c_str(), other ? other : EmptyText());
+    }
     CStringT& MakeUpper() {
         detail::Upper(m_s);
         return *this;
@@ -213,8 +228,12 @@ public:
     }
 
     friend CStringT operator+(const CStringT& a, const CStringT& b) { return CStringT(a.m_s + b.m_s); }
-    friend CStringT operator+(const CStringT& a, const Ch* b) { return CStringT(a.m_s + (b ? b : EmptyText())); }
-    friend CStringT operator+(const Ch* a, const CStringT& b) { return CStringT((a ? a : EmptyText()) + b.m_s); }
+    friend CStringT operator+(const CStringT& a, const Ch* b) {
+        return CStringT(a.m_s + (b ? b : EmptyText()));
+    }
+    friend CStringT operator+(const Ch* a, const CStringT& b) {
+        return CStringT((a ? a : EmptyText()) + b.m_s);
+    }
     friend bool operator==(const CStringT& a, const CStringT& b) { return a.m_s == b.m_s; }
     friend bool operator==(const CStringT& a, const Ch* b) { return a.Compare(b) == 0; }
     friend bool operator!=(const CStringT& a, const CStringT& b) { return !(a == b); }
@@ -232,10 +251,14 @@ private:
     }
     static std::basic_string<Ch> Convert(const OtherCh* text, size_t length);
     size_t Start(int index) const noexcept {
-        return index <= 0 ? 0 : (static_cast<size_t>(index) > m_s.size() ? m_s.size() : static_cast<size_t>(index));
+        return index <= 0
+                   ? 0
+                   : (static_cast<size_t>(index) > m_s.size() ? m_s.size() : static_cast<size_t>(index));
     }
     size_t Clamp(int count) const noexcept {
-        return count <= 0 ? 0 : (static_cast<size_t>(count) > m_s.size() ? m_s.size() : static_cast<size_t>(count));
+        return count <= 0
+                   ? 0
+                   : (static_cast<size_t>(count) > m_s.size() ? m_s.size() : static_cast<size_t>(count));
     }
     static int ToIndex(size_t at) noexcept {
         return at == std::basic_string<Ch>::npos ? -1 : static_cast<int>(at);

@@ -58,7 +58,9 @@ std::wstring BuildEnvironment(const std::vector<std::wstring>& extra) {
 
 } // namespace
 
-ScenarioRegistrar::ScenarioRegistrar(const char* name, ScenarioFn fn) { Registry()[name] = fn; }
+ScenarioRegistrar::ScenarioRegistrar(const char* name, ScenarioFn fn) {
+    Registry()[name] = fn;
+}
 
 ScenarioResult RunScenario(const char* name, const std::vector<std::wstring>& args, DWORD timeoutMs,
                            const std::vector<std::wstring>& extraEnv) {

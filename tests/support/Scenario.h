@@ -46,6 +46,6 @@ bool TryRunScenarioFromCommandLine(int argc, wchar_t** argv, int* exitCode);
 } // namespace hk
 
 #define HK_SCENARIO(name)                                                                                    \
-    static int name##_Scenario(const std::vector<std::wstring>& args);                                      \
-    static ::hk::test::ScenarioRegistrar name##_Registrar(#name, name##_Scenario);                          \
+    static int name##_Scenario(const std::vector<std::wstring>& args);                                       \
+    static ::hk::test::ScenarioRegistrar name##_Registrar(#name, name##_Scenario);                           \
     static int name##_Scenario([[maybe_unused]] const std::vector<std::wstring>& args)

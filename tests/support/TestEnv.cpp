@@ -21,7 +21,9 @@ TempDir::TempDir(const wchar_t* tag) {
     ::CreateDirectoryW(m_path.c_str(), nullptr);
 }
 
-TempDir::~TempDir() { DeleteTree(m_path); }
+TempDir::~TempDir() {
+    DeleteTree(m_path);
+}
 
 void DeleteTree(const std::wstring& path) {
     WIN32_FIND_DATAW fd;
@@ -110,8 +112,9 @@ RegistryKeyGuard::~RegistryKeyGuard() {
 
 std::vector<BYTE> ReadFileBytes(const std::wstring& path) {
     std::vector<BYTE> bytes;
-    unique_file file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    unique_file file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return bytes;
     }
@@ -132,10 +135,11 @@ std::string ReadFileText(const std::wstring& path) {
 }
 
 bool WriteFileBytes(const std::wstring& path, const void* data, size_t size) {
-    unique_file file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
+    unique_file file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    return file && ::WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+    return file && ::WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) &&
+           written == size;
 }
 
 namespace {
@@ -158,8 +162,12 @@ std::wstring UnixToWindows(const char* var) {
 }
 } // namespace
 
-std::wstring SourceDir() { return UnixToWindows("HK_SOURCE_DIR"); }
-std::wstring BuildDir() { return UnixToWindows("HK_BUILD_DIR"); }
+std::wstring SourceDir() {
+    return UnixToWindows("HK_SOURCE_DIR");
+}
+std::wstring BuildDir() {
+    return UnixToWindows("HK_BUILD_DIR");
+}
 
 std::wstring BinDir() {
     wchar_t self[MAX_PATH];
@@ -169,10 +177,11 @@ std::wstring BinDir() {
 }
 
 std::string Narrow(const std::wstring& text) {
-    int n = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                  nullptr);
+    int n = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+                                  nullptr, nullptr);
     std::string out(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr,
+                          nullptr);
     return out;
 }
 
