@@ -9,3 +9,4 @@
 #include "HkResult.h"
 #include "HkLock.h"
 #include "CDesktopLog.h"
+#include "HearthkitUtil.h"
