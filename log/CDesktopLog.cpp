@@ -49,8 +49,12 @@ wchar_t s_strLogFilename[kPathChars];
 bool s_bExitHookRegistered = false;
 std::atomic<bool> s_bExiting{false};
 INIT_ONCE s_levelOnce = INIT_ONCE_STATIC_INIT;
-SRWLOCK s_openLock = SRWLOCK_INIT;  // open, close, file name
-SRWLOCK s_writeLock = SRWLOCK_INIT; // one record at a time
+// The log's two locks: a flag taken with one interlocked exchange when free
+// (the common case costs a few nanoseconds, against ~70 ns for an SRW lock
+// under Wine); a waiter spins briefly and then yields its time slice.
+using LogMutex = std::atomic<bool>;
+LogMutex s_openLock{false};  // open, close, file name
+LogMutex s_writeLock{false}; // one record at a time
 
 struct LogClock {
     bool useCounter;
@@ -60,35 +64,43 @@ struct LogClock {
 };
 LogClock s_clock;
 INIT_ONCE s_clockOnce = INIT_ONCE_STATIC_INIT;
+std::atomic<bool> s_clockReady{false};
 
 // An exclusive hold of one of the log's locks. At process exit the exit hook
 // may find a lock held by a thread the system already ended: it waits a
 // bounded time and then goes on without it, since nothing else runs then.
 class LogLock {
 public:
-    explicit LogLock(SRWLOCK& lock) noexcept : m_lock(&lock) {
-        if (!s_bExiting.load()) {
-            ::AcquireSRWLockExclusive(m_lock);
-            return;
-        }
-        for (int i = 0; i < 200; ++i) {
-            if (::TryAcquireSRWLockExclusive(m_lock)) {
+    explicit LogLock(LogMutex& lock) noexcept : m_lock(&lock) {
+        bool exiting = s_bExiting.load();
+        for (unsigned attempt = 0;; ++attempt) {
+            if (!m_lock->load(std::memory_order_relaxed) &&
+                !m_lock->exchange(true, std::memory_order_acquire)) {
                 return;
             }
-            ::Sleep(1);
+            if (exiting && attempt >= 200) {
+                m_lock = nullptr;
+                return;
+            }
+            if (exiting || attempt >= 1000) {
+                ::Sleep(1);
+            } else if (attempt >= 50) {
+                ::SwitchToThread();
+            } else {
+                YieldProcessor();
+            }
         }
-        m_lock = nullptr;
     }
     ~LogLock() {
         if (m_lock != nullptr) {
-            ::ReleaseSRWLockExclusive(m_lock);
+            m_lock->store(false, std::memory_order_release);
         }
     }
     LogLock(const LogLock&) = delete;
     LogLock& operator=(const LogLock&) = delete;
 
 private:
-    SRWLOCK* m_lock;
+    LogMutex* m_lock;
 };
 
 bool Filtered(LogLevel level) noexcept {
@@ -129,7 +141,10 @@ BOOL CALLBACK CreateClockOnce(PINIT_ONCE, PVOID, PVOID*) {
 // Now, in UTC: the anchor advanced by the counter, so later changes of the
 // system clock do not move the log's time stamps.
 FILETIME ClockNow() noexcept {
-    ::InitOnceExecuteOnce(&s_clockOnce, CreateClockOnce, nullptr, nullptr);
+    if (!s_clockReady.load(std::memory_order_acquire)) {
+        ::InitOnceExecuteOnce(&s_clockOnce, CreateClockOnce, nullptr, nullptr);
+        s_clockReady.store(true, std::memory_order_release);
+    }
     FILETIME result;
     if (!s_clock.useCounter) {
         ::GetSystemTimeAsFileTime(&result);
@@ -260,8 +275,25 @@ HRESULT CDesktopLog::WriteRecord(LogLevel level, bool headed, const char* format
         if (FAILED(hr)) {
             return hr;
         }
-        HeaderText header(headed ? PrependTimeStamp(format) : nullptr);
-        return WriteFormatted([this] { return Init(); }, headed ? header.get() : format, args...);
+        auto open = [this] { return Init(); };
+        if (!headed) {
+            return WriteFormatted(open, format, args...);
+        }
+        // PrependTimeStamp's layout; a record of usual size builds its
+        // header on the stack instead of the heap.
+        char thread[13] = "";
+        if (s_nLogLevel.load() > 0) {
+            hklog::FormatThreadField(thread, static_cast<unsigned>(::GetCurrentThreadId()));
+        }
+        UpdateTimeStamp();
+        char header[512];
+        size_t needed = hklog::ComposeHeader(header, sizeof(header), m_szTimeStamp, thread,
+                                             m_strPrefix.c_str(), m_strPrefix.size(), format);
+        if (needed < sizeof(header)) {
+            return WriteFormatted(open, static_cast<const char*>(header), args...);
+        }
+        HeaderText heap(PrependTimeStamp(format));
+        return WriteFormatted(open, static_cast<const char*>(heap.get()), args...);
     });
 }
 
@@ -420,19 +452,14 @@ void CDesktopLog::UpdateTimeStamp() {
 // The header (time stamp, thread id above level 0, ": ", prefix) followed by
 // format, in a new buffer the caller frees with delete[].
 char* CDesktopLog::PrependTimeStamp(const char* format) {
-    char thread[13];
-    _snprintf(thread, sizeof(thread), "[%4u]", static_cast<unsigned>(::GetCurrentThreadId()));
-    thread[12] = '\0';
+    char thread[13] = "";
+    if (s_nLogLevel.load() > 0) {
+        hklog::FormatThreadField(thread, static_cast<unsigned>(::GetCurrentThreadId()));
+    }
     UpdateTimeStamp();
     size_t size = std::strlen(m_szTimeStamp) + 2 + m_strPrefix.size() + std::strlen(format) + 14;
     char* text = new char[size];
-    std::strcpy(text, m_szTimeStamp);
-    if (s_nLogLevel.load() > 0) {
-        std::strcat(text, thread);
-    }
-    std::strcat(text, ": ");
-    std::strcat(text, m_strPrefix.c_str());
-    std::strcat(text, format);
+    hklog::ComposeHeader(text, size, m_szTimeStamp, thread, m_strPrefix.c_str(), m_strPrefix.size(), format);
     return text;
 }
 

@@ -40,19 +40,83 @@ bool BuildLogFileName(wchar_t* out, size_t chars, const wchar_t* dir, const SYST
     return true;
 }
 
+namespace {
+
+// Zero-padded decimal of a fixed width; the hot path avoids the runtime's
+// printf, which is slow under some C runtimes.
+char* PutDigits(char* out, unsigned value, int width) noexcept {
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+    return out + width;
+}
+
+} // namespace
+
 bool RenderTimeStamp(const FILETIME& time, char* out, size_t chars) noexcept {
     out[0] = '\0';
     SYSTEMTIME st;
-    if (!::FileTimeToSystemTime(&time, &st)) {
+    if (chars < 24 || !::FileTimeToSystemTime(&time, &st)) {
         return false;
     }
-    int n = _snprintf(out, chars, "%02u/%02u/%04u %02u:%02u:%02u.%03u", st.wDay, st.wMonth, st.wYear,
-                      st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
-    if (n < 0 || static_cast<size_t>(n) >= chars) {
-        out[0] = '\0';
-        return false;
-    }
+    // "dd/MM/yyyy HH:mm:ss.sss"
+    char* p = PutDigits(out, st.wDay, 2);
+    *p++ = '/';
+    p = PutDigits(p, st.wMonth, 2);
+    *p++ = '/';
+    p = PutDigits(p, st.wYear, 4);
+    *p++ = ' ';
+    p = PutDigits(p, st.wHour, 2);
+    *p++ = ':';
+    p = PutDigits(p, st.wMinute, 2);
+    *p++ = ':';
+    p = PutDigits(p, st.wSecond, 2);
+    *p++ = '.';
+    p = PutDigits(p, st.wMilliseconds, 3);
+    *p = '\0';
     return true;
+}
+
+size_t FormatThreadField(char* out, unsigned thread) noexcept {
+    char digits[10];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + thread % 10);
+        thread /= 10;
+    } while (thread != 0);
+    char* p = out;
+    *p++ = '[';
+    for (int pad = n; pad < 4; ++pad) {
+        *p++ = ' ';
+    }
+    while (n > 0) {
+        *p++ = digits[--n];
+    }
+    *p++ = ']';
+    *p = '\0';
+    return static_cast<size_t>(p - out);
+}
+
+size_t ComposeHeader(char* out, size_t cap, const char* stamp, const char* thread, const char* prefix,
+                     size_t prefixLength, const char* format) noexcept {
+    size_t stampLength = std::strlen(stamp), threadLength = std::strlen(thread),
+           formatLength = std::strlen(format);
+    size_t length = stampLength + threadLength + 2 + prefixLength + formatLength;
+    if (length + 1 > cap) {
+        return length + 1;
+    }
+    char* p = out;
+    std::memcpy(p, stamp, stampLength);
+    p += stampLength;
+    std::memcpy(p, thread, threadLength);
+    p += threadLength;
+    *p++ = ':';
+    *p++ = ' ';
+    std::memcpy(p, prefix, prefixLength);
+    p += prefixLength;
+    std::memcpy(p, format, formatLength + 1);
+    return length;
 }
 
 size_t CountLineFeeds(const char* data, size_t len) noexcept {

@@ -34,6 +34,17 @@ bool BuildLogFileName(wchar_t* out, size_t chars, const wchar_t* dir, const SYST
 // false and leaves out empty when the value cannot be converted.
 bool RenderTimeStamp(const FILETIME& time, char* out, size_t chars) noexcept;
 
+// "[%4u]": the thread id right-aligned in four columns, in brackets (13
+// chars is room for ten digits). Answers the length.
+size_t FormatThreadField(char* out, unsigned thread) noexcept;
+
+// The record header followed by format: time stamp, the thread field (empty
+// at level 0), ": ", the prefix (empty or "TAG: "), format. Answers the
+// length written, or the size needed (terminator included) when cap is too
+// small, in which case nothing is written.
+size_t ComposeHeader(char* out, size_t cap, const char* stamp, const char* thread, const char* prefix,
+                     size_t prefixLength, const char* format) noexcept;
+
 // Stores every line feed of data[0, len) as carriage return + line feed, the
 // way a text-mode stream writes it, in place. cap must be at least len plus
 // the number of line feeds. Answers the new length.

@@ -68,4 +68,25 @@ TEST(LogFormat, TimeStampPictureAndUnconvertibleValues) {
     EXPECT_STREQ("", text);
 }
 
+TEST(LogFormat, ThreadFieldAndHeaderLayout) {
+    char field[13];
+    EXPECT_EQ(6u, hklog::FormatThreadField(field, 812));
+    EXPECT_STREQ("[ 812]", field);
+    hklog::FormatThreadField(field, 7);
+    EXPECT_STREQ("[   7]", field);
+    hklog::FormatThreadField(field, 4294967295u);
+    EXPECT_STREQ("[4294967295]", field);
+
+    char header[64];
+    const char stamp[] = "04/12/2026 02:48:54.123";
+    ASSERT_EQ(41u, hklog::ComposeHeader(header, sizeof(header), stamp, "[ 812]", "TAG: ", 5, "x %d\n"));
+    EXPECT_STREQ("04/12/2026 02:48:54.123[ 812]: TAG: x %d\n", header);
+    hklog::ComposeHeader(header, sizeof(header), stamp, "", "", 0, "y");
+    EXPECT_STREQ("04/12/2026 02:48:54.123: y", header);
+    // Too small: the size needed, nothing written.
+    header[0] = 'z';
+    EXPECT_EQ(27u, hklog::ComposeHeader(header, 26, stamp, "", "", 0, "y"));
+    EXPECT_EQ('z', header[0]);
+}
+
 } // namespace
