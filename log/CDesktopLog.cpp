@@ -270,6 +270,9 @@ HRESULT CDesktopLog::WriteRecord(LogLevel level, bool headed, const char* format
     if (Filtered(level)) {
         return S_OK;
     }
+    if (format == nullptr) {
+        return E_INVALIDARG;
+    }
     return Guarded([&] {
         HRESULT hr = Init();
         if (FAILED(hr)) {

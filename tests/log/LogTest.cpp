@@ -7,6 +7,7 @@
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -181,6 +182,42 @@ TEST(LogLevel, DecodesLowBitsAndTracingFlagFromRegistry) {
     }
 }
 
+// The key is opened for reading and writing: a key the user may only read
+// is not honoured, and the level is 1.
+TEST(LogLevel, AReadOnlyClientKeyIsNotHonoured) {
+    TempDir dir(L"ro");
+    LevelSetting setting(3);
+    // The handle that restricts the key keeps WRITE_DAC to undo it.
+    HKEY raw = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegOpenKeyExW(HKEY_CURRENT_USER, kClientKey, 0, READ_CONTROL | WRITE_DAC, &raw));
+    CRegKey key(raw);
+    DWORD size = 0;
+    ::RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
+    std::vector<BYTE> original(size);
+    ASSERT_EQ(ERROR_SUCCESS, ::RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, original.data(), &size));
+    PSECURITY_DESCRIPTOR readOnly = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1,
+                                                                       &readOnly, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly));
+    ::LocalFree(readOnly);
+    CRegKey probe;
+    LONG rc = probe.Open(HKEY_CURRENT_USER, kClientKey, KEY_READ | KEY_WRITE);
+    probe.Close();
+    ScenarioResult r;
+    if (rc == ERROR_ACCESS_DENIED) {
+        std::wstring temp = dir.Path() + L"\\";
+        r = RunScenario("LogLevelProbe", {}, 60000, {L"TMP=" + temp, L"TEMP=" + temp});
+    }
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, original.data()));
+    if (rc != ERROR_ACCESS_DENIED) {
+        GTEST_SKIP() << "the registry does not enforce the key's access list here (" << rc << ")";
+    }
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    EXPECT_EQ("1", Report(r.output)["level"]);
+    EXPECT_EQ("0", Report(r.output)["tracing"]);
+}
+
 HK_SCENARIO(LogAnonymousOnly) {
     CDesktopLog log;
     HRESULT hr = log.LogText(LOG_ERROR, "never written\n");
@@ -298,6 +335,8 @@ HK_SCENARIO(LogRecordTour) {
     const wchar_t utf16[] = L"\xFEFF<c>d</c>";
     log.LogXML(LOG_INFO, reinterpret_cast<const BYTE*>(utf16), 9);
     std::printf("xmlnull=%lx\n", static_cast<unsigned long>(log.LogXML(LOG_INFO, nullptr, 3)));
+    std::printf("textnull=%lx\n",
+                static_cast<unsigned long>(log.LogText(LOG_INFO, static_cast<const char*>(nullptr))));
     log.LogException(_com_error(E_OUTOFMEMORY));
     log.LogException(std::runtime_error("broken pipe"));
     log.LogText(LOG_DETAIL, "filtered out\n");
@@ -313,6 +352,7 @@ TEST(LogRecords, EveryRecordKindWritesItsExactLine) {
     ASSERT_EQ(0u, r.exitCode) << r.output;
     auto report = Report(r.output);
     EXPECT_EQ("80070057", report["xmlnull"]);
+    EXPECT_EQ("80070057", report["textnull"]);
     EXPECT_EQ("0", report["filtered"]);
     auto files = LogFiles(dir);
     ASSERT_EQ(1u, files.size());
