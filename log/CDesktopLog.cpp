@@ -1,50 +1,645 @@
-// Placeholder: the log's records are filled in by the log's own change.
+// The process-wide diagnostic log: its level, its file and its records.
+//
+// Shared state lives in this file and is constant-initialised, so objects
+// built by other static constructors (before this file's own would run) can
+// log safely.
+//
+// Threads: the level is read once under an INIT_ONCE, and the log clock is
+// created the same way, so threads arriving together all see the final
+// values. Opening and closing the file are serialised by one lock; each
+// record is written under a second lock with a single WriteFile, so records
+// of different threads never mix within a line. A file is published only
+// after its byte order mark and its "Log file created" line are in it.
+//
+// The file holds the bytes a text-mode C stream would have written (each
+// line feed stored as CR LF); the records are formatted into one buffer,
+// expanded and handed to WriteFile directly, with no buffering of our own,
+// so the file is complete up to the last record when the process dies.
+//
+// A second file within the same second of local time: the file is created
+// with CREATE_NEW, and when the name is taken (an earlier file of this or
+// another process) "_01" ... "_99" is appended before ".txt". The earlier
+// file is never truncated, and the suffixed names still sort after the
+// plain one and before the next second's, so retention stays oldest-first.
 #include "CDesktopLog.h"
 
+#include "HkHandle.h"
+#include "HkRegKey.h"
+#include "log/LogFormat.h"
+
 #include <comdef.h>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <memory>
+
+namespace {
+
+const wchar_t kClientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
+const wchar_t kLevelValue[] = L"LoggingLevel";
+const unsigned kMaxSequence = 99;
+const size_t kPathChars = MAX_PATH + 64;
+
+// Process-wide state, one copy per process.
+std::atomic<HANDLE> s_hLogFile{nullptr};
+std::atomic<int> s_nLogLevel{hklog::kLevelNotRead};
+std::atomic<bool> s_bSHMSPTracing{false};
+wchar_t s_strLogFilename[kPathChars];
+bool s_bExitHookRegistered = false;
+std::atomic<bool> s_bExiting{false};
+INIT_ONCE s_levelOnce = INIT_ONCE_STATIC_INIT;
+// The log's two locks: a flag taken with one interlocked exchange when free
+// (the common case costs a few nanoseconds, against ~70 ns for an SRW lock
+// under Wine); a waiter spins briefly and then yields its time slice.
+using LogMutex = std::atomic<bool>;
+LogMutex s_openLock{false};  // open, close, file name
+LogMutex s_writeLock{false}; // one record at a time
+
+struct LogClock {
+    bool useCounter;
+    double countsPer100ns;
+    LONGLONG anchorCounter;
+    ULONGLONG anchorTime;
+};
+LogClock s_clock;
+INIT_ONCE s_clockOnce = INIT_ONCE_STATIC_INIT;
+std::atomic<bool> s_clockReady{false};
+
+// An exclusive hold of one of the log's locks. At process exit the exit hook
+// may find a lock held by a thread the system already ended: it waits a
+// bounded time and then goes on without it, since nothing else runs then.
+class LogLock {
+public:
+    explicit LogLock(LogMutex& lock) noexcept : m_lock(&lock) {
+        bool exiting = s_bExiting.load();
+        for (unsigned attempt = 0;; ++attempt) {
+            if (!m_lock->load(std::memory_order_relaxed) &&
+                !m_lock->exchange(true, std::memory_order_acquire)) {
+                return;
+            }
+            if (exiting && attempt >= 200) {
+                m_lock = nullptr;
+                return;
+            }
+            if (exiting || attempt >= 1000) {
+                ::Sleep(1);
+            } else if (attempt >= 50) {
+                ::SwitchToThread();
+            } else {
+                YieldProcessor();
+            }
+        }
+    }
+    ~LogLock() {
+        if (m_lock != nullptr) {
+            m_lock->store(false, std::memory_order_release);
+        }
+    }
+    LogLock(const LogLock&) = delete;
+    LogLock& operator=(const LogLock&) = delete;
+
+private:
+    LogMutex* m_lock;
+};
+
+bool Filtered(LogLevel level) noexcept {
+    return static_cast<int>(level) > s_nLogLevel.load(std::memory_order_relaxed);
+}
+
+BOOL CALLBACK ReadLevelOnce(PINIT_ONCE, PVOID, PVOID*) {
+    // Asking for write access too is deliberate: a key the user may only
+    // read is not honoured, and the level stays 1.
+    DWORD value = 1;
+    CRegKey key;
+    if (key.Open(HKEY_CURRENT_USER, kClientKey, KEY_READ | KEY_WRITE) == ERROR_SUCCESS) {
+        key.QueryDWORDValue(kLevelValue, value); // a failed read leaves 1
+    }
+    hklog::DecodedLevel decoded = hklog::DecodeLoggingLevel(value);
+    if (decoded.tracing) {
+        s_bSHMSPTracing.store(true);
+    }
+    s_nLogLevel.store(decoded.level);
+    return TRUE;
+}
+
+BOOL CALLBACK CreateClockOnce(PINIT_ONCE, PVOID, PVOID*) {
+    LARGE_INTEGER frequency;
+    if (::QueryPerformanceFrequency(&frequency) && frequency.QuadPart > 0) {
+        s_clock.countsPer100ns = static_cast<double>(frequency.QuadPart) / 10000000.0;
+        FILETIME now;
+        ::GetSystemTimeAsFileTime(&now);
+        LARGE_INTEGER counter;
+        ::QueryPerformanceCounter(&counter);
+        s_clock.anchorTime = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+        s_clock.anchorCounter = counter.QuadPart;
+        s_clock.useCounter = true;
+    }
+    return TRUE;
+}
+
+// Now, in UTC: the anchor advanced by the counter, so later changes of the
+// system clock do not move the log's time stamps.
+FILETIME ClockNow() noexcept {
+    if (!s_clockReady.load(std::memory_order_acquire)) {
+        ::InitOnceExecuteOnce(&s_clockOnce, CreateClockOnce, nullptr, nullptr);
+        s_clockReady.store(true, std::memory_order_release);
+    }
+    FILETIME result;
+    if (!s_clock.useCounter) {
+        ::GetSystemTimeAsFileTime(&result);
+        return result;
+    }
+    LARGE_INTEGER counter;
+    ::QueryPerformanceCounter(&counter);
+    ULONGLONG now = s_clock.anchorTime +
+                    static_cast<ULONGLONG>(static_cast<double>(counter.QuadPart - s_clock.anchorCounter) /
+                                           s_clock.countsPer100ns);
+    result.dwLowDateTime = static_cast<DWORD>(now);
+    result.dwHighDateTime = static_cast<DWORD>(now >> 32);
+    return result;
+}
+
+// Writes one record's bytes to the open file. Answers false when no file is
+// open (closed by another thread since the caller opened it).
+bool WriteRecord(const char* data, size_t size) noexcept {
+    LogLock lock(s_writeLock);
+    HANDLE file = s_hLogFile.load();
+    if (file == nullptr) {
+        return false;
+    }
+    DWORD written = 0;
+    ::WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr);
+    return true;
+}
+
+// Formats one record and writes it; open() reopens the file when another
+// thread closed it between the caller's open and this write.
+template <typename Open, typename... Args>
+HRESULT WriteFormatted(Open open, const char* format, Args... args) {
+    hklog::RecordBuffer record;
+    record.Format(format, args...);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (WriteRecord(record.data(), record.size())) {
+            return S_OK;
+        }
+        HRESULT hr = open();
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+    return S_OK;
+}
+
+// Runs one record operation: no exception leaves the log.
+template <typename Body>
+HRESULT Guarded(Body body) noexcept {
+    try {
+        return body();
+    } catch (const _com_error& e) {
+        return e.Error();
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+// Deletes the oldest "sh_client_log_*.txt" of dir when more than the kept
+// number are there; one file per open. Failures are ignored.
+void DeleteOldestLogFile(const wchar_t* dir) {
+    std::wstring pattern(dir);
+    pattern += L"sh_client_log_*.txt";
+    WIN32_FIND_DATAW found;
+    hk::unique_find find(::FindFirstFileW(pattern.c_str(), &found));
+    if (!find) {
+        return;
+    }
+    unsigned count = 0;
+    std::wstring oldest;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            continue;
+        }
+        ++count;
+        // Ordinal comparison of UTF-16 code units: the fixed-width time in
+        // the name makes the first one the oldest.
+        if (oldest.empty() || std::wcscmp(found.cFileName, oldest.c_str()) < 0) {
+            oldest = found.cFileName;
+        }
+    } while (::FindNextFileW(find.get(), &found));
+    if (count > hklog::kFilesKept) {
+        ::DeleteFileW((std::wstring(dir) + oldest).c_str());
+    }
+}
+
+// Creates a new log file for this second of local time; see the top of the
+// file for a name already taken.
+hk::unique_file CreateLogFile(const wchar_t* dir, wchar_t* path) {
+    SYSTEMTIME local;
+    ::GetLocalTime(&local);
+    for (unsigned sequence = 0; sequence <= kMaxSequence; ++sequence) {
+        if (!hklog::BuildLogFileName(path, kPathChars, dir, local, sequence)) {
+            break;
+        }
+        // Shared with readers, denying other writers.
+        hk::unique_file file(::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
+            return file;
+        }
+        DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+    }
+    return hk::unique_file();
+}
+
+void __cdecl RunExitHook() {
+    s_bExiting.store(true);
+    CDesktopLog log;
+    log.LogText(LOG_INFO, "Stowhaven desktop exited successfully\n");
+    log.Close();
+}
+
+using HeaderText = std::unique_ptr<char[]>;
+
+} // namespace
+
+template <typename... Args>
+HRESULT CDesktopLog::WriteRecord(LogLevel level, bool headed, const char* format, Args... args) {
+    if (Filtered(level)) {
+        return S_OK;
+    }
+    if (format == nullptr) {
+        return E_INVALIDARG;
+    }
+    return Guarded([&] {
+        HRESULT hr = Init();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        auto open = [this] { return Init(); };
+        if (!headed) {
+            return WriteFormatted(open, format, args...);
+        }
+        // PrependTimeStamp's layout; a record of usual size builds its
+        // header on the stack instead of the heap.
+        char thread[13] = "";
+        if (s_nLogLevel.load() > 0) {
+            hklog::FormatThreadField(thread, static_cast<unsigned>(::GetCurrentThreadId()));
+        }
+        UpdateTimeStamp();
+        char header[512];
+        size_t needed = hklog::ComposeHeader(header, sizeof(header), m_szTimeStamp, thread,
+                                             m_strPrefix.c_str(), m_strPrefix.size(), format);
+        if (needed < sizeof(header)) {
+            return WriteFormatted(open, static_cast<const char*>(header), args...);
+        }
+        HeaderText heap(PrependTimeStamp(format));
+        return WriteFormatted(open, static_cast<const char*>(heap.get()), args...);
+    });
+}
 
 CDesktopLog::CDesktopLog(const char* name, HRESULT* phr, const char* prefix)
-    : m_szFunctionName(), m_phr(phr), m_szTimeStamp(), m_wszTimeStamp() {
-    if (prefix != nullptr) {
-        m_strPrefix = std::string(prefix) + ": ";
-    }
-    if (name != nullptr) {
-        strncpy(m_szFunctionName, name, 255);
+    : m_szFunctionName(), m_phr(nullptr), m_szTimeStamp(), m_wszTimeStamp() {
+    try {
+        if (prefix != nullptr) {
+            m_strPrefix = prefix;
+            m_strPrefix += ": ";
+            for (char c : m_strPrefix) {
+                m_wstrPrefix += static_cast<wchar_t>(static_cast<unsigned char>(c));
+            }
+        }
+        if (name == nullptr) {
+            return;
+        }
+        std::strncpy(m_szFunctionName, name, 255);
+        m_szFunctionName[255] = '\0';
+        m_phr = phr;
+        if (s_nLogLevel.load() == hklog::kLevelNotRead) {
+            GetLogLevel();
+        }
+        if (s_nLogLevel.load() < LOG_TRACE) {
+            return;
+        }
+        if (m_phr != nullptr) {
+            LogHR(LOG_TRACE, m_szFunctionName, *m_phr);
+            return;
+        }
+        size_t length = std::strlen(m_szFunctionName);
+        if (length > 254) {
+            length = 254;
+        }
+        m_szFunctionName[length] = '\n';
+        m_szFunctionName[length + 1] = '\0';
+        LogText(LOG_TRACE, m_szFunctionName);
+    } catch (...) {
     }
 }
-CDesktopLog::~CDesktopLog() = default;
+
+CDesktopLog::~CDesktopLog() {
+    try {
+        if (m_szFunctionName[0] == '\0' || s_nLogLevel.load() < LOG_TRACE) {
+            return;
+        }
+        char line[257];
+        _snprintf(line, sizeof(line), "~%s", m_szFunctionName);
+        line[256] = '\0';
+        if (m_phr != nullptr) {
+            LogHR(LOG_TRACE, line, *m_phr);
+        } else {
+            LogText(LOG_TRACE, line);
+        }
+    } catch (...) {
+    }
+}
+
 CDesktopLog::CDesktopLog(const CDesktopLog& other) = default;
 CDesktopLog& CDesktopLog::operator=(const CDesktopLog& other) = default;
-const char* CDesktopLog::GetFunctionName() const { return m_szFunctionName; }
-bool CDesktopLog::IsEnabled() { return false; }
-int CDesktopLog::ReturnLogLevel() { return -255; }
-bool CDesktopLog::IsSHMSPTracingEnabled() { return false; }
-std::wstring CDesktopLog::GetFilename() { return std::wstring(); }
-HRESULT CDesktopLog::Close() { return S_OK; }
-HRESULT CDesktopLog::LogText(LogLevel, const char*) { return S_OK; }
-HRESULT CDesktopLog::LogText(LogLevel, const wchar_t*) { return S_OK; }
-HRESULT CDesktopLog::LogText(LogLevel, const char*, const char*, const char*, const char*, const char*,
-                             const char*, const char*, const char*, const char*) {
+
+const char* CDesktopLog::GetFunctionName() const {
+    return m_szFunctionName;
+}
+
+bool CDesktopLog::IsEnabled() {
+    return s_hLogFile.load() != nullptr;
+}
+
+int CDesktopLog::ReturnLogLevel() {
+    return s_nLogLevel.load();
+}
+
+bool CDesktopLog::IsSHMSPTracingEnabled() {
+    return s_bSHMSPTracing.load();
+}
+
+std::wstring CDesktopLog::GetFilename() {
+    try {
+        LogLock lock(s_openLock);
+        return s_hLogFile.load() != nullptr ? std::wstring(s_strLogFilename) : std::wstring();
+    } catch (...) {
+        return std::wstring();
+    }
+}
+
+HRESULT CDesktopLog::GetLogLevel() {
+    ::InitOnceExecuteOnce(&s_levelOnce, ReadLevelOnce, nullptr, nullptr);
     return S_OK;
 }
-HRESULT CDesktopLog::LogText(LogLevel, const char*, const wchar_t*, const wchar_t*, const wchar_t*,
-                             const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*) {
-    return S_OK;
+
+HRESULT CDesktopLog::Init() {
+    if (s_hLogFile.load() != nullptr) {
+        return S_OK;
+    }
+    return Guarded([this]() -> HRESULT {
+        LogLock lock(s_openLock);
+        if (s_hLogFile.load() != nullptr) {
+            return S_OK;
+        }
+        wchar_t dir[MAX_PATH + 1];
+        DWORD chars = ::GetTempPathW(MAX_PATH + 1, dir);
+        if (chars == 0 || chars > MAX_PATH) {
+            return E_FAIL;
+        }
+        wchar_t path[kPathChars];
+        hk::unique_file file = CreateLogFile(dir, path);
+        if (!file) {
+            return E_FAIL;
+        }
+        if (!s_bExitHookRegistered) {
+            s_bExitHookRegistered = std::atexit(RunExitHook) == 0;
+        }
+        DWORD written = 0;
+        static const char kBom[] = "\xEF\xBB\xBF";
+        ::WriteFile(file.get(), kBom, 3, &written, nullptr);
+        DeleteOldestLogFile(dir);
+        std::wcscpy(s_strLogFilename, path);
+
+        // The first line goes in before the file is published, so no other
+        // thread's record comes between the mark and it.
+        HeaderText header(PrependTimeStamp("Log file created (level %d).\n"));
+        hklog::RecordBuffer record;
+        record.Format(header.get(), s_nLogLevel.load(), 0, 0, 0, 0, 0, 0, 0);
+        ::WriteFile(file.get(), record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
+        s_hLogFile.store(file.release());
+        return S_OK;
+    });
 }
-HRESULT CDesktopLog::LogInt(LogLevel, const char*, int, int, int, int, int, int, int, int) { return S_OK; }
-HRESULT CDesktopLog::LogLong(LogLevel, const char*, long, long, long, long, long, long, long, long) { return S_OK; }
-HRESULT CDesktopLog::LogInt64(LogLevel, const char*, __int64, __int64, __int64, __int64, __int64, __int64,
-                              __int64, __int64) {
-    return S_OK;
+
+HRESULT CDesktopLog::Close() {
+    return Guarded([this]() -> HRESULT {
+        LogLock lock(s_openLock);
+        if (s_hLogFile.load() == nullptr) {
+            return S_OK;
+        }
+        HeaderText header(PrependTimeStamp("Log file closed.\n"));
+        hklog::RecordBuffer record;
+        record.Format(header.get());
+        LogLock writing(s_writeLock);
+        hk::unique_file file(s_hLogFile.exchange(nullptr));
+        DWORD written = 0;
+        ::WriteFile(file.get(), record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
+        return S_OK;
+    });
 }
-HRESULT CDesktopLog::LogTextInt(LogLevel, const char*, const char*, int) { return S_OK; }
-HRESULT CDesktopLog::LogTextInt(LogLevel, const char*, const wchar_t*, int) { return S_OK; }
-HRESULT CDesktopLog::LogHR(LogLevel, const char*, HRESULT) { return S_OK; }
-HRESULT CDesktopLog::LogHR(LogLevel, const wchar_t*, HRESULT) { return S_OK; }
-HRESULT CDesktopLog::LogFileTime(LogLevel, const char*, const FILETIME&) { return S_OK; }
-HRESULT CDesktopLog::LogTextNoTimeStamp(LogLevel, const char*) { return S_OK; }
-HRESULT CDesktopLog::LogTextNoTimeStamp(LogLevel, const wchar_t*) { return S_OK; }
-HRESULT CDesktopLog::LogXML(LogLevel, const BYTE*, int) { return S_OK; }
-HRESULT CDesktopLog::LogException(const _com_error&) { return S_OK; }
-HRESULT CDesktopLog::LogException(const std::exception&) { return S_OK; }
+
+void CDesktopLog::UpdateTimeStamp() {
+    hklog::RenderTimeStamp(ClockNow(), m_szTimeStamp, sizeof(m_szTimeStamp));
+    size_t i = 0;
+    for (; m_szTimeStamp[i] != '\0' && i + 1 < 64; ++i) {
+        m_wszTimeStamp[i] = static_cast<wchar_t>(static_cast<unsigned char>(m_szTimeStamp[i]));
+    }
+    m_wszTimeStamp[i] = L'\0';
+}
+
+// The header (time stamp, thread id above level 0, ": ", prefix) followed by
+// format, in a new buffer the caller frees with delete[].
+char* CDesktopLog::PrependTimeStamp(const char* format) {
+    char thread[13] = "";
+    if (s_nLogLevel.load() > 0) {
+        hklog::FormatThreadField(thread, static_cast<unsigned>(::GetCurrentThreadId()));
+    }
+    UpdateTimeStamp();
+    size_t size = std::strlen(m_szTimeStamp) + 2 + m_strPrefix.size() + std::strlen(format) + 14;
+    char* text = new char[size];
+    hklog::ComposeHeader(text, size, m_szTimeStamp, thread, m_strPrefix.c_str(), m_strPrefix.size(), format);
+    return text;
+}
+
+// The wide twin of the header; no record uses it.
+wchar_t* CDesktopLog::PrependTimeStamp(const wchar_t* format) {
+    wchar_t thread[13];
+    _snwprintf(thread, 13, L"[%4u]", static_cast<unsigned>(::GetCurrentThreadId()));
+    thread[12] = L'\0';
+    UpdateTimeStamp();
+    size_t size = std::wcslen(m_wszTimeStamp) + 2 + m_wstrPrefix.size() + std::wcslen(format) + 27;
+    wchar_t* text = new wchar_t[size];
+    std::wcscpy(text, m_wszTimeStamp);
+    if (s_nLogLevel.load() > 0) {
+        std::wcscat(text, thread);
+    }
+    std::wcscat(text, L": ");
+    std::wcscat(text, m_wstrPrefix.c_str());
+    std::wcscat(text, format);
+    return text;
+}
+
+HRESULT CDesktopLog::LogText(LogLevel level, const char* text) {
+    return WriteRecord(level, true, text);
+}
+
+HRESULT CDesktopLog::LogText(LogLevel level, const wchar_t* text) {
+    return LogText(level, "%s", text, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+HRESULT CDesktopLog::LogText(LogLevel level, const char* format, const char* a1, const char* a2,
+                             const char* a3, const char* a4, const char* a5, const char* a6, const char* a7,
+                             const char* a8) {
+    return WriteRecord(level, true, format, a1, a2, a3, a4, a5, a6, a7, a8);
+}
+
+HRESULT CDesktopLog::LogText(LogLevel level, const char* format, const wchar_t* a1, const wchar_t* a2,
+                             const wchar_t* a3, const wchar_t* a4, const wchar_t* a5, const wchar_t* a6,
+                             const wchar_t* a7, const wchar_t* a8) {
+    if (Filtered(level)) {
+        return S_OK;
+    }
+    return Guarded([&] {
+        hklog::Utf8Text u1(a1), u2(a2), u3(a3), u4(a4), u5(a5), u6(a6), u7(a7), u8(a8);
+        return LogText(level, format, u1.get(), u2.get(), u3.get(), u4.get(), u5.get(), u6.get(), u7.get(),
+                       u8.get());
+    });
+}
+
+HRESULT CDesktopLog::LogInt(LogLevel level, const char* format, int a1, int a2, int a3, int a4, int a5,
+                            int a6, int a7, int a8) {
+    return WriteRecord(level, true, format, a1, a2, a3, a4, a5, a6, a7, a8);
+}
+
+HRESULT CDesktopLog::LogLong(LogLevel level, const char* format, long a1, long a2, long a3, long a4, long a5,
+                             long a6, long a7, long a8) {
+    // long is 32 bits here, like int: the same record.
+    return LogInt(level, format, a1, a2, a3, a4, a5, a6, a7, a8);
+}
+
+HRESULT CDesktopLog::LogInt64(LogLevel level, const char* format, __int64 a1, __int64 a2, __int64 a3,
+                              __int64 a4, __int64 a5, __int64 a6, __int64 a7, __int64 a8) {
+    return WriteRecord(level, true, format, a1, a2, a3, a4, a5, a6, a7, a8);
+}
+
+HRESULT CDesktopLog::LogTextInt(LogLevel level, const char* format, const char* text, int value) {
+    return WriteRecord(level, true, format, text, value);
+}
+
+HRESULT CDesktopLog::LogTextInt(LogLevel level, const char* format, const wchar_t* text, int value) {
+    if (Filtered(level)) {
+        return S_OK;
+    }
+    return Guarded([&] {
+        hklog::Utf8Text utf8(text);
+        return LogTextInt(level, format, utf8.get(), value);
+    });
+}
+
+HRESULT CDesktopLog::LogHR(LogLevel level, const char* text, HRESULT hr) {
+    if (Filtered(level)) {
+        return S_OK;
+    }
+    return Guarded([&] {
+        HRESULT opened = Init();
+        if (FAILED(opened)) {
+            return opened;
+        }
+        UpdateTimeStamp();
+        auto open = [this] { return Init(); };
+        // The text is an argument, not part of the format: it may hold '%'.
+        if (s_nLogLevel.load() > 0) {
+            return WriteFormatted(open, "%s[%4u]: %s%s: 0x%X\n", m_szTimeStamp,
+                                  static_cast<unsigned>(::GetCurrentThreadId()), m_strPrefix.c_str(), text,
+                                  static_cast<unsigned>(hr));
+        }
+        return WriteFormatted(open, "%s: %s%s: 0x%X\n", m_szTimeStamp, m_strPrefix.c_str(), text,
+                              static_cast<unsigned>(hr));
+    });
+}
+
+HRESULT CDesktopLog::LogHR(LogLevel level, const wchar_t* text, HRESULT hr) {
+    if (Filtered(level)) {
+        return S_OK;
+    }
+    return Guarded([&] {
+        hklog::Utf8Text utf8(text);
+        return LogHR(level, utf8.get(), hr);
+    });
+}
+
+HRESULT CDesktopLog::LogFileTime(LogLevel level, const char* label, const FILETIME& time) {
+    if (Filtered(level)) {
+        return S_OK;
+    }
+    // Not convertible (top bit set): an empty time and the raw value.
+    char text[64];
+    hklog::RenderTimeStamp(time, text, sizeof(text));
+    __int64 raw =
+        static_cast<__int64>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+    return WriteRecord(level, true, "%s:%s (%I64d)\n", label, static_cast<const char*>(text), raw);
+}
+
+HRESULT CDesktopLog::LogTextNoTimeStamp(LogLevel level, const char* text) {
+    return WriteRecord(level, false, text);
+}
+
+HRESULT CDesktopLog::LogTextNoTimeStamp(LogLevel level, const wchar_t* text) {
+    if (Filtered(level)) {
+        return S_OK;
+    }
+    return Guarded([&] {
+        hklog::Utf8Text utf8(text);
+        return LogTextNoTimeStamp(level, utf8.get());
+    });
+}
+
+HRESULT CDesktopLog::LogXML(LogLevel level, const BYTE* data, int length) {
+    if (Filtered(level)) {
+        return S_OK;
+    }
+    if (data == nullptr || length < 0) {
+        return E_INVALIDARG;
+    }
+    return Guarded([&] {
+        HRESULT hr = Init();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        auto open = [this] { return Init(); };
+        if (length < 1 || data[0] != 0xFF || data[1] != 0xFE) {
+            // At most length bytes, ending early at a zero byte.
+            return WriteFormatted(open, "%.*s\n", length, reinterpret_cast<const char*>(data));
+        }
+        // UTF-16 with its mark: length counts 16-bit units, the mark included.
+        try {
+            const wchar_t* wide = reinterpret_cast<const wchar_t*>(data);
+            int size = ::WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
+            if (size == 0) {
+                return S_OK;
+            }
+            std::unique_ptr<char[]> ansi(new char[size + 1]);
+            ::WideCharToMultiByte(CP_ACP, 0, wide, length, ansi.get(), size, nullptr, nullptr);
+            ansi[size] = '\0';
+            return WriteFormatted(open, "%s\n", ansi.get());
+        } catch (...) {
+            return WriteFormatted(open, "__________Conversion Failed ______________\n");
+        }
+    });
+}
+
+HRESULT CDesktopLog::LogException(const _com_error& error) {
+    return LogInt(LOG_ERROR, "A COM error exception has been caught: %x\n", error.Error());
+}
+
+HRESULT CDesktopLog::LogException(const std::exception& error) {
+    return Guarded([&] {
+        return LogText(LOG_ERROR, "A std::exception has been caught: %s\n", error.what(), nullptr, nullptr,
+                       nullptr, nullptr, nullptr, nullptr, nullptr);
+    });
+}

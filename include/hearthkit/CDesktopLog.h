@@ -81,6 +81,10 @@ private:
     void UpdateTimeStamp();
     char* PrependTimeStamp(const char* format);
     wchar_t* PrependTimeStamp(const wchar_t* format);
+    // The shared body of the typed records: filter, open, header (when
+    // headed), one formatted write. Defined and used in the log's own file.
+    template <typename... Args>
+    HRESULT WriteRecord(LogLevel level, bool headed, const char* format, Args... args);
 
     char m_szFunctionName[256];
     HRESULT* m_phr;

@@ -1,0 +1,690 @@
+// The diagnostic log, seen from its file. The level is read once per process
+// and the exit hook runs at unload, so every case runs in a fresh process
+// whose temporary directory (TMP/TEMP) is a folder of the test's own, with
+// "LoggingLevel" set by the test; the parent reads the files it leaves.
+#include "Hearthkit.h"
+#include "Scenario.h"
+#include "TestEnv.h"
+
+#include <gtest/gtest.h>
+#include <sddl.h>
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <regex>
+#include <set>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using hk::test::Narrow;
+using hk::test::RegistryKeyGuard;
+using hk::test::RunScenario;
+using hk::test::ScenarioResult;
+using hk::test::TempDir;
+
+const wchar_t kClientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
+const DWORD kNoValue = 0xFFFFFFFF; // the test removes "LoggingLevel"
+const DWORD kNoKey = 0xFFFFFFFE;   // the test removes the whole key
+
+// Sets the level the child will read, and removes it again afterwards.
+class LevelSetting {
+public:
+    explicit LevelSetting(DWORD value) : m_guard(HKEY_CURRENT_USER, kClientKey) {
+        CRegKey parent;
+        if (value == kNoKey) {
+            if (parent.Open(HKEY_CURRENT_USER, L"SOFTWARE\\Talvo\\Stowhaven", KEY_READ | KEY_WRITE) ==
+                ERROR_SUCCESS) {
+                parent.RecurseDeleteKey(L"Client");
+            }
+            return;
+        }
+        CRegKey key;
+        EXPECT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kClientKey));
+        if (value == kNoValue) {
+            key.DeleteValue(L"LoggingLevel");
+        } else {
+            EXPECT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"LoggingLevel", value));
+        }
+    }
+
+private:
+    RegistryKeyGuard m_guard;
+};
+
+// Runs a scenario with the given level and dir as its temporary directory.
+ScenarioResult RunLogged(const char* name, DWORD level, const TempDir& dir,
+                         const std::vector<std::wstring>& args = {}) {
+    LevelSetting setting(level);
+    std::wstring temp = dir.Path() + L"\\";
+    return RunScenario(name, args, 60000, {L"TMP=" + temp, L"TEMP=" + temp});
+}
+
+std::vector<std::wstring> LogFiles(const TempDir& dir) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE find = ::FindFirstFileW(dir.File(L"sh_client_log_*.txt").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        names.push_back(found.cFileName);
+    } while (::FindNextFileW(find, &found));
+    ::FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct Line {
+    std::string stamp; // "dd/MM/yyyy HH:mm:ss.sss", empty for an unheaded line
+    long thread = -1;  // -1 without a thread field
+    std::string text;
+};
+
+// The file's lines: a byte order mark, then lines each ending in CR LF with
+// no other CR or LF; headed lines are split into their fields.
+std::vector<Line> ParseLog(const std::wstring& path) {
+    std::string bytes = hk::test::ReadFileText(path);
+    EXPECT_EQ(0u, bytes.rfind("\xEF\xBB\xBF", 0)) << "no byte order mark";
+    std::vector<Line> lines;
+    static const std::regex header(
+        R"(^(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3})(?:\[( {3}\d| {2}\d{2}| \d{3}|\d{4,10})\])?: (.*)$)");
+    size_t pos = 3;
+    while (pos < bytes.size()) {
+        size_t end = bytes.find("\r\n", pos);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "last line without CR LF: " << bytes.substr(pos);
+            break;
+        }
+        std::string raw = bytes.substr(pos, end - pos);
+        pos = end + 2;
+        EXPECT_EQ(std::string::npos, raw.find_first_of("\r\n")) << raw;
+        Line line;
+        std::smatch m;
+        if (std::regex_match(raw, m, header)) {
+            line.stamp = m[1];
+            line.thread = m[2].matched ? std::stol(m[2].str()) : -1;
+            line.text = m[3];
+        } else {
+            line.text = raw;
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> Texts(const std::vector<Line>& lines) {
+    std::vector<std::string> texts;
+    for (const auto& l : lines) {
+        texts.push_back(l.text);
+    }
+    return texts;
+}
+
+// "key=value" lines the child printed.
+std::map<std::string, std::string> Report(const std::string& output) {
+    std::map<std::string, std::string> values;
+    size_t pos = 0;
+    while (pos < output.size()) {
+        size_t end = output.find('\n', pos);
+        std::string line = output.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        pos = end == std::string::npos ? output.size() : end + 1;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        size_t eq = line.find('=');
+        if (eq != std::string::npos) {
+            values[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+    }
+    return values;
+}
+
+void PrintState() {
+    std::printf("level=%d\ntracing=%d\nenabled=%d\nfile=%s\nthread=%lu\n", CDesktopLog::ReturnLogLevel(),
+                CDesktopLog::IsSHMSPTracingEnabled() ? 1 : 0, CDesktopLog::IsEnabled() ? 1 : 0,
+                Narrow(CDesktopLog::GetFilename()).c_str(), ::GetCurrentThreadId());
+}
+
+std::string Leaf(const std::string& path) {
+    return path.substr(path.find_last_of('\\') + 1);
+}
+
+// ---------------------------------------------------------------- level
+
+HK_SCENARIO(LogLevelProbe) {
+    CDesktopLog log("LevelProbe::Run");
+    PrintState();
+    return 0;
+}
+
+TEST(LogLevel, DecodesLowBitsAndTracingFlagFromRegistry) {
+    struct Case {
+        DWORD value;
+        const char* level;
+        const char* tracing;
+    } cases[] = {
+        {0x80000003, "3", "1"}, {0x00010002, "2", "0"}, {5, "1", "0"},
+        {9, "9", "0"},          {kNoValue, "1", "0"},   {kNoKey, "1", "0"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir(L"lvl");
+        ScenarioResult r = RunLogged("LogLevelProbe", c.value, dir);
+        ASSERT_EQ(0u, r.exitCode) << r.output;
+        auto report = Report(r.output);
+        EXPECT_EQ(c.level, report["level"]) << std::hex << c.value;
+        EXPECT_EQ(c.tracing, report["tracing"]) << std::hex << c.value;
+        // Only the trace level's entry line opens the file at construction.
+        EXPECT_EQ(std::string(c.level[0] >= '3' ? "1" : "0"), report["enabled"]) << std::hex << c.value;
+    }
+}
+
+// The key is opened for reading and writing: a key the user may only read
+// is not honoured, and the level is 1.
+TEST(LogLevel, AReadOnlyClientKeyIsNotHonoured) {
+    TempDir dir(L"ro");
+    LevelSetting setting(3);
+    // The handle that restricts the key keeps WRITE_DAC to undo it.
+    HKEY raw = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegOpenKeyExW(HKEY_CURRENT_USER, kClientKey, 0, READ_CONTROL | WRITE_DAC, &raw));
+    CRegKey key(raw);
+    DWORD size = 0;
+    ::RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
+    std::vector<BYTE> original(size);
+    ASSERT_EQ(ERROR_SUCCESS, ::RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, original.data(), &size));
+    PSECURITY_DESCRIPTOR readOnly = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1,
+                                                                       &readOnly, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly));
+    ::LocalFree(readOnly);
+    CRegKey probe;
+    LONG rc = probe.Open(HKEY_CURRENT_USER, kClientKey, KEY_READ | KEY_WRITE);
+    probe.Close();
+    ScenarioResult r;
+    if (rc == ERROR_ACCESS_DENIED) {
+        std::wstring temp = dir.Path() + L"\\";
+        r = RunScenario("LogLevelProbe", {}, 60000, {L"TMP=" + temp, L"TEMP=" + temp});
+    }
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, original.data()));
+    if (rc != ERROR_ACCESS_DENIED) {
+        GTEST_SKIP() << "the registry does not enforce the key's access list here (" << rc << ")";
+    }
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    EXPECT_EQ("1", Report(r.output)["level"]);
+    EXPECT_EQ("0", Report(r.output)["tracing"]);
+}
+
+HK_SCENARIO(LogAnonymousOnly) {
+    CDesktopLog log;
+    HRESULT hr = log.LogText(LOG_ERROR, "never written\n");
+    PrintState();
+    std::printf("hr=%lx\n", static_cast<unsigned long>(hr));
+    return 0;
+}
+
+TEST(LogLevel, NothingIsLoggedBeforeTheFirstNamedObject) {
+    TempDir dir(L"anon");
+    ScenarioResult r = RunLogged("LogAnonymousOnly", 3, dir);
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    auto report = Report(r.output);
+    EXPECT_EQ("-255", report["level"]);
+    EXPECT_EQ("0", report["enabled"]);
+    EXPECT_EQ("", report["file"]);
+    EXPECT_EQ("0", report["hr"]);
+    EXPECT_TRUE(LogFiles(dir).empty());
+}
+
+// ---------------------------------------------------------------- lifecycle at the trace level
+
+HK_SCENARIO(LogTraceTour) {
+    {
+        HRESULT hr = S_OK;
+        CDesktopLog log("Tour::WithResult", &hr);
+        hr = E_FAIL;
+    }
+    {
+        CDesktopLog log("Tour::NoResult");
+        CDesktopLog copy(log);
+        std::printf("name=%s|\n", std::string(copy.GetFunctionName()) == "Tour::NoResult\n" ? "lf" : "-");
+        copy = CDesktopLog();
+    }
+    {
+        CDesktopLog log(nullptr, nullptr, "CONTENT:STORE");
+        log.LogText(LOG_DETAIL, "with prefix\n");
+    }
+    std::string longName(300, 'n');
+    {
+        HRESULT hr = S_OK;
+        CDesktopLog withHr(longName.c_str(), &hr);
+        CDesktopLog noHr(longName.c_str());
+        std::printf("longlen=%u\n", static_cast<unsigned>(strlen(noHr.GetFunctionName())));
+    }
+    PrintState();
+    return 0;
+}
+
+TEST(LogLifecycle, TraceLevelWritesEntryExitLinesAndTheExitHookCloses) {
+    TempDir dir(L"trace");
+    ScenarioResult r = RunLogged("LogTraceTour", 3, dir);
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    auto report = Report(r.output);
+    EXPECT_EQ("lf|", report["name"]);
+    EXPECT_EQ("255", report["longlen"]); // 254 and the line feed
+    auto files = LogFiles(dir);
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ(Leaf(report["file"]), Narrow(files[0]));
+    std::regex name(R"(sh_client_log_\d{14}\.txt)");
+    EXPECT_TRUE(std::regex_match(Narrow(files[0]), name)) << Narrow(files[0]);
+
+    auto lines = ParseLog(dir.File(files[0].c_str()));
+    std::string n255(255, 'n'), n254(254, 'n');
+    std::vector<std::string> expected = {
+        "Log file created (level 3).",
+        "Tour::WithResult: 0x0",
+        "~Tour::WithResult: 0x80004005",
+        "Tour::NoResult",
+        "~Tour::NoResult",
+        "CONTENT:STORE: with prefix",
+        n255 + ": 0x0",
+        n254,
+        "~" + n254,
+        "~" + n255 + ": 0x0",
+        "Stowhaven desktop exited successfully",
+        "Log file closed.",
+    };
+    EXPECT_EQ(expected, Texts(lines));
+    long thread = std::stol(report["thread"]);
+    for (const auto& l : lines) {
+        EXPECT_FALSE(l.stamp.empty()) << l.text;
+        if (l.text.rfind("Stowhaven desktop", 0) != 0 && l.text != "Log file closed.") {
+            EXPECT_EQ(thread, l.thread) << l.text;
+        }
+    }
+}
+
+// ---------------------------------------------------------------- records
+
+HK_SCENARIO(LogRecordTour) {
+    CDesktopLog log("Records::Tour");
+    log.LogText(LOG_INFO, "narrow 100%% done\n");
+    log.LogText(LOG_INFO, L"wide 100% d\u00e9j\u00e0 %s\n");
+    log.LogText(LOG_INFO, "eight %s %s %s %s %s %s %s %s\n", "a", "b", "c", "d", "e", "f", "g", "h");
+    log.LogText(LOG_INFO, "wide args %s|%s|%s\n", L"\u20ac", static_cast<const wchar_t*>(nullptr), L"z");
+    log.LogInt(LOG_INFO, "ints %d %d %d %d %d %d %d %d\n", 1, 2, 3, 4, 5, 6, 7, -8);
+    log.LogLong(LOG_INFO, "long %ld\n", -2147483647L - 1);
+    log.LogInt64(LOG_INFO, "int64 %I64d %I64x\n", -9000000000LL, 0x123456789abLL);
+    log.LogTextInt(LOG_INFO, "textint %s=%d\n", "count", 42);
+    log.LogTextInt(LOG_INFO, "textint %s=%d\n", L"w\u00fc", -1);
+    log.LogHR(LOG_INFO, "ok 100%", S_OK);
+    log.LogHR(LOG_INFO, L"fail", E_FAIL);
+    log.LogHR(LOG_INFO, "small", 0x1234);
+    FILETIME known = {0x4F6A8000u, 0x01C0D3F6u}; // 03/05/2001 17:27:21.416 UTC
+    log.LogFileTime(LOG_INFO, "known", known);
+    FILETIME bad = {0u, 0x80000000u};
+    log.LogFileTime(LOG_INFO, "bad", bad);
+    log.LogTextNoTimeStamp(LOG_INFO, "bare 50%%\n");
+    log.LogTextNoTimeStamp(LOG_INFO, L"bare wide \u00e9\n");
+    const char xml[] = "<a>text</a>tail";
+    log.LogXML(LOG_INFO, reinterpret_cast<const BYTE*>(xml), 11);
+    const char zero[] = "<b>x\0hidden</b>";
+    log.LogXML(LOG_INFO, reinterpret_cast<const BYTE*>(zero), sizeof(zero) - 1);
+    const wchar_t utf16[] = L"\xFEFF<c>d</c>";
+    log.LogXML(LOG_INFO, reinterpret_cast<const BYTE*>(utf16), 9);
+    std::printf("xmlnull=%lx\n", static_cast<unsigned long>(log.LogXML(LOG_INFO, nullptr, 3)));
+    std::printf("textnull=%lx\n",
+                static_cast<unsigned long>(log.LogText(LOG_INFO, static_cast<const char*>(nullptr))));
+    log.LogException(_com_error(E_OUTOFMEMORY));
+    log.LogException(std::runtime_error("broken pipe"));
+    log.LogText(LOG_DETAIL, "filtered out\n");
+    log.LogHR(LOG_TRACE, "filtered out", S_OK);
+    std::printf("filtered=%lx\n", static_cast<unsigned long>(log.LogXML(LOG_DETAIL, nullptr, -1)));
+    PrintState();
+    return 0;
+}
+
+TEST(LogRecords, EveryRecordKindWritesItsExactLine) {
+    TempDir dir(L"rec");
+    ScenarioResult r = RunLogged("LogRecordTour", 1, dir);
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    auto report = Report(r.output);
+    EXPECT_EQ("80070057", report["xmlnull"]);
+    EXPECT_EQ("80070057", report["textnull"]);
+    EXPECT_EQ("0", report["filtered"]);
+    auto files = LogFiles(dir);
+    ASSERT_EQ(1u, files.size());
+    auto lines = ParseLog(dir.File(files[0].c_str()));
+
+    std::vector<std::string> expected = {
+        "Log file created (level 1).",
+        "narrow 100% done",
+        "wide 100% d\xC3\xA9j\xC3\xA0 %s",
+        "eight a b c d e f g h",
+        "wide args \xE2\x82\xAC|(null)|z",
+        "ints 1 2 3 4 5 6 7 -8",
+        "long -2147483648",
+        "int64 -9000000000 123456789ab",
+        "textint count=42",
+        "textint w\xC3\xBC=-1",
+        "ok 100%: 0x0",
+        "fail: 0x80004005",
+        "small: 0x1234",
+        "known:03/05/2001 17:27:21.416 (126333844414169088)",
+        "bad: (-9223372036854775808)",
+        "bare 50%",
+        "bare wide \xC3\xA9",
+        "<a>text</a>",
+        "<b>x",
+        "?<c>d</c>",
+        "A COM error exception has been caught: 8007000e",
+        "A std::exception has been caught: broken pipe",
+        "Stowhaven desktop exited successfully",
+        "Log file closed.",
+    };
+    EXPECT_EQ(expected, Texts(lines));
+    // Unheaded records carry no time stamp; every other line does.
+    for (const auto& l : lines) {
+        bool bare = l.text.rfind("bare", 0) == 0 || l.text[0] == '<' || l.text[0] == '?';
+        EXPECT_EQ(bare, l.stamp.empty()) << l.text;
+    }
+}
+
+// Time stamps are UTC, close to the parent's clock, and never go back.
+TEST(LogRecords, TimeStampsAreUtcAndIncrease) {
+    TempDir dir(L"utc");
+    SYSTEMTIME before;
+    ::GetSystemTime(&before);
+    ScenarioResult r = RunLogged("LogRecordTour", 1, dir);
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    auto files = LogFiles(dir);
+    ASSERT_EQ(1u, files.size());
+    auto lines = ParseLog(dir.File(files[0].c_str()));
+    ASSERT_FALSE(lines.empty());
+    auto key = [](const std::string& s) { // yyyyMMddHHmmss.sss
+        return s.substr(6, 4) + s.substr(3, 2) + s.substr(0, 2) + s.substr(11);
+    };
+    char now[32];
+    std::snprintf(now, sizeof(now), "%04u%02u%02u%02u:%02u", before.wYear, before.wMonth, before.wDay,
+                  before.wHour, before.wMinute);
+    std::string first = key(lines.front().stamp);
+    EXPECT_EQ(std::string(now).substr(0, 10), first.substr(0, 10)) << lines.front().stamp; // same UTC hour
+    std::string last;
+    for (const auto& l : lines) {
+        if (!l.stamp.empty()) {
+            EXPECT_LE(last, key(l.stamp));
+            last = key(l.stamp);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- level 0
+
+HK_SCENARIO(LogLevelZero) {
+    CDesktopLog log("Zero::Run");
+    log.LogText(LOG_INFO, "not written\n");
+    PrintState(); // no file yet
+    log.LogText(LOG_ERROR, "first error\n");
+    log.LogHR(LOG_ERROR, "Zero::Run com_error", E_UNEXPECTED);
+    return 0;
+}
+
+TEST(LogLevelZero, FileComesWithTheFirstErrorAndHeadersHaveNoThreadField) {
+    TempDir dir(L"zero");
+    ScenarioResult r = RunLogged("LogLevelZero", 0, dir);
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    EXPECT_EQ("0", Report(r.output)["enabled"]);
+    auto files = LogFiles(dir);
+    ASSERT_EQ(1u, files.size());
+    auto lines = ParseLog(dir.File(files[0].c_str()));
+    std::vector<std::string> expected = {"Log file created (level 0).", "first error",
+                                         "Zero::Run com_error: 0x8000FFFF", "Log file closed."};
+    EXPECT_EQ(expected, Texts(lines));
+    for (const auto& l : lines) {
+        EXPECT_FALSE(l.stamp.empty()) << l.text;
+        EXPECT_EQ(-1, l.thread) << l.text;
+    }
+}
+
+// ---------------------------------------------------------------- opening, closing, retention
+
+HK_SCENARIO(LogCloseAndReopen) {
+    CDesktopLog log("Reopen::Run");
+    log.LogText(LOG_INFO, "in the first file\n");
+    std::printf("first=%s\n", Narrow(CDesktopLog::GetFilename()).c_str());
+    // Shared with readers, closed to other writers.
+    HANDLE reader = ::CreateFileW(CDesktopLog::GetFilename().c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::printf("reader=%d\n", reader != INVALID_HANDLE_VALUE ? 1 : 0);
+    ::CloseHandle(reader);
+    HANDLE writer = ::CreateFileW(CDesktopLog::GetFilename().c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::printf("writer=%d\n", writer != INVALID_HANDLE_VALUE ? 1 : 0);
+    if (writer != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(writer);
+    }
+    std::printf("close=%lx\n", static_cast<unsigned long>(log.Close()));
+    std::printf("closedEnabled=%d\nclosedFile=%s\n", CDesktopLog::IsEnabled() ? 1 : 0,
+                Narrow(CDesktopLog::GetFilename()).c_str());
+    std::printf("closeAgain=%lx\n", static_cast<unsigned long>(log.Close()));
+    log.LogText(LOG_INFO, "in the second file\n");
+    std::printf("second=%s\n", Narrow(CDesktopLog::GetFilename()).c_str());
+    return 0;
+}
+
+TEST(LogFile, CloseThenARecordOpensASecondFileAndTheFirstSurvives) {
+    TempDir dir(L"reopen");
+    ScenarioResult r = RunLogged("LogCloseAndReopen", 1, dir);
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    auto report = Report(r.output);
+    EXPECT_EQ("1", report["reader"]);
+    EXPECT_EQ("0", report["writer"]);
+    EXPECT_EQ("0", report["close"]);
+    EXPECT_EQ("0", report["closeAgain"]);
+    EXPECT_EQ("0", report["closedEnabled"]);
+    EXPECT_EQ("", report["closedFile"]);
+    ASSERT_NE(report["first"], report["second"]);
+    auto files = LogFiles(dir);
+    ASSERT_EQ(2u, files.size());
+    std::vector<std::string> first = {"Log file created (level 1).", "in the first file", "Log file closed."};
+    std::vector<std::string> second = {"Log file created (level 1).", "in the second file",
+                                       "Stowhaven desktop exited successfully", "Log file closed."};
+    EXPECT_EQ(first, Texts(ParseLog(hk::test::Widen(report["first"]))));
+    EXPECT_EQ(second, Texts(ParseLog(hk::test::Widen(report["second"]))));
+    // Within one second the second name carries "_01" and sorts after the first.
+    std::string a = Leaf(report["first"]), b = Leaf(report["second"]);
+    if (a.substr(0, 28) == b.substr(0, 28)) {
+        EXPECT_EQ(a.substr(0, 28) + "_01.txt", b);
+    }
+    EXPECT_LT(a, b);
+}
+
+// A file of the same second that already exists (another process's, or one
+// left behind) is never truncated: the new file takes the next free suffix.
+HK_SCENARIO(LogNameTaken) {
+    wchar_t temp[MAX_PATH + 1];
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    FILETIME ft;
+    ::SystemTimeToFileTime(&now, &ft);
+    // Occupy this second and the next two, plain and "_01".
+    for (int s = 0; s < 3; ++s) {
+        ULARGE_INTEGER t = {{ft.dwLowDateTime, ft.dwHighDateTime}};
+        t.QuadPart += s * 10000000ULL;
+        FILETIME f = {t.LowPart, t.HighPart};
+        SYSTEMTIME st;
+        ::FileTimeToSystemTime(&f, &st);
+        wchar_t name[MAX_PATH + 64];
+        for (const wchar_t* suffix : {L"", L"_01"}) {
+            _snwprintf(name, MAX_PATH + 64, L"%ssh_client_log_%04u%02u%02u%02u%02u%02u%s.txt", temp, st.wYear,
+                       st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, suffix);
+            hk::test::WriteFileBytes(name, "foreign\n", 8);
+        }
+    }
+    CDesktopLog log("Taken::Run");
+    log.LogText(LOG_INFO, "mine\n");
+    PrintState();
+    return 0;
+}
+
+TEST(LogFile, AnExistingFileOfTheSameSecondIsKept) {
+    TempDir dir(L"taken");
+    ScenarioResult r = RunLogged("LogNameTaken", 1, dir);
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    std::string mine = Leaf(Report(r.output)["file"]);
+    EXPECT_TRUE(std::regex_match(mine, std::regex(R"(sh_client_log_\d{14}_02\.txt)"))) << mine;
+    auto files = LogFiles(dir);
+    ASSERT_EQ(7u, files.size());
+    for (const auto& f : files) {
+        if (Narrow(f) != mine) {
+            EXPECT_EQ("foreign\n", hk::test::ReadFileText(dir.File(f.c_str()))) << Narrow(f);
+        }
+    }
+    std::vector<std::string> expected = {"Log file created (level 1).", "mine",
+                                         "Stowhaven desktop exited successfully", "Log file closed."};
+    EXPECT_EQ(expected, Texts(ParseLog(dir.File(hk::test::Widen(mine).c_str()))));
+}
+
+HK_SCENARIO(LogOneRecord) {
+    CDesktopLog log("One::Run");
+    log.LogText(LOG_INFO, "one\n");
+    PrintState();
+    return 0;
+}
+
+// Retention: 20 files are kept, and one open deletes at most one (the
+// oldest by name).
+TEST(LogFile, RetentionDeletesOnlyTheOldestFilePerOpen) {
+    for (int older : {19, 20, 24}) {
+        TempDir dir(L"keep");
+        std::vector<std::wstring> planted;
+        for (int i = 0; i < older; ++i) {
+            wchar_t name[64];
+            _snwprintf(name, 64, L"sh_client_log_200101010000%02d.txt", i);
+            planted.push_back(name);
+            hk::test::WriteFileBytes(dir.File(name), "old\n", 4);
+        }
+        hk::test::WriteFileBytes(dir.File(L"other.txt"), "x", 1);
+        ScenarioResult r = RunLogged("LogOneRecord", 1, dir);
+        ASSERT_EQ(0u, r.exitCode) << r.output;
+        auto files = LogFiles(dir);
+        size_t total = older + 1;
+        size_t kept = total > 20 ? total - 1 : total;
+        ASSERT_EQ(kept, files.size()) << older;
+        bool oldestGone = total > 20;
+        EXPECT_EQ(oldestGone, std::find(files.begin(), files.end(), planted[0]) == files.end()) << older;
+        EXPECT_TRUE(std::find(files.begin(), files.end(), planted[1]) != files.end()) << older;
+        EXPECT_EQ(Leaf(Report(r.output)["file"]), Narrow(files.back()));
+        EXPECT_EQ(1u, hk::test::ReadFileBytes(dir.File(L"other.txt")).size());
+    }
+}
+
+// A temporary directory that cannot take the file: the record answers
+// E_FAIL and is lost; the next record tries again.
+HK_SCENARIO(LogOpenFails) {
+    CDesktopLog log("Fails::Run");
+    std::printf("hr1=%lx\n", static_cast<unsigned long>(log.LogText(LOG_INFO, "lost\n")));
+    std::printf("enabled1=%d\n", CDesktopLog::IsEnabled() ? 1 : 0);
+    wchar_t temp[MAX_PATH + 1];
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    ::CreateDirectoryW(temp, nullptr);
+    std::printf("hr2=%lx\n", static_cast<unsigned long>(log.LogText(LOG_INFO, "kept\n")));
+    PrintState();
+    return 0;
+}
+
+TEST(LogFile, AFailedOpenDropsTheRecordAndTheNextRecordRetries) {
+    TempDir dir(L"fail");
+    std::wstring missing = dir.Path() + L"\\missing\\";
+    ScenarioResult r;
+    {
+        LevelSetting setting(2);
+        r = RunScenario("LogOpenFails", {}, 60000, {L"TMP=" + missing, L"TEMP=" + missing});
+    }
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    auto report = Report(r.output);
+    EXPECT_EQ("80004005", report["hr1"]);
+    EXPECT_EQ("0", report["enabled1"]);
+    EXPECT_EQ("0", report["hr2"]);
+    auto lines = ParseLog(hk::test::Widen(report["file"]));
+    std::vector<std::string> expected = {"Log file created (level 2).", "kept",
+                                         "Stowhaven desktop exited successfully", "Log file closed."};
+    EXPECT_EQ(expected, Texts(lines));
+}
+
+// ---------------------------------------------------------------- threads
+
+HK_SCENARIO(LogEightThreads) {
+    const int kThreads = 8, kRecords = 400;
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    std::vector<unsigned long> ids(kThreads);
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            ids[t] = ::GetCurrentThreadId();
+            ready.fetch_add(1);
+            while (ready.load() < kThreads) {
+            }
+            // All arrive together at the level read, the clock and the open.
+            HRESULT hr = S_OK;
+            CDesktopLog log("Threads::Write", &hr);
+            char tag[16];
+            std::snprintf(tag, sizeof(tag), "%d", t);
+            for (int i = 0; i < kRecords; ++i) {
+                log.LogText(LOG_INFO, "thread %s record %s padding %s\n", tag, std::to_string(i).c_str(),
+                            std::string(40 + (i % 50), 'x').c_str());
+                log.LogInt(LOG_DETAIL, "thread %d number %d\n", t, i);
+            }
+        });
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
+    for (int t = 0; t < kThreads; ++t) {
+        std::printf("id%d=%lu\n", t, ids[t]);
+    }
+    PrintState();
+    return 0;
+}
+
+TEST(LogThreads, EightWritersNeverMixWithinALine) {
+    TempDir dir(L"threads");
+    ScenarioResult r = RunLogged("LogEightThreads", 3, dir);
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    auto report = Report(r.output);
+    auto files = LogFiles(dir);
+    ASSERT_EQ(1u, files.size()); // one open although eight threads came at once
+    auto lines = ParseLog(dir.File(files[0].c_str()));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("Log file created (level 3).", lines[0].text);
+    std::regex text(R"(thread (\d) record (\d+) padding (x+))"), number(R"(thread (\d) number (\d+))");
+    std::set<std::pair<int, int>> texts, numbers;
+    int created = 0;
+    for (const auto& l : lines) {
+        ASSERT_FALSE(l.stamp.empty()) << l.text;
+        created += l.text.rfind("Log file created", 0) == 0 ? 1 : 0;
+        std::smatch m;
+        if (std::regex_match(l.text, m, text)) {
+            int t = std::stoi(m[1]), i = std::stoi(m[2]);
+            EXPECT_EQ(40u + (i % 50), m[3].length());
+            EXPECT_EQ(std::stol(report["id" + m[1].str()]), l.thread);
+            EXPECT_TRUE(texts.insert({t, i}).second);
+        } else if (std::regex_match(l.text, m, number)) {
+            EXPECT_EQ(std::stol(report["id" + m[1].str()]), l.thread);
+            EXPECT_TRUE(numbers.insert({std::stoi(m[1]), std::stoi(m[2])}).second);
+        } else {
+            EXPECT_TRUE(l.text == "Threads::Write: 0x0" || l.text == "~Threads::Write: 0x0" ||
+                        l.text == "Stowhaven desktop exited successfully" || l.text == "Log file closed." ||
+                        l.text == "Log file created (level 3).")
+                << l.text;
+        }
+    }
+    EXPECT_EQ(1, created);
+    EXPECT_EQ(8u * 400u, texts.size());
+    EXPECT_EQ(8u * 400u, numbers.size());
+}
+
+} // namespace
