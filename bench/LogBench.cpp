@@ -92,7 +92,7 @@ void RemoveFolder(const std::wstring& dir) {
 } // namespace
 
 int main() {
-    const int kFiltered = 20000000, kRound = 20000, kRounds = 10;
+    const int kFiltered = 20000000, kRound = 10000, kRounds = 30;
     wchar_t temp[MAX_PATH + 1];
     ::GetTempPathW(MAX_PATH + 1, temp);
     wchar_t leaf[64];

@@ -45,12 +45,13 @@ size_t FormatThreadField(char* out, unsigned thread) noexcept;
 size_t ComposeHeader(char* out, size_t cap, const char* stamp, const char* thread, const char* prefix,
                      size_t prefixLength, const char* format) noexcept;
 
-// Stores every line feed of data[0, len) as carriage return + line feed, the
-// way a text-mode stream writes it, in place. cap must be at least len plus
-// the number of line feeds. Answers the new length.
-size_t ExpandLineFeeds(char* data, size_t len, size_t cap) noexcept;
-
 size_t CountLineFeeds(const char* data, size_t len) noexcept;
+
+// Stores every line feed of data[0, len) as carriage return + line feed, the
+// way a text-mode stream writes it, in place. feeds is CountLineFeeds of the
+// data; cap must be at least len + feeds (else nothing changes and the
+// answer is 0). Answers the new length.
+size_t ExpandLineFeeds(char* data, size_t len, size_t feeds, size_t cap) noexcept;
 
 // Wide text converted to UTF-8 (code page 65001). A null pointer stays null.
 // Texts whose first estimate (four bytes per 16-bit unit, terminator
