@@ -395,29 +395,40 @@ TEST(LogRecords, EveryRecordKindWritesItsExactLine) {
 // Time stamps are UTC, close to the parent's clock, and never go back.
 TEST(LogRecords, TimeStampsAreUtcAndIncrease) {
     TempDir dir(L"utc");
-    SYSTEMTIME before;
-    ::GetSystemTime(&before);
+    auto utcNow = [] {
+        FILETIME ft;
+        ::GetSystemTimeAsFileTime(&ft);
+        return (static_cast<long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    };
+    long long before = utcNow();
     ScenarioResult r = RunLogged("LogRecordTour", 1, dir);
+    long long after = utcNow();
     ASSERT_EQ(0u, r.exitCode) << r.output;
     auto files = LogFiles(dir);
     ASSERT_EQ(1u, files.size());
-    auto lines = ParseLog(dir.File(files[0].c_str()));
-    ASSERT_FALSE(lines.empty());
-    auto key = [](const std::string& s) { // yyyyMMddHHmmss.sss
-        return s.substr(6, 4) + s.substr(3, 2) + s.substr(0, 2) + s.substr(11);
-    };
-    char now[32];
-    std::snprintf(now, sizeof(now), "%04u%02u%02u%02u:%02u", before.wYear, before.wMonth, before.wDay,
-                  before.wHour, before.wMinute);
-    std::string first = key(lines.front().stamp);
-    EXPECT_EQ(std::string(now).substr(0, 10), first.substr(0, 10)) << lines.front().stamp; // same UTC hour
-    std::string last;
-    for (const auto& l : lines) {
-        if (!l.stamp.empty()) {
-            EXPECT_LE(last, key(l.stamp));
-            last = key(l.stamp);
+    long long last = 0;
+    for (const auto& l : ParseLog(dir.File(files[0].c_str()))) {
+        if (l.stamp.empty()) {
+            continue;
         }
+        SYSTEMTIME st = {};
+        st.wDay = static_cast<WORD>(std::stoi(l.stamp.substr(0, 2)));
+        st.wMonth = static_cast<WORD>(std::stoi(l.stamp.substr(3, 2)));
+        st.wYear = static_cast<WORD>(std::stoi(l.stamp.substr(6, 4)));
+        st.wHour = static_cast<WORD>(std::stoi(l.stamp.substr(11, 2)));
+        st.wMinute = static_cast<WORD>(std::stoi(l.stamp.substr(14, 2)));
+        st.wSecond = static_cast<WORD>(std::stoi(l.stamp.substr(17, 2)));
+        st.wMilliseconds = static_cast<WORD>(std::stoi(l.stamp.substr(20, 3)));
+        FILETIME ft;
+        ASSERT_TRUE(::SystemTimeToFileTime(&st, &ft)) << l.stamp;
+        long long t = (static_cast<long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+        // UTC, within the child's life (a millisecond of rounding allowed).
+        EXPECT_GE(t, before - 10000) << l.stamp;
+        EXPECT_LE(t, after + 10000) << l.stamp;
+        EXPECT_GE(t, last) << l.stamp;
+        last = t;
     }
+    EXPECT_NE(0, last);
 }
 
 // ---------------------------------------------------------------- level 0
