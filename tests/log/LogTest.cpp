@@ -306,6 +306,66 @@ TEST(LogLifecycle, TraceLevelWritesEntryExitLinesAndTheExitHookCloses) {
     }
 }
 
+template <typename Fn>
+Fn Export(HMODULE module, const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+// The exit hook runs when the library is unloaded, not only at process
+// exit: a second copy of the library, loaded and freed while the process
+// goes on, leaves its file closed behind it. (The program's own copy writes
+// nothing: no named object of it is ever built here.)
+HK_SCENARIO(LogUnloadCopy) {
+    wchar_t temp[MAX_PATH + 1];
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    std::wstring copy = std::wstring(temp) + L"HkUnloadCopy.dll";
+    if (!::CopyFileW((hk::test::BinDir() + L"\\Hearthkit.dll").c_str(), copy.c_str(), FALSE)) {
+        return 10;
+    }
+    HMODULE module = ::LoadLibraryW(copy.c_str());
+    if (module == nullptr) {
+        return 11;
+    }
+    using Construct = void (*)(void*, const char*, HRESULT*, const char*);
+    using Destroy = void (*)(void*);
+    using Text = HRESULT (*)(void*, LogLevel, const char*);
+    auto construct = Export<Construct>(module, "_ZN11CDesktopLogC1EPKcPlS1_");
+    auto destroy = Export<Destroy>(module, "_ZN11CDesktopLogD1Ev");
+    auto text = Export<Text>(module, "_ZN11CDesktopLog7LogTextE8LogLevelPKc");
+    if (construct == nullptr || destroy == nullptr || text == nullptr) {
+        return 12;
+    }
+    alignas(CDesktopLog) unsigned char storage[sizeof(CDesktopLog)];
+    construct(storage, "Unload::Run", nullptr, nullptr);
+    text(storage, LOG_INFO, "written through the copy\n");
+    destroy(storage);
+    ::FreeLibrary(module);
+    std::printf("unloaded=%d\n", ::GetModuleHandleW(L"HkUnloadCopy.dll") == nullptr ? 1 : 0);
+    WIN32_FIND_DATAW found;
+    HANDLE find = ::FindFirstFileW((std::wstring(temp) + L"sh_client_log_*.txt").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        std::printf("file=%s%s\n", Narrow(temp).c_str(), Narrow(found.cFileName).c_str());
+        ::FindClose(find);
+    }
+    ::DeleteFileW(copy.c_str());
+    std::fflush(stdout);
+    // Ends without returning: nothing that runs at process exit may write.
+    ::TerminateProcess(::GetCurrentProcess(), 0);
+    return 0;
+}
+
+TEST(LogLifecycle, TheExitHookRunsWhenTheLibraryIsUnloaded) {
+    TempDir dir(L"unload");
+    ScenarioResult r = RunLogged("LogUnloadCopy", 1, dir);
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    auto report = Report(r.output);
+    EXPECT_EQ("1", report["unloaded"]);
+    ASSERT_EQ(1u, LogFiles(dir).size());
+    std::vector<std::string> expected = {"Log file created (level 1).", "written through the copy",
+                                         "Stowhaven desktop exited successfully", "Log file closed."};
+    EXPECT_EQ(expected, Texts(ParseLog(hk::test::Widen(report["file"]))));
+}
+
 // ---------------------------------------------------------------- records
 
 HK_SCENARIO(LogRecordTour) {
