@@ -111,15 +111,4 @@ TEST(HexToBinary, EvenTextOfDigitsOnly) {
     EXPECT_TRUE(bytes.empty());
 }
 
-TEST(HexToBinary, RoundTripsWithEidText) {
-    std::vector<BYTE> original(256);
-    for (size_t i = 0; i < original.size(); ++i) {
-        original[i] = static_cast<BYTE>(255 - i);
-    }
-    CComBSTR text = HearthkitUtil::EidToBstr(Bin(original.data(), 200));
-    std::vector<BYTE> back;
-    ASSERT_EQ(S_OK, HearthkitUtil::HexStrToBinary(text, back));
-    EXPECT_EQ(std::vector<BYTE>(original.begin(), original.begin() + 200), back);
-}
-
 } // namespace
