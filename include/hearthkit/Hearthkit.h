@@ -10,3 +10,8 @@
 #include "HkLock.h"
 #include "CDesktopLog.h"
 #include "HearthkitUtil.h"
+#include "File.h"
+#include "Directory.h"
+#include "DiskUtil.h"
+#include "StdWStringUtil.h"
+#include "RetryInterval.h"

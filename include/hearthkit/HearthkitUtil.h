@@ -3,9 +3,13 @@
 #pragma once
 
 #include "HearthkitExport.h"
+#include "HkCom.h"
 #include "HkLock.h"
 
 #include <windows.h>
+#include <mapidefs.h>
+#include <string>
+#include <vector>
 
 class HEARTHKIT_API HearthkitUtil {
 public:
@@ -31,6 +35,60 @@ public:
     static wchar_t* GetRegValue(HKEY root, const wchar_t* subKey, const wchar_t* name);
     // A 32-bit value, or the default when nothing could be read.
     static DWORD GetRegValue(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD defaultValue);
+
+    // ---- Time and identifier conversions -----------------------------------
+    // (util/HearthkitUtilTime.cpp, util/HearthkitUtilHex.cpp)
+    //
+    // Times are signed 64-bit counts of 100 ns since 1 January 1601 UTC,
+    // carried as integers or FILETIMEs. ISO 8601 text is
+    // YYYY-MM-DDThh:mm:ss, optionally followed by "Z", always UTC. Binary
+    // identifiers (entry IDs) are written as two upper-case hexadecimal
+    // digits per byte; the parsers also accept lower-case digits. Everything
+    // here is a pure function of its arguments except Now.
+
+    // The current UTC time with millisecond resolution.
+    static __int64 Now();
+    // Signed division by 10000, truncated toward zero; the low 32 bits of the
+    // quotient (so -15000 gives 0xFFFFFFFF, and waits past 49.7 days wrap).
+    static DWORD NS100ToMS(__int64 ns100);
+    static __int64 MinsTo100NS(DWORD minutes);
+    static FILETIME Int64ToFileTime(const __int64& value);
+    static __int64 FileTimeToInt64(const FILETIME& time);
+
+    // Reads YYYY-MM-DDThh:mm:ss[Z] ("T" in either case, "Z" upper-case only;
+    // the hyphens are not examined) as UTC. E_FAIL for any other shape or an
+    // invalid date; E_INVALIDARG for a null text or out pointer. *time is
+    // written only on success.
+    static HRESULT ConvertISO8601ToFileTime(const wchar_t* text, FILETIME* time);
+    // Writes YYYY-MM-DDThh:mm:ss (no "Z") into *text as a BSTR that the caller
+    // frees with SysFreeString. useEnglishLocale non-zero formats with en-US,
+    // 0 with the system default locale. A zero FILETIME, or one that is no
+    // valid date, returns S_OK and leaves *text untouched.
+    static HRESULT ConvertFileTimeToISO8601(const FILETIME& time, BSTR* text, int useEnglishLocale);
+
+    // At most the first 250 bytes (500 digits); a null lpb counts as empty.
+    static CComBSTR EidToBstr(const SBinary& eid);
+    // Like EidToBstr into a new wchar_t[501] that the caller frees with
+    // delete[].
+    static HRESULT EidToWchar(const SBinary& eid, wchar_t** text);
+    // Converts pairs of digits into consecutive bytes of eid until the NUL,
+    // a character that is no digit, or a pair without a second digit. The
+    // buffer must hold wcslen(text) / 2 bytes. S_OK (E_INVALIDARG only for a
+    // null pointer); the number of bytes is not reported.
+    static HRESULT WcharToEid(wchar_t* text, BYTE* eid);
+    // The same conversion into a buffer of capacity bytes, stopping when it
+    // is full; *written (may be null) receives the number of bytes written.
+    static HRESULT WcharToEid(const wchar_t* text, BYTE* eid, size_t capacity, size_t* written);
+    // Writes the digits of bin into text[0 .. 2*cb) and NUL at text[2*cb],
+    // leaving text's length as it is. limit is the size the caller gave the
+    // string; E_INVALIDARG when limit < 2*cb + 1 (or the string is shorter
+    // than 2*cb).
+    static HRESULT HexStrToWchar(const SBinary& bin, std::wstring& text, const int& limit);
+    // Fills bytes with the value of an even-length text of digits.
+    // 0x80070057 for a null or odd-length text (bytes untouched) or for a
+    // character that is no digit (bytes sized to half the text, holding the
+    // bytes converted so far and zeros after them).
+    static HRESULT HexStrToBinary(const wchar_t* text, std::vector<BYTE>& bytes);
 
     static HWND m_hwndOutlookWindow;
     static CHkCriticalSection m_critSectOutlookWindow;

@@ -1,0 +1,114 @@
+// Entry IDs and other binary values as hexadecimal text, both ways.
+#include "Hearthkit.h"
+
+#include <gtest/gtest.h>
+#include <cstring>
+
+namespace {
+
+SBinary Bin(const BYTE* bytes, ULONG count) {
+    SBinary b;
+    b.cb = count;
+    b.lpb = const_cast<BYTE*>(bytes);
+    return b;
+}
+
+TEST(EidText, TwoUpperCaseDigitsPerByteCutAt250Bytes) {
+    const BYTE bytes[] = {0x00, 0xAB, 0x7F};
+    EXPECT_STREQ(L"00AB7F", HearthkitUtil::EidToBstr(Bin(bytes, 3)));
+
+    std::vector<BYTE> big(300);
+    for (size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<BYTE>(i);
+    }
+    CComBSTR cut = HearthkitUtil::EidToBstr(Bin(big.data(), 300));
+    ASSERT_EQ(500u, cut.Length());
+    EXPECT_EQ(0, std::wcsncmp(L"000102", cut, 6));
+    EXPECT_STREQ(L"F7F8F9", cut.m_str + 494); // byte 249 is the last one
+
+    EXPECT_EQ(0u, HearthkitUtil::EidToBstr(Bin(nullptr, 0)).Length());
+    EXPECT_EQ(0u, HearthkitUtil::EidToBstr(Bin(nullptr, 5)).Length());
+}
+
+TEST(EidText, WcharFormAllocatesForTheCaller) {
+    const BYTE bytes[] = {0xDE, 0xAD};
+    wchar_t* text = reinterpret_cast<wchar_t*>(static_cast<ULONG_PTR>(0xdeadbeef));
+    EXPECT_EQ(E_INVALIDARG, HearthkitUtil::EidToWchar(Bin(bytes, 2), nullptr));
+    ASSERT_EQ(S_OK, HearthkitUtil::EidToWchar(Bin(bytes, 2), &text));
+    EXPECT_STREQ(L"DEAD", text);
+    delete[] text;
+}
+
+TEST(EidParse, StopsAtTheFirstIncompleteOrInvalidPair) {
+    struct Case {
+        const wchar_t* text;
+        std::vector<BYTE> expected;
+    } cases[] = {
+        {L"0aB", {0x0A}},  {L"zz", {}},       {L"AbCdEf09", {0xAB, 0xCD, 0xEF, 0x09}},
+        {L"0G12", {}},     {L"12:4", {0x12}}, {L"12@4", {0x12}},
+        {L"12`4", {0x12}}, {L"", {}},
+    };
+    for (const auto& c : cases) {
+        BYTE out[8];
+        std::memset(out, 0xEE, sizeof(out));
+        EXPECT_EQ(S_OK, HearthkitUtil::WcharToEid(const_cast<wchar_t*>(c.text), out)) << c.text;
+        EXPECT_EQ(c.expected, std::vector<BYTE>(out, out + c.expected.size())) << c.text;
+        EXPECT_EQ(0xEE, out[c.expected.size()]) << c.text; // nothing written past the last pair
+    }
+    BYTE out[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+    EXPECT_EQ(E_INVALIDARG, HearthkitUtil::WcharToEid(nullptr, out));
+}
+
+TEST(EidParse, SizedFormStopsWhenTheBufferIsFull) {
+    BYTE out[3] = {0xEE, 0xEE, 0xEE};
+    size_t written = 0xdeadbeef;
+    EXPECT_EQ(S_OK, HearthkitUtil::WcharToEid(L"A1B2C3", out, 2, &written));
+    EXPECT_EQ(2u, written);
+    EXPECT_EQ(0xA1, out[0]);
+    EXPECT_EQ(0xB2, out[1]);
+    EXPECT_EQ(0xEE, out[2]);
+    written = 0xdeadbeef;
+    EXPECT_EQ(S_OK, HearthkitUtil::WcharToEid(L"A1x", out, 3, &written));
+    EXPECT_EQ(1u, written);
+}
+
+TEST(HexIntoString, WritesIntoTheCallersSizedStringOnly) {
+    const BYTE bytes[] = {0x01, 0xFE};
+    std::wstring text(7, L'x');
+    EXPECT_EQ(E_INVALIDARG, HearthkitUtil::HexStrToWchar(Bin(bytes, 2), text, 4));
+    EXPECT_EQ(std::wstring(7, L'x'), text);
+    EXPECT_EQ(E_INVALIDARG, HearthkitUtil::HexStrToWchar(Bin(bytes, 2), text, -1));
+
+    ASSERT_EQ(S_OK, HearthkitUtil::HexStrToWchar(Bin(bytes, 2), text, 5));
+    EXPECT_EQ(std::wstring(L"01FE\0xx", 7), text); // length kept, NUL after the digits
+    EXPECT_STREQ(L"01FE", text.c_str());
+
+    // A limit larger than the string cannot make it write past the end.
+    std::wstring shortText(2, L'x');
+    EXPECT_EQ(E_INVALIDARG, HearthkitUtil::HexStrToWchar(Bin(bytes, 2), shortText, 100));
+    EXPECT_EQ(L"xx", shortText);
+}
+
+TEST(HexToBinary, EvenTextOfDigitsOnly) {
+    std::vector<BYTE> bytes = {1, 2, 3};
+    EXPECT_EQ(S_OK, HearthkitUtil::HexStrToBinary(L"0A1b", bytes));
+    EXPECT_EQ((std::vector<BYTE>{0x0A, 0x1B}), bytes);
+
+    bytes = {1, 2, 3};
+    EXPECT_EQ(static_cast<HRESULT>(0x80070057), HearthkitUtil::HexStrToBinary(L"0A1", bytes));
+    EXPECT_EQ((std::vector<BYTE>{1, 2, 3}), bytes);
+    EXPECT_EQ(static_cast<HRESULT>(0x80070057), HearthkitUtil::HexStrToBinary(nullptr, bytes));
+    EXPECT_EQ((std::vector<BYTE>{1, 2, 3}), bytes);
+
+    // Converted so far, then zeros; earlier content does not survive.
+    bytes = {7, 7, 7, 7};
+    EXPECT_EQ(static_cast<HRESULT>(0x80070057), HearthkitUtil::HexStrToBinary(L"0AZZ", bytes));
+    EXPECT_EQ((std::vector<BYTE>{0x0A, 0x00}), bytes);
+    EXPECT_EQ(static_cast<HRESULT>(0x80070057), HearthkitUtil::HexStrToBinary(L"0A:0", bytes));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070057), HearthkitUtil::HexStrToBinary(L"0A0G", bytes));
+
+    EXPECT_EQ(S_OK, HearthkitUtil::HexStrToBinary(L"", bytes));
+    EXPECT_TRUE(bytes.empty());
+}
+
+} // namespace
