@@ -11,3 +11,4 @@
 #include "CDesktopLog.h"
 #include "HearthkitUtil.h"
 #include "SyncCoordinator.h"
+#include "CL10N.h"
