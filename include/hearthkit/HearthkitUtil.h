@@ -4,8 +4,14 @@
 
 #include "HearthkitExport.h"
 #include "HkLock.h"
+#include "HkCom.h"
+#include "AutoPtrWithFreePolicy.h"
 
 #include <windows.h>
+
+struct IXMLDOMDocument;
+struct IBackgroundCopyManager;
+struct IBackgroundCopyJob;
 
 class HEARTHKIT_API HearthkitUtil {
 public:
@@ -31,6 +37,24 @@ public:
     static wchar_t* GetRegValue(HKEY root, const wchar_t* subKey, const wchar_t* name);
     // A 32-bit value, or the default when nothing could be read.
     static DWORD GetRegValue(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD defaultValue);
+
+    // ---- XML documents and background transfers ----------------------------
+
+    // An MSXML DOM document: version 3.0 (*pbVersion3 set; with setXPath its
+    // selection language is XPath), else the earlier edition (*pbVersion3
+    // cleared, never XPath). REGDB_E_CLASSNOTREG when neither can be made.
+    // pbVersion3 may be null.
+    static HRESULT GetXMLDOMDocumentObj(CComPtr<IXMLDOMDocument>& doc, bool setXPath, bool* pbVersion3);
+    // Parses length bytes (trailing zero bytes ignored) without copying them;
+    // the parser detects the encoding. False, with the parser's reason
+    // logged, when the document does not load.
+    static bool LoadBufferIntoXMLDOM(IXMLDOMDocument* doc, const char* buffer, unsigned long length);
+    // The BITS 2.0 copy manager (local server); version is set to 2.0.
+    static HRESULT GetBITSManager(CComPtr<IBackgroundCopyManager>& manager, double& version);
+    // The local and remote names of a job with exactly one file; for any
+    // other number of files S_OK with both owners left as they are.
+    static HRESULT GetBITSJobFileDetails(IBackgroundCopyJob* job, CoTaskMemString& localName,
+                                         CoTaskMemString& remoteName);
 
     static HWND m_hwndOutlookWindow;
     static CHkCriticalSection m_critSectOutlookWindow;
