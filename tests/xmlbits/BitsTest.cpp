@@ -97,64 +97,6 @@ TEST_F(Bits20TreatedAsBits, OneFileJobYieldsBothNamesOtherJobsLeaveTheOwners) {
     EXPECT_FALSE(l);
 }
 
-// A job whose file enumeration fails: the failure is the result.
-struct BrokenJob : IBackgroundCopyJob {
-    HRESULT enumResult;
-    explicit BrokenJob(HRESULT hr) : enumResult(hr) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE AddFileSet(ULONG, BG_FILE_INFO*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE AddFile(LPCWSTR, LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE EnumFiles(IEnumBackgroundCopyFiles** out) override {
-        *out = nullptr;
-        return enumResult;
-    }
-    HRESULT STDMETHODCALLTYPE Suspend() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Resume() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Cancel() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Complete() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetId(GUID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetType(BG_JOB_TYPE*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetProgress(BG_JOB_PROGRESS*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetTimes(BG_JOB_TIMES*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetState(BG_JOB_STATE*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetError(IBackgroundCopyError**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetOwner(LPWSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetDisplayName(LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetDisplayName(LPWSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetDescription(LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetDescription(LPWSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetPriority(BG_JOB_PRIORITY) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetPriority(BG_JOB_PRIORITY*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetNotifyFlags(ULONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetNotifyFlags(ULONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetNotifyInterface(IUnknown*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetNotifyInterface(IUnknown**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetMinimumRetryDelay(ULONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetMinimumRetryDelay(ULONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetNoProgressTimeout(ULONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetNoProgressTimeout(ULONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetErrorCount(ULONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetProxySettings(BG_JOB_PROXY_USAGE, const WCHAR*, const WCHAR*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE GetProxySettings(BG_JOB_PROXY_USAGE*, LPWSTR*, LPWSTR*) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE TakeOwnership() override { return E_NOTIMPL; }
-};
-
-TEST(BitsJobFiles, AFailingEnumerationIsTheResult) {
-    BrokenJob job(E_ACCESSDENIED);
-    CoTaskMemString l, r;
-    EXPECT_EQ(E_ACCESSDENIED, HearthkitUtil::GetBITSJobFileDetails(&job, l, r));
-    EXPECT_FALSE(l || r);
-}
-
 // Child: asks for the manager and prints the result.
 HK_SCENARIO(BitsMakeManager) {
     ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
