@@ -15,3 +15,5 @@
 #include "DiskUtil.h"
 #include "StdWStringUtil.h"
 #include "RetryInterval.h"
+#include "SyncCoordinator.h"
+#include "CL10N.h"

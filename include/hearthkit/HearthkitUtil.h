@@ -5,11 +5,16 @@
 #include "HearthkitExport.h"
 #include "HkCom.h"
 #include "HkLock.h"
+#include "AutoPtrWithFreePolicy.h"
 
 #include <windows.h>
 #include <mapidefs.h>
 #include <string>
 #include <vector>
+
+struct IXMLDOMDocument;
+struct IBackgroundCopyManager;
+struct IBackgroundCopyJob;
 
 class HEARTHKIT_API HearthkitUtil {
 public:
@@ -89,6 +94,24 @@ public:
     // character that is no digit (bytes sized to half the text, holding the
     // bytes converted so far and zeros after them).
     static HRESULT HexStrToBinary(const wchar_t* text, std::vector<BYTE>& bytes);
+
+    // ---- XML documents and background transfers ----------------------------
+
+    // An MSXML DOM document: version 3.0 (*pbVersion3 set; with setXPath its
+    // selection language is XPath), else the earlier edition (*pbVersion3
+    // cleared, never XPath). REGDB_E_CLASSNOTREG when neither can be made.
+    // pbVersion3 may be null.
+    static HRESULT GetXMLDOMDocumentObj(CComPtr<IXMLDOMDocument>& doc, bool setXPath, bool* pbVersion3);
+    // Parses length bytes (trailing zero bytes ignored) without copying them;
+    // the parser detects the encoding. False, with the parser's reason
+    // logged, when the document does not load.
+    static bool LoadBufferIntoXMLDOM(IXMLDOMDocument* doc, const char* buffer, unsigned long length);
+    // The BITS 2.0 copy manager (local server); version is set to 2.0.
+    static HRESULT GetBITSManager(CComPtr<IBackgroundCopyManager>& manager, double& version);
+    // The local and remote names of a job with exactly one file; for any
+    // other number of files S_OK with both owners left as they are.
+    static HRESULT GetBITSJobFileDetails(IBackgroundCopyJob* job, CoTaskMemString& localName,
+                                         CoTaskMemString& remoteName);
 
     static HWND m_hwndOutlookWindow;
     static CHkCriticalSection m_critSectOutlookWindow;

@@ -1,0 +1,205 @@
+// MSXML documents: version choice, XPath, buffers loaded in place.
+#include "Hearthkit.h"
+#include "LoggedRun.h"
+#include "Scenario.h"
+#include "TestEnv.h"
+
+#include <gtest/gtest.h>
+#include <msxml2.h>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const IID kIidXmlDomDocument2 = {
+    0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const wchar_t kDom30Key[] = L"Software\\Classes\\CLSID\\{F5078F32-C551-11D3-89B9-0000F81FE221}";
+const wchar_t kDomKey[] = L"Software\\Classes\\CLSID\\{2933BF90-7B36-11D2-B20E-00C04F983E60}";
+
+class ComScope {
+public:
+    ComScope() { ::CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    ~ComScope() { ::CoUninitialize(); }
+};
+
+std::wstring SelectionLanguage(IXMLDOMDocument* doc) {
+    CComPtr<IXMLDOMDocument2> doc2;
+    if (FAILED(doc->QueryInterface(kIidXmlDomDocument2, reinterpret_cast<void**>(&doc2)))) {
+        return L"(no IXMLDOMDocument2)";
+    }
+    VARIANT value;
+    ::VariantInit(&value);
+    if (FAILED(doc2->getProperty(CComBSTR(L"SelectionLanguage"), &value)) || value.vt != VT_BSTR) {
+        return L"(none)";
+    }
+    std::wstring text(value.bstrVal);
+    ::VariantClear(&value);
+    return text;
+}
+
+std::wstring RootText(IXMLDOMDocument* doc) {
+    CComPtr<IXMLDOMElement> root;
+    CComBSTR text;
+    if (FAILED(doc->get_documentElement(&root)) || !root || FAILED(root->get_text(&text))) {
+        return L"(no root)";
+    }
+    return text.m_str ? text.m_str : L"";
+}
+
+class XmlDocument : public testing::Test {
+protected:
+    ComScope com;
+};
+
+TEST_F(XmlDocument, Version3IsPreferredAndGetsXPathOnlyWhenAsked) {
+    CComPtr<IXMLDOMDocument> plain, xpath;
+    bool v3 = false;
+    EXPECT_EQ(S_OK, HearthkitUtil::GetXMLDOMDocumentObj(plain, false, &v3));
+    EXPECT_TRUE(v3);
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(L"XSLPattern", SelectionLanguage(plain));
+
+    v3 = false;
+    EXPECT_EQ(S_OK, HearthkitUtil::GetXMLDOMDocumentObj(xpath, true, &v3));
+    EXPECT_TRUE(v3);
+    ASSERT_TRUE(xpath);
+    EXPECT_EQ(L"XPath", SelectionLanguage(xpath));
+
+    // The flag is optional.
+    CComPtr<IXMLDOMDocument> noFlag;
+    EXPECT_EQ(S_OK, HearthkitUtil::GetXMLDOMDocumentObj(noFlag, true, nullptr));
+    EXPECT_TRUE(noFlag);
+}
+
+TEST_F(XmlDocument, BuffersLoadInPlaceWithTrailingZerosIgnoredAndEncodingDetected) {
+    CComPtr<IXMLDOMDocument> doc;
+    ASSERT_EQ(S_OK, HearthkitUtil::GetXMLDOMDocumentObj(doc, true, nullptr));
+
+    const char terminated[] = "<reply><id>42</id></reply>\0\0\0";
+    EXPECT_TRUE(HearthkitUtil::LoadBufferIntoXMLDOM(doc, terminated, sizeof terminated));
+    EXPECT_EQ(L"42", RootText(doc));
+
+    // UTF-16 with its byte-order mark, with and without its two-byte
+    // terminator (its last character's high byte is a zero that stays), and
+    // UTF-8 without a declaration.
+    const char utf16[] = "\xFF\xFE<\0r\0>\0\xE9\0<\0/\0r\0>\0\0";
+    EXPECT_TRUE(HearthkitUtil::LoadBufferIntoXMLDOM(doc, utf16, sizeof utf16 - 2));
+    EXPECT_EQ(L"\u00E9", RootText(doc));
+    EXPECT_TRUE(HearthkitUtil::LoadBufferIntoXMLDOM(doc, utf16, sizeof utf16));
+    EXPECT_EQ(L"\u00E9", RootText(doc));
+    const char utf8[] = "<r>\xC3\xA9</r>";
+    EXPECT_TRUE(HearthkitUtil::LoadBufferIntoXMLDOM(doc, utf8, sizeof utf8 - 1));
+    EXPECT_EQ(L"\u00E9", RootText(doc));
+
+    // Only the given length counts, not what follows it.
+    const char longer[] = "<a>1</a><b/>";
+    EXPECT_TRUE(HearthkitUtil::LoadBufferIntoXMLDOM(doc, longer, 8));
+    EXPECT_EQ(L"1", RootText(doc));
+    // The caller's bytes are untouched.
+    EXPECT_EQ(0, std::memcmp(longer, "<a>1</a><b/>", sizeof longer));
+}
+
+TEST_F(XmlDocument, BadInputIsRefused) {
+    CComPtr<IXMLDOMDocument> doc;
+    ASSERT_EQ(S_OK, HearthkitUtil::GetXMLDOMDocumentObj(doc, false, nullptr));
+    const char zeros[16] = {};
+    EXPECT_FALSE(HearthkitUtil::LoadBufferIntoXMLDOM(doc, zeros, sizeof zeros));
+    EXPECT_FALSE(HearthkitUtil::LoadBufferIntoXMLDOM(doc, "<a><b></a>", 10));
+    EXPECT_FALSE(HearthkitUtil::LoadBufferIntoXMLDOM(doc, "\x01\x02garbage\xFF", 10));
+    EXPECT_FALSE(HearthkitUtil::LoadBufferIntoXMLDOM(doc, nullptr, 0));
+    EXPECT_FALSE(HearthkitUtil::LoadBufferIntoXMLDOM(doc, nullptr, 5));
+    EXPECT_FALSE(HearthkitUtil::LoadBufferIntoXMLDOM(nullptr, "<a/>", 4));
+}
+
+// Child: makes a document (XPath asked for) and a parse that fails; prints
+// the result, the flag and the selection language.
+HK_SCENARIO(XmlMakeDocument) {
+    ComScope com;
+    CComPtr<IXMLDOMDocument> doc;
+    bool v3 = true;
+    const HRESULT hr = HearthkitUtil::GetXMLDOMDocumentObj(doc, true, &v3);
+    std::printf("hr=0x%08lx v3=%d lang=%s\n", static_cast<unsigned long>(hr), v3 ? 1 : 0,
+                doc ? hk::test::Narrow(SelectionLanguage(doc)).c_str() : "(no document)");
+    if (doc) {
+        const char zeros[8] = {};
+        std::printf("zeros=%d\n", HearthkitUtil::LoadBufferIntoXMLDOM(doc, zeros, sizeof zeros) ? 1 : 0);
+        std::printf("garbage=%d\n", HearthkitUtil::LoadBufferIntoXMLDOM(doc, "<a><b></a>", 10) ? 1 : 0);
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
+TEST(XmlDocumentLog, FailedParsesLogTheParsersReason) {
+    LoggedRun run = RunLoggedScenario("XmlMakeDocument");
+    ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
+    EXPECT_NE(std::string::npos, run.result.output.find("hr=0x00000000 v3=1 lang=XPath"))
+        << run.result.output;
+    EXPECT_NE(std::string::npos, run.result.output.find("zeros=0")) << run.result.output;
+    EXPECT_NE(std::string::npos, run.result.output.find("garbage=0")) << run.result.output;
+    EXPECT_NE(std::string::npos, run.log.find("------ Loaded DOMDocument3")) << run.log;
+    EXPECT_NE(std::string::npos, run.log.find("+++ Successfully Loaded interface DOMDocument2")) << run.log;
+    EXPECT_NE(std::string::npos, run.log.find("Called set property on DOMDocument2 interface")) << run.log;
+    EXPECT_EQ(std::string::npos, run.log.find("earlier edition")) << run.log;
+    // One line per failed parse, each with a reason from the parser.
+    size_t first = run.log.find("Failed to load DOM reason '");
+    ASSERT_NE(std::string::npos, first) << run.log;
+    EXPECT_NE('\'', run.log[first + 27]) << run.log;
+    EXPECT_NE(std::string::npos, run.log.find("Failed to load DOM reason '", first + 1)) << run.log;
+}
+
+// Removes a class registration for the life of the object; the guard puts
+// the key back exactly as it was, also when the test fails.
+class Unregistered {
+public:
+    explicit Unregistered(const wchar_t* key) : m_guard(HKEY_LOCAL_MACHINE, key) {
+        EXPECT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key));
+    }
+
+private:
+    hk::test::RegistryKeyGuard m_guard;
+};
+
+bool Registered(const wchar_t* key) {
+    CRegKey k;
+    return k.Open(HKEY_LOCAL_MACHINE, key, KEY_READ) == ERROR_SUCCESS;
+}
+
+TEST(XmlDocumentFallback, WithoutVersion3TheEarlierEditionIsUsedWithoutXPath) {
+    LoggedRun run;
+    {
+        Unregistered dom30(kDom30Key);
+        run = RunLoggedScenario("XmlMakeDocument");
+    }
+    EXPECT_TRUE(Registered(kDom30Key));
+    ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
+    EXPECT_NE(std::string::npos, run.result.output.find("hr=0x00000000 v3=0 lang=XSLPattern"))
+        << run.result.output;
+    const size_t loading = run.log.find("------ Loading earlier edition of DOM");
+    const size_t loaded = run.log.find("------ LOADED earlier edition of DOM");
+    const size_t success = run.log.find("SUCCESSFULLY loaded");
+    ASSERT_NE(std::string::npos, loading) << run.log;
+    EXPECT_LT(loading, loaded);
+    EXPECT_LT(loaded, success);
+    EXPECT_NE(std::string::npos, success) << run.log;
+    EXPECT_EQ(std::string::npos, run.log.find("DOMDocument2")) << run.log;
+}
+
+TEST(XmlDocumentFallback, WithNeitherEditionTheClassIsNotRegistered) {
+    LoggedRun run;
+    {
+        Unregistered dom30(kDom30Key);
+        Unregistered dom(kDomKey);
+        run = RunLoggedScenario("XmlMakeDocument");
+    }
+    EXPECT_TRUE(Registered(kDom30Key));
+    EXPECT_TRUE(Registered(kDomKey));
+    ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
+    // The flag is left as it was (the child starts it at true).
+    EXPECT_NE(std::string::npos, run.result.output.find("hr=0x80040154 v3=1 lang=(no document)"))
+        << run.result.output;
+    EXPECT_NE(std::string::npos, run.log.find("------ LOADED earlier edition of DOM")) << run.log;
+    EXPECT_EQ(std::string::npos, run.log.find("SUCCESSFULLY loaded")) << run.log;
+}
+
+} // namespace
