@@ -9,4 +9,7 @@
 #include "HkResult.h"
 #include "HkLock.h"
 #include "CDesktopLog.h"
+#include "CInternetSendDataBase.h"
+#include "UrlComponents.h"
+#include "CHttpClientHelper.h"
 #include "HearthkitUtil.h"
