@@ -92,6 +92,11 @@ class Conn:
 
 
 def read_request(conn):
+    if not conn.buf:
+        conn.fill()
+    if conn.buf.startswith(b"\x16\x03"):
+        # A TLS handshake: this server speaks plain HTTP only.
+        raise ClientGone()
     head = conn.read_until(b"\r\n\r\n", MAX_HEAD)
     lines = head.split(b"\r\n")
     method, path, version = (lines[0].decode("latin-1").split(" ", 2) + ["", ""])[:3]
