@@ -6,6 +6,7 @@
 #include "HkCom.h"
 #include "HkLock.h"
 #include "AutoPtrWithFreePolicy.h"
+#include "HkString.h"
 
 #include <windows.h>
 #include <mapidefs.h>
@@ -112,6 +113,32 @@ public:
     // other number of files S_OK with both owners left as they are.
     static HRESULT GetBITSJobFileDetails(IBackgroundCopyJob* job, CoTaskMemString& localName,
                                          CoTaskMemString& remoteName);
+
+    // ---- URLs, connectivity and authentication probes ------------------------
+
+    // Appends param after "&" (URL with "?") or "?x=shoutlookext&"; nothing
+    // is encoded; an empty param changes nothing.
+    static void AddParameterToURL(CStringW& url, const CStringW& param);
+    static void AddParameterToURLA(CStringA& url, const CStringA& param);
+    // "shhost=" + scheme prefix of the application URL + host of the host URL
+    // + path of the application URL.
+    static CStringW GetRPCSHHostURLParam(const CStringW& hostUrl, const CStringW& appUrl);
+    // Whether the archive web server answers: a "/clienttest.gif" URL must
+    // return the 43-byte image/gif test image; a 401 counts as connected
+    // unless the login dialog is asked for.
+    static bool HasInternetConnection(const wchar_t* url, DWORD* pdwConnectionFlags, const wchar_t* headers,
+                                      bool bShowLoginDialog);
+    // Whether the server's first challenge for url is Basic.
+    static bool IsUsingBasicAuthentication(const wchar_t* url);
+    // INTERNET_OPEN_TYPE_DIRECT when "INTERNETOPENTYPEDIRECT" is non-zero,
+    // else INTERNET_OPEN_TYPE_PRECONFIG.
+    static DWORD GetInternetOpenType();
+    // "StowhavenOutlookExt-V%d.%d.%d.%d" from this library's file version.
+    static CStringW GetSHUserAgent();
+    // This library's file version; outputs may be null and stay untouched
+    // when the file has no version resource.
+    static HRESULT GetClientDLLVersion(int* pnMajor, int* pnMinor, int* pnBuild, int* pnRevision,
+                                       long* plFlags);
 
     static HWND m_hwndOutlookWindow;
     static CHkCriticalSection m_critSectOutlookWindow;

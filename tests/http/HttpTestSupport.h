@@ -1,0 +1,112 @@
+// What the HTTP tests share: an engine on a connection to the stand-in whose
+// login dialog and end-of-request call the test scripts.
+#pragma once
+
+#include "CInternetSendDataBase.h"
+#include "http/InternetHandle.h"
+#include "WebServer.h"
+
+#include <gtest/gtest.h>
+#include <deque>
+#include <string>
+
+namespace hk {
+namespace test {
+
+// The dialog answers and the HttpEndRequestW failures come from queues; an
+// empty queue means: the real WinINet call.
+class ScriptedEngine : public CInternetSendDataBase {
+public:
+    using CInternetSendDataBase::CInternetSendDataBase;
+    std::deque<DWORD> dialogAnswers;
+    std::deque<DWORD> endFailures;
+    int dialogCalls = 0;
+    int endCalls = 0;
+    std::string user = "user", password = "pass";
+
+protected:
+    DWORD DisplayLoginDialog(HINTERNET hRequest, DWORD dwStatusCode, char* szStatusText) override {
+        ++dialogCalls;
+        EXPECT_EQ(401u, dwStatusCode);
+        EXPECT_STREQ("Unauthorized", szStatusText);
+        DWORD answer = dialogAnswers.empty() ? ERROR_CANCELLED : dialogAnswers.front();
+        if (!dialogAnswers.empty()) {
+            dialogAnswers.pop_front();
+        }
+        if (answer == ERROR_INTERNET_FORCE_RETRY) {
+            // What the credentials dialog does when the user enters them.
+            ::InternetSetOptionA(hRequest, INTERNET_OPTION_USERNAME, &user[0],
+                                 static_cast<DWORD>(user.size()));
+            ::InternetSetOptionA(hRequest, INTERNET_OPTION_PASSWORD, &password[0],
+                                 static_cast<DWORD>(password.size()));
+        }
+        return answer;
+    }
+    // WinINet ends the exchange; then the scripted error, as WinINet reports
+    // a resend request after the server has answered.
+    BOOL EndRequest(HINTERNET hRequest) override {
+        ++endCalls;
+        BOOL ok = CInternetSendDataBase::EndRequest(hRequest);
+        if (ok && !endFailures.empty()) {
+            DWORD error = endFailures.front();
+            endFailures.pop_front();
+            ::SetLastError(error);
+            return FALSE;
+        }
+        return ok;
+    }
+};
+
+// A session and a connection to the stand-in, and an engine on them.
+struct EngineOnServer {
+    explicit EngineOnServer(DWORD timeoutMs = 0, INTERNET_SCHEME scheme = INTERNET_SCHEME_HTTP,
+                            const char* urlBase = "/app/")
+        : session(::InternetOpenW(L"hk-http-tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)),
+          connect(::InternetConnectA(session.get(), "127.0.0.1",
+                                     static_cast<INTERNET_PORT>(WebServer::Get().Port()), nullptr, nullptr,
+                                     INTERNET_SERVICE_HTTP, 0, 0)),
+          engine(connect.get(), scheme, urlBase, false) {
+        if (timeoutMs != 0) {
+            ::InternetSetOptionW(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeoutMs,
+                                 sizeof(timeoutMs));
+            ::InternetSetOptionW(session.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeoutMs, sizeof(timeoutMs));
+            // Wine applies only what is set on the connection to its requests.
+            ::InternetSetOptionW(connect.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeoutMs,
+                                 sizeof(timeoutMs));
+            ::InternetSetOptionW(connect.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeoutMs, sizeof(timeoutMs));
+        }
+    }
+    hk::unique_hinternet session;
+    hk::unique_hinternet connect;
+    ScriptedEngine engine;
+};
+
+// Every test starts from a stand-in with no routes and no requests.
+class ServerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(WebServer::Get().Ok()) << WebServer::Get().Error();
+        Server().Reset();
+    }
+    static WebServer& Server() { return WebServer::Get(); }
+};
+
+// A receive that times out: ERROR_INTERNET_TIMEOUT on Windows; Wine reports
+// ERROR_INTERNET_CONNECTION_ABORTED when the time-out ends the connection.
+inline bool IsTimeout(HRESULT hr) {
+    return hr == HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT) ||
+           hr == HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED);
+}
+
+inline std::string BoundaryOf(const RecordedRequest& r) {
+    std::string type = r.Header("Content-Type");
+    size_t at = type.find("boundary=");
+    return at == std::string::npos ? std::string() : type.substr(at + 9);
+}
+
+inline std::string Body(const ResponseDetails& r) {
+    return r.pBody ? std::string(r.pBody, r.dwBodyLength ? r.dwBodyLength - 1 : 0) : std::string();
+}
+
+} // namespace test
+} // namespace hk

@@ -1,0 +1,118 @@
+// The lines the HTTP code writes, read from a log file at level 3 written by
+// a fresh process (the level is read once per process).
+#include "HearthkitUtil.h"
+#include "HkRegKey.h"
+#include "HttpTestSupport.h"
+#include "Scenario.h"
+#include "TestEnv.h"
+
+#include <gtest/gtest.h>
+#include <cstdio>
+
+using namespace hk::test;
+
+namespace {
+
+const wchar_t kClientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
+
+HK_SCENARIO(HttpLogTour) {
+    WebServer& server = WebServer::Get();
+    if (!server.Ok()) {
+        std::printf("%s\n", server.Error().c_str());
+        return 1;
+    }
+    server.Route("/app/up", Reply());
+    server.Route("/app/form", Reply());
+    Reply gif;
+    gif.body = "GIF89a" + std::string(37, 'g');
+    gif.length = "none";
+    gif.Header("Content-Type", "image/gif");
+    server.Route("/clienttest.gif", gif);
+    {
+        EngineOnServer s;
+        s.engine.endFailures = {ERROR_INTERNET_FORCE_RETRY};
+        std::vector<FileData> files;
+        std::vector<FieldData> fields = {{"n", "v"}};
+        ResponseDetails response;
+        HRESULT hr = s.engine.PostLargeDataToServer("up", files, fields, &response);
+        std::vector<FieldData> form = {{"a", "1"}};
+        HRESULT hr2 = s.engine.PostFormDataToServer("form", form, &response);
+        if (hr != S_OK || hr2 != S_OK) {
+            return 2;
+        }
+    }
+    {
+        ScriptedEngine closed(nullptr, INTERNET_SCHEME_HTTP, "/app/", false);
+        ResponseDetails response;
+        DWORD status = 0;
+        char text[10];
+        closed.GetDataFromServer("nowhere", &response);
+        closed.GetURLStatusText("nowhere", &status, text, 10);
+    }
+    if (!HearthkitUtil::HasInternetConnection(server.UrlW("/clienttest.gif").c_str(), nullptr, nullptr,
+                                              false)) {
+        return 3;
+    }
+    return 0;
+}
+
+TEST(HttpLog, OperationsWriteTheirLinesInOrder) {
+    TempDir dir(L"httplog");
+    ScenarioResult r;
+    {
+        RegistryKeyGuard guard(HKEY_CURRENT_USER, kClientKey);
+        CRegKey key;
+        ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kClientKey));
+        ASSERT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"LoggingLevel", 3));
+        std::wstring temp = dir.Path() + L"\\";
+        r = RunScenario("HttpLogTour", {}, 60000, {L"TMP=" + temp, L"TEMP=" + temp});
+    }
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    WIN32_FIND_DATAW found;
+    HANDLE find = ::FindFirstFileW(dir.File(L"sh_client_log_*.txt").c_str(), &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    ::FindClose(find);
+    std::string log = ReadFileText(dir.File(found.cFileName));
+
+    // Each text is the end of a record header (": ") and, with its CR LF, the
+    // whole rest of the line; they must come in this order.
+    const char* expected[] = {
+        ": CInternetSendDataBase::PostLargeDataToServer: 0x0\r\n",
+        ": ++++++++++++ Starting Authentication Probe Request +++++++++++++++++++\r\n",
+        ": Multipart Boundary is '---------------------------",
+        ": Content Type Header is 'Content-Type: multipart/form-data; boundary=---------------------------",
+        ": Body Trailer is '-----------------------------",
+        ": HttpQueryInfo text is 'OK' status code is '200'\r\n",
+        ": StatusCode = 200\r\n",
+        ": ++++++++++++ Starting LARGE POST Request +++++++++++++++++++\r\n",
+        ": Content length is '",
+        ": Field Value is 'v'\r\n",
+        ": Field Header is 'n'\r\n",
+        ": Will retry request after receiving ERROR_WINHTTP_RESEND_REQUEST response.\r\n",
+        ": ++++++++++++ Ended LARGE POST Request +++++++++++++++++++\r\n",
+        ": ++++++++++++ Starting LARGE POST Request +++++++++++++++++++\r\n",
+        ": StatusCode = 200\r\n",
+        ": ++++++++++++ Ended LARGE POST Request +++++++++++++++++++\r\n",
+        ": ++++++++++++ Starting POST Request +++++++++++++++++++\r\n",
+        ": URL is form\r\n",
+        ": Sending headers : 'Content-type: application/x-www-form-urlencoded",
+        ": Data 'a=1'\r\n",
+        ": ++++++++++++ Ended POST Request +++++++++++++++++++\r\n",
+        // A request on no connection: ERROR_INTERNET_INCORRECT_HANDLE_TYPE.
+        ": Error returned from HttpOpenRequest '12018'\r\n",
+        ": HttpOpenRequest failed: nowhere, 12018\r\n",
+        ": HttpOpenRequest failed nowhere, error 12018\r\n",
+        ": Having to read the file contents to determine its length\r\n",
+        ": Read 43 bytes of client test file\r\n",
+        ": Connected - Returned status code(200)\r\n",
+        ": Internet connection state = 1 (flags = ",
+    };
+    size_t at = 0;
+    for (const char* text : expected) {
+        size_t found = log.find(text, at);
+        ASSERT_NE(std::string::npos, found) << "missing after offset " << at << ": " << text << "\n" << log;
+        at = found + std::strlen(text);
+    }
+}
+
+} // namespace

@@ -1,0 +1,256 @@
+// winsock2.h must come before windows.h.
+#include <winsock2.h>
+
+#include "WebServer.h"
+
+#include "TestEnv.h"
+
+#include <windows.h>
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace hk {
+namespace test {
+namespace {
+
+std::string JsonText(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+            out += escaped;
+        }
+    }
+    return out + "\"";
+}
+
+// Wine's own path conversion: the stand-in is a Unix program.
+std::string UnixPath(const std::wstring& path) {
+    using Fn = char*(CDECL*)(const wchar_t*);
+    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (fn == nullptr) {
+        return std::string();
+    }
+    char* unix = fn(path.c_str());
+    std::string out = unix ? unix : "";
+    ::HeapFree(::GetProcessHeap(), 0, unix);
+    return out;
+}
+
+// The Unix process id of this Wine process, from /proc/self/stat (a file
+// whose size reads as 0, so it is read until its end).
+std::string UnixPid() {
+    HANDLE file = ::CreateFileW(L"Z:\\proc\\self\\stat", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return "0";
+    }
+    char buffer[64] = {};
+    DWORD read = 0;
+    ::ReadFile(file, buffer, sizeof(buffer) - 1, &read, nullptr);
+    ::CloseHandle(file);
+    std::string stat(buffer, read);
+    size_t end = stat.find(' ');
+    return end == std::string::npos || end == 0 ? std::string("0") : stat.substr(0, end);
+}
+
+bool Lower(char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+}
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), Lower);
+}
+
+} // namespace
+
+std::string Reply::Json() const {
+    std::string out =
+        "{\"status\":" + std::to_string(status) + ",\"reason\":" + JsonText(reason) + ",\"headers\":[";
+    for (size_t i = 0; i < headers.size(); ++i) {
+        out += (i ? "," : "") + std::string("[") + JsonText(headers[i].first) + "," +
+               JsonText(headers[i].second) + "]";
+    }
+    out += "],\"body\":" + JsonText(body) + ",\"repeat_body\":" + std::to_string(repeatBody);
+    bool numeric = !length.empty() && length.find_first_not_of("0123456789") == std::string::npos;
+    out += ",\"length\":" + (numeric ? length : JsonText(length));
+    out += ",\"delay_ms\":" + std::to_string(delayMs);
+    if (!action.empty()) {
+        out += ",\"action\":" + JsonText(action);
+    }
+    if (!requireAuth.empty()) {
+        out += ",\"require_auth\":" + JsonText(requireAuth);
+        out +=
+            ",\"challenge\":{\"status\":401,\"reason\":\"Unauthorized\",\"headers\":[[\"WWW-Authenticate\"," +
+            JsonText(challenge.empty() ? "Basic realm=\"stowhaven\"" : challenge) + "]]}";
+    }
+    if (discardBody) {
+        out += ",\"discard_body\":true";
+    }
+    return out + "}";
+}
+
+std::string RecordedRequest::Header(const std::string& name) const {
+    for (const auto& h : headers) {
+        if (SameName(h.first, name)) {
+            return h.second;
+        }
+    }
+    return "<none>";
+}
+
+int RecordedRequest::HeaderCount(const std::string& name) const {
+    int n = 0;
+    for (const auto& h : headers) {
+        n += SameName(h.first, name) ? 1 : 0;
+    }
+    return n;
+}
+
+WebServer& WebServer::Get() {
+    static WebServer server;
+    return server;
+}
+
+WebServer::WebServer() {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+    static TempDir dir(L"webserver");
+    std::wstring portFile = dir.File(L"port.txt");
+    std::string script = UnixPath(SourceDir() + L"\\standins\\webserver\\webserver.py");
+    std::string portUnix = UnixPath(portFile);
+    if (script.empty() || portUnix.empty()) {
+        m_error = "wine_get_unix_file_name is not available";
+        return;
+    }
+    // Debian's own interpreter: the stand-in needs only the standard library.
+    std::wstring cmd = Widen("/usr/bin/python3 \"" + script + "\" --port-file \"" + portUnix +
+                             "\" --watch-pid " + UnixPid() + " --idle 300");
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        m_error = "CreateProcessW of /usr/bin/python3 failed: " + std::to_string(::GetLastError());
+        return;
+    }
+    // The handles of a Unix process cannot be waited on; the port file says
+    // when the server listens.
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    for (int i = 0; i < 200 && m_port == 0; ++i) {
+        m_port = std::atoi(ReadFileText(portFile).c_str());
+        if (m_port == 0) {
+            ::Sleep(50);
+        }
+    }
+    if (m_port == 0) {
+        m_error = "the web server stand-in did not write its port within 10 s";
+    }
+}
+
+std::string WebServer::Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(m_port) + path;
+}
+std::wstring WebServer::UrlW(const std::string& path) const {
+    return Widen(Url(path));
+}
+
+std::string WebServer::Control(const std::string& method, const std::string& path, const std::string& body,
+                               int* status) {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<u_short>(m_port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    DWORD timeout = 10000;
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
+    std::string reply;
+    if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
+        std::string request = method + " " + path +
+                              " HTTP/1.1\r\nHost: control\r\nContent-Length: " + std::to_string(body.size()) +
+                              "\r\n\r\n" + body;
+        ::send(s, request.data(), static_cast<int>(request.size()), 0);
+        char buffer[65536];
+        size_t expected = std::string::npos;
+        for (;;) {
+            size_t head = reply.find("\r\n\r\n");
+            if (head != std::string::npos && expected == std::string::npos) {
+                size_t at = reply.find("Content-Length: ");
+                expected = head + 4 + std::strtoul(reply.c_str() + at + 16, nullptr, 10);
+            }
+            if (expected != std::string::npos && reply.size() >= expected) {
+                break;
+            }
+            int n = ::recv(s, buffer, sizeof(buffer), 0);
+            if (n <= 0) {
+                break;
+            }
+            reply.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    ::closesocket(s);
+    size_t head = reply.find("\r\n\r\n");
+    if (status != nullptr) {
+        *status = reply.size() > 12 ? std::atoi(reply.c_str() + 9) : 0;
+    }
+    return head == std::string::npos ? std::string() : reply.substr(head + 4);
+}
+
+void WebServer::Reset() {
+    Control("POST", "/__control/reset", "");
+}
+
+void WebServer::Route(const std::string& path, const std::vector<Reply>& replies) {
+    std::string json = "{\"path\":" + JsonText(path) + ",\"replies\":[";
+    for (size_t i = 0; i < replies.size(); ++i) {
+        json += (i ? "," : "") + replies[i].Json();
+    }
+    Control("POST", "/__control/route", json + "]}");
+}
+
+int WebServer::Count() {
+    return std::atoi(Control("GET", "/__control/count", "").c_str());
+}
+
+RecordedRequest WebServer::Request(int index) {
+    RecordedRequest r;
+    int status = 0;
+    std::string raw = Control("GET", "/__control/request/" + std::to_string(index), "", &status);
+    size_t head = raw.find("\r\n\r\n");
+    if (status != 200 || head == std::string::npos) {
+        r.method = "<missing>";
+        return r;
+    }
+    r.body = raw.substr(head + 4);
+    std::string lines = raw.substr(0, head) + "\r\n";
+    size_t at = 0;
+    for (bool first = true; at < lines.size(); first = false) {
+        size_t end = lines.find("\r\n", at);
+        std::string line = lines.substr(at, end - at);
+        at = end + 2;
+        if (first) {
+            size_t sp1 = line.find(' '), sp2 = line.find(' ', sp1 + 1);
+            r.method = line.substr(0, sp1);
+            r.path = line.substr(sp1 + 1, sp2 - sp1 - 1);
+            continue;
+        }
+        size_t colon = line.find(':');
+        std::string value = colon == std::string::npos ? "" : line.substr(colon + 1);
+        value.erase(0, value.find_first_not_of(' '));
+        r.headers.emplace_back(line.substr(0, colon), value);
+    }
+    return r;
+}
+
+void WebServer::Stop() {
+    Control("POST", "/__control/quit", "");
+}
+
+} // namespace test
+} // namespace hk
