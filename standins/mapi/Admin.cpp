@@ -21,15 +21,7 @@ public:
         : m_profile(std::move(profile)), m_section(section) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out)
-            return E_INVALIDARG;
-        if (riid == IID_IUnknown || riid == IID_IMAPIProp || riid == IID_IProfSect) {
-            *out = static_cast<IProfSect*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return Answer<IProfSect>(this, riid, out, {&IID_IMAPIProp, &IID_IProfSect});
     }
     STANDIN_REFCOUNT
 
@@ -119,15 +111,7 @@ public:
         : m_profile(std::move(profile)), m_service(service) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out)
-            return E_INVALIDARG;
-        if (riid == IID_IUnknown || riid == IID_IProviderAdmin) {
-            *out = static_cast<IProviderAdmin*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return Answer<IProviderAdmin>(this, riid, out, {&IID_IProviderAdmin});
     }
     STANDIN_REFCOUNT
 
@@ -168,15 +152,7 @@ public:
     explicit ServiceAdmin(std::wstring profile) : m_profile(std::move(profile)) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out)
-            return E_INVALIDARG;
-        if (riid == IID_IUnknown || riid == IID_IMsgServiceAdmin) {
-            *out = static_cast<IMsgServiceAdmin*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return Answer<IMsgServiceAdmin>(this, riid, out, {&IID_IMsgServiceAdmin});
     }
     STANDIN_REFCOUNT
 
@@ -293,15 +269,7 @@ private:
 class ProfAdmin : public IProfAdmin, public ObjectBase {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out)
-            return E_INVALIDARG;
-        if (riid == IID_IUnknown || riid == IID_IProfAdmin) {
-            *out = static_cast<IProfAdmin*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return Answer<IProfAdmin>(this, riid, out, {&IID_IProfAdmin});
     }
     STANDIN_REFCOUNT
 

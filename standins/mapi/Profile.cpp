@@ -21,12 +21,6 @@ std::mutex g_lock;
 std::map<std::wstring, int> g_sessions; // lower-case name -> live sessions
 std::set<std::wstring> g_pendingDelete;
 
-std::wstring Lower(std::wstring text) {
-    if (!text.empty())
-        CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
-    return text;
-}
-
 class Key {
 public:
     Key() = default;
@@ -59,102 +53,6 @@ std::wstring TagName(ULONG tag) {
     for (int i = 7; i >= 0; --i, tag >>= 4)
         text[i] = digits[tag & 15];
     return text;
-}
-
-// Registry form of one value; false for the types profiles do not keep.
-bool Encode(const SPropValue& v, std::vector<BYTE>* data) {
-    auto put = [&](const void* p, size_t n) {
-        const BYTE* b = static_cast<const BYTE*>(p);
-        data->assign(b, b + n);
-    };
-    switch (PROP_TYPE(v.ulPropTag)) {
-    case PT_SHORT:
-        put(&v.Value.i, 2);
-        return true;
-    case PT_BOOLEAN:
-        put(&v.Value.b, 2);
-        return true;
-    case PT_LONG:
-    case PT_ERROR:
-        put(&v.Value.l, 4);
-        return true;
-    case PT_I8:
-    case PT_SYSTIME:
-    case PT_DOUBLE:
-        put(&v.Value.li, 8);
-        return true;
-    case PT_STRING8:
-        put(v.Value.lpszA ? v.Value.lpszA : "", v.Value.lpszA ? strlen(v.Value.lpszA) + 1 : 1);
-        return true;
-    case PT_UNICODE:
-        put(v.Value.lpszW ? v.Value.lpszW : L"", (v.Value.lpszW ? wcslen(v.Value.lpszW) + 1 : 1) * 2);
-        return true;
-    case PT_BINARY:
-        put(v.Value.bin.lpb, v.Value.bin.cb);
-        return true;
-    case PT_CLSID:
-        put(v.Value.lpguid, sizeof(GUID));
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool Decode(ULONG tag, const std::vector<BYTE>& data, PropBag* bag) {
-    SPropValue v{};
-    v.ulPropTag = tag;
-    std::wstring wide;
-    std::string narrow;
-    auto fixed = [&](void* p, size_t n) {
-        if (data.size() < n)
-            return false;
-        memcpy(p, data.data(), n);
-        return true;
-    };
-    switch (PROP_TYPE(tag)) {
-    case PT_SHORT:
-        if (!fixed(&v.Value.i, 2))
-            return false;
-        break;
-    case PT_BOOLEAN:
-        if (!fixed(&v.Value.b, 2))
-            return false;
-        break;
-    case PT_LONG:
-    case PT_ERROR:
-        if (!fixed(&v.Value.l, 4))
-            return false;
-        break;
-    case PT_I8:
-    case PT_SYSTIME:
-    case PT_DOUBLE:
-        if (!fixed(&v.Value.li, 8))
-            return false;
-        break;
-    case PT_STRING8:
-        narrow.assign(data.begin(), data.end());
-        narrow = narrow.c_str();
-        v.Value.lpszA = &narrow[0];
-        break;
-    case PT_UNICODE:
-        wide.assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / 2);
-        wide = wide.c_str();
-        v.Value.lpszW = &wide[0];
-        break;
-    case PT_BINARY:
-        v.Value.bin.cb = static_cast<ULONG>(data.size());
-        v.Value.bin.lpb = const_cast<BYTE*>(data.data());
-        break;
-    case PT_CLSID:
-        if (data.size() < sizeof(GUID))
-            return false;
-        v.Value.lpguid = reinterpret_cast<GUID*>(const_cast<BYTE*>(data.data()));
-        break;
-    default:
-        return false;
-    }
-    bag->Set(v);
-    return true;
 }
 
 bool Pending(const std::wstring& name) {
@@ -303,7 +201,7 @@ HRESULT ReadSection(const std::wstring& name, const MAPIUID& section, PropBag* b
         if (wcslen(valueName) != 8 || *end)
             continue; // not a property value
         ULONG tag = PROP_TAG(swapped >> 16, swapped & 0xFFFF);
-        Decode(tag, data, bag);
+        DecodeValue(tag, data, bag);
     }
     return S_OK;
 }
@@ -318,7 +216,7 @@ HRESULT WriteProps(const std::wstring& name, const MAPIUID& section, const SProp
         return HRESULT_FROM_WIN32(rc);
     for (ULONG i = 0; i < count; ++i) {
         std::vector<BYTE> data;
-        if (!Encode(values[i], &data))
+        if (!EncodeValue(values[i], &data))
             return MAPI_E_BAD_VALUE;
         // Another type of the same id goes: one value per property id.
         DeleteProp(name, section, values[i].ulPropTag);

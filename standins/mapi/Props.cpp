@@ -52,6 +52,19 @@ std::string Narrow(const wchar_t* text) {
     return out;
 }
 
+std::wstring Lower(std::wstring text) {
+    if (!text.empty())
+        CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
+HRESULT CompareEntryIds(ULONG cb1, const ENTRYID* e1, ULONG cb2, const ENTRYID* e2, ULONG* result) {
+    if (!e1 || !e2 || !result)
+        return MAPI_E_INVALID_PARAMETER;
+    *result = cb1 == cb2 && memcmp(e1, e2, cb1) == 0;
+    return S_OK;
+}
+
 std::wstring ArgText(const void* text, ULONG flags) {
     if (!text)
         return std::wstring();
@@ -512,6 +525,101 @@ MAPIUID NewUid() {
     MAPIUID uid;
     memcpy(uid.ab, &g, sizeof(uid.ab));
     return uid;
+}
+
+bool EncodeValue(const SPropValue& v, std::vector<BYTE>* data) {
+    auto put = [&](const void* p, size_t n) {
+        const BYTE* b = static_cast<const BYTE*>(p);
+        data->assign(b, b + n);
+    };
+    switch (PROP_TYPE(v.ulPropTag)) {
+    case PT_SHORT:
+        put(&v.Value.i, 2);
+        return true;
+    case PT_BOOLEAN:
+        put(&v.Value.b, 2);
+        return true;
+    case PT_LONG:
+    case PT_ERROR:
+        put(&v.Value.l, 4);
+        return true;
+    case PT_I8:
+    case PT_SYSTIME:
+    case PT_DOUBLE:
+        put(&v.Value.li, 8);
+        return true;
+    case PT_STRING8:
+        put(v.Value.lpszA ? v.Value.lpszA : "", v.Value.lpszA ? strlen(v.Value.lpszA) + 1 : 1);
+        return true;
+    case PT_UNICODE:
+        put(v.Value.lpszW ? v.Value.lpszW : L"", (v.Value.lpszW ? wcslen(v.Value.lpszW) + 1 : 1) * 2);
+        return true;
+    case PT_BINARY:
+        put(v.Value.bin.lpb, v.Value.bin.cb);
+        return true;
+    case PT_CLSID:
+        put(v.Value.lpguid, sizeof(GUID));
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool DecodeValue(ULONG tag, const std::vector<BYTE>& data, PropBag* bag) {
+    SPropValue v{};
+    v.ulPropTag = tag;
+    std::wstring wide;
+    std::string narrow;
+    auto fixed = [&](void* p, size_t n) {
+        if (data.size() < n)
+            return false;
+        memcpy(p, data.data(), n);
+        return true;
+    };
+    switch (PROP_TYPE(tag)) {
+    case PT_SHORT:
+        if (!fixed(&v.Value.i, 2))
+            return false;
+        break;
+    case PT_BOOLEAN:
+        if (!fixed(&v.Value.b, 2))
+            return false;
+        break;
+    case PT_LONG:
+    case PT_ERROR:
+        if (!fixed(&v.Value.l, 4))
+            return false;
+        break;
+    case PT_I8:
+    case PT_SYSTIME:
+    case PT_DOUBLE:
+        if (!fixed(&v.Value.li, 8))
+            return false;
+        break;
+    case PT_STRING8:
+        narrow.assign(data.begin(), data.end());
+        narrow = narrow.c_str();
+        v.Value.lpszA = &narrow[0];
+        break;
+    case PT_UNICODE:
+        wide.assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / 2);
+        wide = wide.c_str();
+        v.Value.lpszW = &wide[0];
+        break;
+    case PT_BINARY:
+        v.Value.bin.cb = static_cast<ULONG>(data.size());
+        v.Value.bin.lpb = const_cast<BYTE*>(data.data());
+        break;
+    case PT_CLSID:
+        if (data.size() < sizeof(GUID))
+            return false;
+        v.Value.lpguid = reinterpret_cast<GUID*>(const_cast<BYTE*>(data.data()));
+        break;
+    default:
+        return false;
+    }
+    bag->Set(v);
+    return true;
 }
 
 } // namespace standin

@@ -30,15 +30,7 @@ public:
     const std::wstring& ProfileName() const { return m_profile; }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out)
-            return E_INVALIDARG;
-        if (riid == IID_IUnknown || riid == IID_IMAPISession) {
-            *out = static_cast<IMAPISession*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return Answer<IMAPISession>(this, riid, out, {&IID_IMAPISession});
     }
     STANDIN_REFCOUNT
 
@@ -108,10 +100,7 @@ public:
     }
     STDMETHODIMP CompareEntryIDs(ULONG cb1, LPENTRYID e1, ULONG cb2, LPENTRYID e2, ULONG,
                                  ULONG* result) override {
-        if (!e1 || !e2 || !result)
-            return MAPI_E_INVALID_PARAMETER;
-        *result = cb1 == cb2 && memcmp(e1, e2, cb1) == 0;
-        return S_OK;
+        return CompareEntryIds(cb1, e1, cb2, e2, result);
     }
     STDMETHODIMP Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*) override {
         return MAPI_E_NO_SUPPORT;

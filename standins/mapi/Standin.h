@@ -9,6 +9,7 @@
 #include <mapicode.h>
 #include <mapidefs.h>
 
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@
 #endif
 #ifndef PR_USER_ENTRYID
 #define PR_USER_ENTRYID PROP_TAG(PT_BINARY, 0x6619)
+#endif
+#ifndef STORE_UNICODE_OK
+#define STORE_UNICODE_OK 0x00040000
 #endif
 #define PR_PST_PATH_W PROP_TAG(PT_UNICODE, 0x6700)
 #define PR_PST_CONFIG_FLAGS PROP_TAG(PT_LONG, 0x6770)
@@ -65,6 +69,24 @@ protected:
 private:
     LONG m_refs = 1;
 };
+
+// IUnknown::QueryInterface for an object offering IUnknown and the listed
+// interfaces through its interface I.
+template <class I>
+HRESULT Answer(I* self, REFIID riid, void** out, std::initializer_list<const IID*> iids) {
+    if (!out)
+        return E_INVALIDARG;
+    bool known = riid == IID_IUnknown;
+    for (const IID* iid : iids)
+        known = known || riid == *iid;
+    if (!known) {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    *out = self;
+    self->AddRef();
+    return S_OK;
+}
 
 #define STANDIN_REFCOUNT                                                                                     \
     ULONG STDMETHODCALLTYPE AddRef() override {                                                              \
@@ -148,6 +170,9 @@ bool EvaluateRestriction(const SRestriction* restriction, const SPropValue* prop
 std::wstring PropString(const SPropValue* value); // a string value as wide text, or empty
 std::wstring Widen(const char* text);
 std::string Narrow(const wchar_t* text);
+std::wstring Lower(std::wstring text);
+// CompareEntryIDs of the stand-in's objects: the same bytes.
+HRESULT CompareEntryIds(ULONG cb1, const ENTRYID* e1, ULONG cb2, const ENTRYID* e2, ULONG* result);
 // A string argument that MAPI_UNICODE says is wide, narrow otherwise.
 std::wstring ArgText(const void* text, ULONG flags);
 
@@ -189,6 +214,12 @@ public:
 private:
     std::map<ULONG, Prop> m_props;
 };
+
+// Stored form of one value (profile sections, store files): fixed-size
+// values as their bytes, strings with their terminator, binaries as they
+// are. False for the types not kept (multi-valued ones).
+bool EncodeValue(const SPropValue& value, std::vector<BYTE>* data);
+bool DecodeValue(ULONG tag, const std::vector<BYTE>& data, PropBag* bag);
 
 // A MAPI table over rows copied when it is made (Table.cpp). The caller
 // owns the returned reference.

@@ -18,15 +18,7 @@ public:
     }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out)
-            return E_INVALIDARG;
-        if (riid == IID_IUnknown || riid == IID_IMAPITable) {
-            *out = static_cast<IMAPITable*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return Answer<IMAPITable>(this, riid, out, {&IID_IMAPITable});
     }
     STANDIN_REFCOUNT
 

@@ -87,4 +87,17 @@ const StandinApi& Api() {
     return api;
 }
 
+void LeakCheckedTest::SetUp() {
+    Api().Reset();
+    m_objects = Api().LiveObjects();
+    m_buffers = Api().LiveBuffers();
+}
+
+void LeakCheckedTest::TearDown() {
+    Release();
+    EXPECT_EQ(m_objects, Api().LiveObjects()) << "objects leaked";
+    EXPECT_EQ(m_buffers, Api().LiveBuffers()) << "buffers leaked";
+    Api().Reset();
+}
+
 } // namespace mapitest

@@ -10,6 +10,8 @@
 
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "MapiStandinControl.h"
 
 namespace mapitest {
@@ -87,6 +89,19 @@ struct Buf {
         return &p;
     }
     T* operator->() const { return p; }
+};
+
+// A test that starts without faults and ends with every object and buffer
+// of the stand-in freed again; Release() lets a derived test drop what it
+// holds before the count.
+class LeakCheckedTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    virtual void Release() {}
+
+    LONG m_objects = 0;
+    LONG m_buffers = 0;
 };
 
 } // namespace mapitest

@@ -54,19 +54,8 @@ bool KeyExists(const std::wstring& key) {
 
 // Every test: its own copy of the profiles root, no faults, and no object
 // or buffer left behind.
-class MapiStandin : public ::testing::Test {
+class MapiStandin : public LeakCheckedTest {
 protected:
-    void SetUp() override {
-        Api().Reset();
-        m_objects = Api().LiveObjects();
-        m_buffers = Api().LiveBuffers();
-    }
-    void TearDown() override {
-        EXPECT_EQ(m_objects, Api().LiveObjects()) << "objects leaked";
-        EXPECT_EQ(m_buffers, Api().LiveBuffers()) << "buffers leaked";
-        Api().Reset();
-    }
-
     void CreateProfile(const char* name) {
         Ptr<IProfAdmin> admin;
         ASSERT_EQ(S_OK, Api().AdminProfiles(0, admin.put()));
@@ -92,8 +81,6 @@ protected:
     }
 
     hk::test::RegistryKeyGuard m_profiles{HKEY_CURRENT_USER, kProfiles};
-    LONG m_objects = 0;
-    LONG m_buffers = 0;
 };
 
 TEST_F(MapiStandin, ExportsTheMapiNamesAndTheControlSurface) {
@@ -241,9 +228,11 @@ TEST_F(MapiStandin, ServicesAreCreatedConfiguredFoundAndDeleted) {
     }
 
     // Configuration reaches the provider's section in the registry.
+    hk::test::TempDir dir;
+    std::wstring pstPath = dir.File(L"a.pst");
     SPropValue path{};
     path.ulPropTag = PR_PST_PATH;
-    path.Value.lpszW = const_cast<wchar_t*>(L"C:\\standin\\a.pst");
+    path.Value.lpszW = const_cast<wchar_t*>(pstPath.c_str());
     ASSERT_EQ(S_OK, admin->ConfigureMsgService(&pst, 0, 0, 1, &path));
     MAPIUID unknown = {{1}};
     EXPECT_EQ(MAPI_E_NOT_FOUND, admin->ConfigureMsgService(&unknown, 0, 0, 1, &path));
@@ -271,7 +260,7 @@ TEST_F(MapiStandin, ServicesAreCreatedConfiguredFoundAndDeleted) {
     std::wstring section = std::wstring(kProfiles) + L"\\StandinServices\\" + Hex(provider.ab, 16);
     std::vector<BYTE> data;
     ASSERT_TRUE(ReadBinary(section, L"001f6700", &data));
-    EXPECT_EQ(std::wstring(L"C:\\standin\\a.pst"), reinterpret_cast<const wchar_t*>(data.data()));
+    EXPECT_EQ(pstPath, reinterpret_cast<const wchar_t*>(data.data()));
     ASSERT_TRUE(ReadBinary(section, L"001f300a", &data));
 
     // A section edited in the registry is what the next read sees.
