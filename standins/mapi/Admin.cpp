@@ -63,17 +63,7 @@ public:
         }
         return S_OK;
     }
-    STDMETHODIMP CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
-                        LPSPropProblemArray*) override {
-        return MAPI_E_NO_SUPPORT;
-    }
-    STDMETHODIMP CopyProps(LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
-                           LPSPropProblemArray*) override {
-        return MAPI_E_NO_SUPPORT;
-    }
-    STDMETHODIMP GetNamesFromIDs(LPSPropTagArray*, LPGUID, ULONG, ULONG*, LPMAPINAMEID**) override {
-        return MAPI_E_NO_SUPPORT;
-    }
+    STANDIN_PROP_NO_COPY
     STDMETHODIMP GetIDsFromNames(ULONG, LPMAPINAMEID*, ULONG, LPSPropTagArray*) override {
         return MAPI_E_NO_SUPPORT;
     }

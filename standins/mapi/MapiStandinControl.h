@@ -53,3 +53,36 @@ MAPISTANDIN_API void WINAPI MapiStandinReset(void);
 // library's loader finds the stand-in. Returns the registry result as an
 // HRESULT.
 MAPISTANDIN_API HRESULT WINAPI MapiStandinRegister(const wchar_t* dllPath);
+
+// What MapiStandinCreateMailboxProfile builds.
+struct MapiStandinMailbox {
+    const wchar_t* account;     // PR_ACCOUNT of the mailbox owner
+    const wchar_t* displayName; // the primary store's and the owner's name
+    const char* homeServer;     // PR_PROFILE_HOME_SERVER of the global section, may be null
+    BOOL delegateStore;         // add a delegate mailbox store ("Delegate")
+    BOOL archiveStore;          // add an archive store (delegate provider, 0x68060003 = 32)
+    BOOL makeDefaultProfile;    // make the profile MAPI's default profile
+};
+
+// (Re)creates `profile` with an Exchange-like mailbox service: the primary
+// mailbox store (the default store, with PR_USER_ENTRYID naming the owner),
+// the public folders store, and the stores asked for. Each store keeps its
+// content in a file of its own, so content written in one process is seen
+// by the next.
+MAPISTANDIN_API HRESULT WINAPI MapiStandinCreateMailboxProfile(const wchar_t* profile,
+                                                               const MapiStandinMailbox* mailbox);
+
+// The growth-policy override handler registered on a PST store (through
+// its {892EBC6D-24DC-4D90-BA48-C6CBEC14A86A} interface): copies the DLL
+// path into `path` (cch characters) and the client data into *clientData.
+// S_FALSE when none was registered.
+MAPISTANDIN_API HRESULT WINAPI MapiStandinGetPstOverrideRegistration(IUnknown* store, wchar_t* path,
+                                                                     ULONG cch, void** clientData);
+
+// Plays MSPST32: loads the handler registered on the store by its path,
+// calls its exported HrTrustedPSTOverrideHandlerCallback(store, an object
+// offering {FBB68D34-F561-44FB-A8CA-AE36696342CA}, the client data), and
+// tells whether the exemption method was called. Returns the callback's
+// result (MAPI_E_NOT_FOUND when nothing is registered or the export is
+// missing).
+MAPISTANDIN_API HRESULT WINAPI MapiStandinPlayPstOverride(IUnknown* store, BOOL* exemptionCalled);

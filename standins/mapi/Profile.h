@@ -84,6 +84,8 @@ bool ParseStoreEntryId(ULONG size, const ENTRYID* id, MAPIUID* provider);
 // Opens the store a provider section describes (Store.cpp).
 HRESULT OpenStore(const std::wstring& profile, const MAPIUID& provider, const PropBag& section, ULONG flags,
                   IMsgStore** out);
+// IMAPISession::OpenEntry of a mail user (Mailbox.cpp).
+HRESULT OpenMailUser(ULONG size, const ENTRYID* eid, ULONG* objType, LPUNKNOWN* out);
 // Called when a service's providers receive configuration (a PST path
 // creates its missing file).
 HRESULT PrepareStore(const PropBag& providerSection);

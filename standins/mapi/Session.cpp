@@ -93,10 +93,13 @@ public:
         return S_OK;
     }
     STDMETHODIMP GetStatusTable(ULONG, LPMAPITABLE*) override { return MAPI_E_NO_SUPPORT; }
-    STDMETHODIMP OpenEntry(ULONG, LPENTRYID, LPCIID, ULONG, ULONG*, LPUNKNOWN*) override {
+    // Only the mail users named by the stand-in's mailbox stores.
+    STDMETHODIMP OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG, ULONG* objType, LPUNKNOWN* out) override {
         if (HRESULT hr = Hook("IMAPISession::OpenEntry"))
             return hr;
-        return MAPI_E_INVALID_ENTRYID;
+        if (!out)
+            return MAPI_E_INVALID_PARAMETER;
+        return OpenMailUser(cb, eid, objType, out);
     }
     STDMETHODIMP CompareEntryIDs(ULONG cb1, LPENTRYID e1, ULONG cb2, LPENTRYID e2, ULONG,
                                  ULONG* result) override {

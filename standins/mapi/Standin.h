@@ -33,6 +33,8 @@
 // The stand-in's own provider-section property: which kind of store a
 // provider serves (StoreKind).
 #define PR_STANDIN_STORE_KIND PROP_TAG(PT_LONG, 0x67F0)
+// The file an open store of the stand-in keeps its content in.
+#define PR_STANDIN_STORE_PATH PROP_TAG(PT_UNICODE, 0x67F1)
 
 namespace standin {
 
@@ -94,6 +96,20 @@ HRESULT Answer(I* self, REFIID riid, void** out, std::initializer_list<const IID
     }                                                                                                        \
     ULONG STDMETHODCALLTYPE Release() override {                                                             \
         return DoRelease();                                                                                  \
+    }
+
+// The IMAPIProp methods no object of the stand-in offers.
+#define STANDIN_PROP_NO_COPY                                                                                 \
+    STDMETHODIMP CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,        \
+                        LPSPropProblemArray*) override {                                                     \
+        return MAPI_E_NO_SUPPORT;                                                                            \
+    }                                                                                                        \
+    STDMETHODIMP CopyProps(LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,                    \
+                           LPSPropProblemArray*) override {                                                  \
+        return MAPI_E_NO_SUPPORT;                                                                            \
+    }                                                                                                        \
+    STDMETHODIMP GetNamesFromIDs(LPSPropTagArray*, LPGUID, ULONG, ULONG*, LPMAPINAMEID**) override {         \
+        return MAPI_E_NO_SUPPORT;                                                                            \
     }
 
 // Owns one COM or MAPI interface reference.

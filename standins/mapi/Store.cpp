@@ -86,17 +86,7 @@ public:
             Bag().Delete(tags->aulPropTag[i]);
         return Written();
     }
-    STDMETHODIMP CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
-                        LPSPropProblemArray*) override {
-        return MAPI_E_NO_SUPPORT;
-    }
-    STDMETHODIMP CopyProps(LPSPropTagArray, ULONG, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
-                           LPSPropProblemArray*) override {
-        return MAPI_E_NO_SUPPORT;
-    }
-    STDMETHODIMP GetNamesFromIDs(LPSPropTagArray*, LPGUID, ULONG, ULONG*, LPMAPINAMEID**) override {
-        return MAPI_E_NO_SUPPORT;
-    }
+    STANDIN_PROP_NO_COPY
     STDMETHODIMP GetIDsFromNames(ULONG count, LPMAPINAMEID* names, ULONG flags,
                                  LPSPropTagArray* out) override {
         if (HRESULT hr = Hook((m_name + "::GetIDsFromNames").c_str()))
@@ -588,17 +578,13 @@ struct IPstOverrideRequest : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE RegisterTrustedPSTOverrideHandler(BSTR dllPath, void* clientData) = 0;
 };
 
-class MsgStore : public PropObject<IMsgStore>, public IPstOverrideRequest {
+// The store's override-request interface, a tear-off of the store that
+// records the registration in the store's content.
+class OverrideRequest : public IPstOverrideRequest, public ObjectBase {
 public:
-    explicit MsgStore(std::shared_ptr<StoreInfo> info) : PropObject(std::move(info), "IMsgStore") {}
+    explicit OverrideRequest(std::shared_ptr<StoreInfo> info) : m_info(std::move(info)) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        bool pst = m_info->kind == StoreKindPstUnicode || m_info->kind == StoreKindPstAnsi;
-        if (out && pst && riid == IID_PstOverrideRequest) {
-            *out = static_cast<IPstOverrideRequest*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return Answer<IMsgStore>(this, riid, out, {&IID_IMAPIProp, &IID_IMsgStore});
+        return Answer<IPstOverrideRequest>(this, riid, out, {&IID_PstOverrideRequest});
     }
     STANDIN_REFCOUNT
 
@@ -612,6 +598,23 @@ public:
         m_info->data->overrideClientData = clientData;
         m_info->data->overrideRegistered = true;
         return S_OK;
+    }
+
+private:
+    std::shared_ptr<StoreInfo> m_info;
+};
+
+class MsgStore : public PropObject<IMsgStore> {
+public:
+    explicit MsgStore(std::shared_ptr<StoreInfo> info) : PropObject(std::move(info), "IMsgStore") {}
+    // Personal-folder stores also offer MSPST32's override request.
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+        bool pst = m_info->kind == StoreKindPstUnicode || m_info->kind == StoreKindPstAnsi;
+        if (out && pst && riid == IID_PstOverrideRequest) {
+            *out = static_cast<IPstOverrideRequest*>(new OverrideRequest(m_info));
+            return S_OK;
+        }
+        return Answer<IMsgStore>(this, riid, out, {&IID_IMAPIProp, &IID_IMsgStore});
     }
 
     STDMETHODIMP Advise(ULONG, LPENTRYID, ULONG, LPMAPIADVISESINK, ULONG*) override {
@@ -685,6 +688,7 @@ protected:
         view.Set(Eid(PR_IPM_SUBTREE_ENTRYID, m_info->data->EntryId(kEntryFolder, kIpmSubtree)));
         view.Set(Eid(PR_IPM_WASTEBASKET_ENTRYID, m_info->data->EntryId(kEntryFolder, kDeletedItems)));
         view.Set(MakeLong(PR_OBJECT_TYPE, MAPI_STORE));
+        view.Set(MakeUnicode(PR_STANDIN_STORE_PATH, m_info->data->path.c_str()));
         LONG mask = STORE_ENTRYID_UNIQUE | STORE_ATTACH_OK | STORE_MODIFY_OK | STORE_CREATE_OK;
         if (m_info->kind != StoreKindPstAnsi)
             mask |= STORE_UNICODE_OK;

@@ -77,6 +77,9 @@ StandinApi Load() {
     Resolve(api.module, "MapiStandinLiveBuffers", &api.LiveBuffers);
     Resolve(api.module, "MapiStandinReset", &api.Reset);
     Resolve(api.module, "MapiStandinRegister", &api.Register);
+    Resolve(api.module, "MapiStandinCreateMailboxProfile", &api.CreateMailboxProfile);
+    Resolve(api.module, "MapiStandinGetPstOverrideRegistration", &api.GetPstOverrideRegistration);
+    Resolve(api.module, "MapiStandinPlayPstOverride", &api.PlayPstOverride);
     return api;
 }
 

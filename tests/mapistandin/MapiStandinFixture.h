@@ -36,6 +36,9 @@ struct StandinApi {
     decltype(&MapiStandinLiveBuffers) LiveBuffers = nullptr;
     decltype(&MapiStandinReset) Reset = nullptr;
     decltype(&MapiStandinRegister) Register = nullptr;
+    decltype(&MapiStandinCreateMailboxProfile) CreateMailboxProfile = nullptr;
+    decltype(&MapiStandinGetPstOverrideRegistration) GetPstOverrideRegistration = nullptr;
+    decltype(&MapiStandinPlayPstOverride) PlayPstOverride = nullptr;
 };
 
 // Loaded once per process from the test program's folder.

@@ -3,4 +3,5 @@
 #include <initguid.h>
 #define USES_IID_IMAPIFolder
 #define USES_IID_IMessage
+#define USES_IID_IMailUser
 #include <mapiguid.h>
