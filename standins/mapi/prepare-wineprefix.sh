@@ -11,4 +11,4 @@ wine=${WINE:-/usr/lib/wine/wine64}
 export WINEDEBUG=${WINEDEBUG:--all}
 winpath=$("$wine" winepath -w "$(cd "$(dirname -- "$dll")" && pwd)/$(basename -- "$dll")" 2>/dev/null)
 "$wine" reg add 'HKLM\Software\Clients\Mail\Microsoft Outlook' /v DLLPathEx /t REG_SZ /d "$winpath" /f /reg:64 >/dev/null
-echo "DLLPathEx = $winpath"
+printf 'DLLPathEx = %s\n' "$winpath"
