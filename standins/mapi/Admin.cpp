@@ -212,6 +212,13 @@ public:
                 hr = profile::ReadSection(m_profile, p, &section);
             if (SUCCEEDED(hr))
                 hr = PrepareStore(section);
+            // As the PST provider does: a file that cannot be made is an
+            // extended error with a text for GetLastError.
+            if (FAILED(hr) && hr != MAPI_E_EXTENDED_ERROR) {
+                SetLastMapiError(MAPI_E_EXTENDED_ERROR, L"The personal folders file could not be created.",
+                                 static_cast<ULONG>(hr));
+                return MAPI_E_EXTENDED_ERROR;
+            }
         }
         return hr;
     }

@@ -237,6 +237,18 @@ TEST_F(MapiStandin, ServicesAreCreatedConfiguredFoundAndDeleted) {
     MAPIUID unknown = {{1}};
     EXPECT_EQ(MAPI_E_NOT_FOUND, admin->ConfigureMsgService(&unknown, 0, 0, 1, &path));
     EXPECT_EQ(MAPI_E_INVALID_PARAMETER, admin->ConfigureMsgService(nullptr, 0, 0, 1, &path));
+    SPropValue badPath = path;
+    std::wstring nowhere = dir.File(L"missing\\dir\\b.pst");
+    badPath.Value.lpszW = const_cast<wchar_t*>(nowhere.c_str());
+    ASSERT_EQ(MAPI_E_EXTENDED_ERROR, admin->ConfigureMsgService(&pst, 0, 0, 1, &badPath));
+    {
+        Buf<MAPIERROR> info;
+        ASSERT_EQ(S_OK, admin->GetLastError(MAPI_E_EXTENDED_ERROR, MAPI_UNICODE, info.put()));
+        ASSERT_NE(nullptr, info.p);
+        EXPECT_STREQ(L"The personal folders file could not be created.",
+                     reinterpret_cast<const wchar_t*>(info->lpszError));
+    }
+    ASSERT_EQ(S_OK, admin->ConfigureMsgService(&pst, 0, 0, 1, &path));
 
     Ptr<IProviderAdmin> providers;
     ASSERT_EQ(S_OK, admin->AdminProviders(&pst, 0, providers.put()));
