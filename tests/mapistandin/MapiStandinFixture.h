@@ -1,0 +1,110 @@
+// Loads the MAPI stand-in the way a loader does (LoadLibrary of its file,
+// GetProcAddress of the MAPI names) and resolves its control surface.
+#pragma once
+
+#include <windows.h>
+#include <mapix.h>
+#include <mapiutil.h>
+#include <mapitags.h>
+#include <mapicode.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "MapiStandinControl.h"
+
+namespace mapitest {
+
+extern const char* const kMapiNames[36];
+
+struct StandinApi {
+    HMODULE module = nullptr;
+    SCODE(WINAPI* AllocateBuffer)(ULONG, LPVOID*) = nullptr;
+    SCODE(WINAPI* AllocateMore)(ULONG, LPVOID, LPVOID*) = nullptr;
+    ULONG(WINAPI* FreeBuffer)(LPVOID) = nullptr;
+    HRESULT(WINAPI* HrGetOneProp)(LPMAPIPROP, ULONG, LPSPropValue*) = nullptr;
+    void(WINAPI* FreeProws)(LPSRowSet) = nullptr;
+    LPSPropValue(WINAPI* PpropFindProp)(LPSPropValue, ULONG, ULONG) = nullptr;
+    HRESULT(WINAPI* HrQueryAllRows)
+    (LPMAPITABLE, LPSPropTagArray, LPSRestriction, LPSSortOrderSet, LONG, LPSRowSet*) = nullptr;
+    HRESULT(WINAPI* LogonEx)(ULONG_PTR, LPSTR, LPSTR, ULONG, LPMAPISESSION*) = nullptr;
+    HRESULT(WINAPI* AdminProfiles)(ULONG, LPPROFADMIN*) = nullptr;
+    decltype(&MapiStandinFailCall) FailCall = nullptr;
+    decltype(&MapiStandinCallCount) CallCount = nullptr;
+    decltype(&MapiStandinLiveObjects) LiveObjects = nullptr;
+    decltype(&MapiStandinLiveBuffers) LiveBuffers = nullptr;
+    decltype(&MapiStandinReset) Reset = nullptr;
+    decltype(&MapiStandinRegister) Register = nullptr;
+    decltype(&MapiStandinCreateMailboxProfile) CreateMailboxProfile = nullptr;
+    decltype(&MapiStandinGetPstOverrideRegistration) GetPstOverrideRegistration = nullptr;
+    decltype(&MapiStandinPlayPstOverride) PlayPstOverride = nullptr;
+};
+
+// Loaded once per process from the test program's folder.
+const StandinApi& Api();
+std::wstring StandinPath();
+
+// Owns one interface reference.
+template <class T>
+struct Ptr {
+    T* p = nullptr;
+    Ptr() = default;
+    Ptr(const Ptr&) = delete;
+    Ptr& operator=(const Ptr&) = delete;
+    ~Ptr() {
+        if (p)
+            p->Release();
+    }
+    T** put() {
+        if (p)
+            p->Release();
+        p = nullptr;
+        return &p;
+    }
+    T* operator->() const { return p; }
+};
+
+// Owns a row set (FreeProws) or a MAPI buffer (MAPIFreeBuffer).
+struct Rows {
+    SRowSet* p = nullptr;
+    Rows() = default;
+    Rows(const Rows&) = delete;
+    Rows& operator=(const Rows&) = delete;
+    ~Rows() { Api().FreeProws(p); }
+    SRowSet** put() {
+        Api().FreeProws(p);
+        p = nullptr;
+        return &p;
+    }
+    SRowSet* operator->() const { return p; }
+};
+template <class T>
+struct Buf {
+    T* p = nullptr;
+    Buf() = default;
+    Buf(const Buf&) = delete;
+    Buf& operator=(const Buf&) = delete;
+    ~Buf() { Api().FreeBuffer(p); }
+    T** put() {
+        Api().FreeBuffer(p);
+        p = nullptr;
+        return &p;
+    }
+    T* operator->() const { return p; }
+};
+
+// A test that starts without faults and ends with every object and buffer
+// of the stand-in freed again; Release() lets a derived test drop what it
+// holds before the count.
+class LeakCheckedTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    virtual void Release() {}
+
+    LONG m_objects = 0;
+    LONG m_buffers = 0;
+};
+
+} // namespace mapitest

@@ -1,0 +1,303 @@
+// Personal-folder stores of the MAPI stand-in: the file a configured
+// service makes, folders, messages with attachments and named properties,
+// and the content surviving a close and a reopen.
+#include "MapiStandinFixture.h"
+#include "TestEnv.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace mapitest;
+
+// The registration interface of MSPST32 as the library sees it. Declared
+// outside the anonymous namespace: with no implementation in this file, GCC
+// would otherwise treat calls through it as unreachable.
+struct IStandinOverrideRequest : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE RegisterHandler(BSTR dllPath, void* clientData) = 0;
+};
+
+namespace {
+
+const wchar_t kProfiles[] =
+    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
+const ULONG PR_PST_PATH = PROP_TAG(PT_UNICODE, 0x6700);
+const ULONG kStoreUnicodeOk = 0x00040000;
+const ULONG kDeleteHardDelete = 0x00000010;
+// {D0F41A15-9E91-D111-84E6-0000F877D428}
+GUID kOwnSet = {0xD0F41A15, 0x9E91, 0xD111, {0x84, 0xE6, 0x00, 0x00, 0xF8, 0x77, 0xD4, 0x28}};
+
+class MapiStandinStore : public LeakCheckedTest {
+protected:
+    void Release() override { m_session.put(); }
+
+    // A profile with one PST service pointed at path; opens its store.
+    void OpenPst(const char* profile, const char* service, const std::wstring& path, IMsgStore** store) {
+        {
+            Ptr<IProfAdmin> admin;
+            ASSERT_EQ(S_OK, Api().AdminProfiles(0, admin.put()));
+            admin->DeleteProfile(const_cast<char*>(profile), 0);
+            ASSERT_EQ(S_OK, admin->CreateProfile(const_cast<char*>(profile), nullptr, 0, 0));
+        }
+        ASSERT_EQ(S_OK,
+                  Api().LogonEx(0, const_cast<char*>(profile), nullptr, MAPI_NEW_SESSION, m_session.put()));
+        Ptr<IMsgServiceAdmin> admin;
+        ASSERT_EQ(S_OK, m_session->AdminServices(0, admin.put()));
+        ASSERT_EQ(S_OK,
+                  admin->CreateMsgService(const_cast<char*>(service), const_cast<char*>("Ignored"), 0, 0));
+        Ptr<IMAPITable> services;
+        ASSERT_EQ(S_OK, admin->GetMsgServiceTable(0, services.put()));
+        SizedSPropTagArray(1, cols) = {1, {PR_SERVICE_UID}};
+        Rows rows;
+        ASSERT_EQ(S_OK, Api().HrQueryAllRows(services.p, reinterpret_cast<LPSPropTagArray>(&cols), nullptr,
+                                             nullptr, 0, rows.put()));
+        ASSERT_EQ(1u, rows->cRows);
+        MAPIUID uid;
+        memcpy(uid.ab, rows->aRow[0].lpProps[0].Value.bin.lpb, 16);
+        SPropValue value{};
+        value.ulPropTag = PR_PST_PATH;
+        value.Value.lpszW = const_cast<wchar_t*>(path.c_str());
+        ASSERT_EQ(S_OK, admin->ConfigureMsgService(&uid, 0, 0, 1, &value));
+
+        Ptr<IMAPITable> stores;
+        ASSERT_EQ(S_OK, m_session->GetMsgStoresTable(0, stores.put()));
+        SizedSPropTagArray(1, eidCols) = {1, {PR_ENTRYID}};
+        ASSERT_EQ(S_OK, Api().HrQueryAllRows(stores.p, reinterpret_cast<LPSPropTagArray>(&eidCols), nullptr,
+                                             nullptr, 1, rows.put()));
+        ASSERT_EQ(1u, rows->cRows);
+        const SBinary& eid = rows->aRow[0].lpProps[0].Value.bin;
+        ASSERT_EQ(S_OK, m_session->OpenMsgStore(0, eid.cb, reinterpret_cast<LPENTRYID>(eid.lpb), nullptr,
+                                                0x90, store));
+    }
+
+    void Inbox(IMsgStore* store, IMAPIFolder** folder) {
+        ULONG cb = 0;
+        Buf<ENTRYID> eid;
+        ASSERT_EQ(S_OK, store->GetReceiveFolder(const_cast<char*>("IPM.Note"), 0, &cb, eid.put(), nullptr));
+        ULONG type = 0;
+        ASSERT_EQ(S_OK, store->OpenEntry(cb, eid.p, &IID_IMAPIFolder, MAPI_BEST_ACCESS, &type,
+                                         reinterpret_cast<LPUNKNOWN*>(folder)));
+        EXPECT_EQ(static_cast<ULONG>(MAPI_FOLDER), type);
+    }
+
+    ULONG NamedTag(IMsgStore* store, const wchar_t* name, ULONG flags) {
+        MAPINAMEID id{&kOwnSet, MNID_STRING, {0}};
+        id.Kind.lpwstrName = const_cast<wchar_t*>(name);
+        LPMAPINAMEID names[] = {&id};
+        Buf<SPropTagArray> tags;
+        HRESULT hr = store->GetIDsFromNames(1, names, flags, tags.put());
+        if (FAILED(hr) || !tags.p)
+            return 0;
+        return tags->aulPropTag[0];
+    }
+
+    void AddSettingsMessage(IMAPIFolder* inbox, ULONG storeIdTag, const char* data, LONG creationHigh) {
+        Ptr<IMessage> message;
+        ASSERT_EQ(S_OK, inbox->CreateMessage(nullptr, MAPI_ASSOCIATED, message.put()));
+        SPropValue props[3] = {};
+        props[0].ulPropTag = PR_MESSAGE_CLASS_A;
+        props[0].Value.lpszA = const_cast<char*>("IPM.Note.Stowhaven.Settings");
+        props[1].ulPropTag = PROP_TAG(PT_UNICODE, PROP_ID(storeIdTag));
+        props[1].Value.lpszW = const_cast<wchar_t*>(L"STORE-1");
+        props[2].ulPropTag = PR_CREATION_TIME;
+        props[2].Value.ft.dwHighDateTime = static_cast<DWORD>(creationHigh);
+        ASSERT_EQ(S_OK, message->SetProps(3, props, nullptr));
+        ULONG num = 0xdeadbeef;
+        Ptr<IAttach> attach;
+        ASSERT_EQ(S_OK, message->CreateAttach(nullptr, 0, &num, attach.put()));
+        EXPECT_EQ(0u, num);
+        {
+            Ptr<IStream> stream;
+            ASSERT_EQ(S_OK,
+                      attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, MAPI_CREATE | MAPI_MODIFY,
+                                           reinterpret_cast<LPUNKNOWN*>(stream.put())));
+            ULONG written = 0;
+            ASSERT_EQ(S_OK, stream->Write(data, static_cast<ULONG>(strlen(data)), &written));
+            ASSERT_EQ(S_OK, stream->Commit(0));
+        }
+        ASSERT_EQ(S_OK, attach->SaveChanges(KEEP_OPEN_READWRITE));
+        ASSERT_EQ(S_OK, message->SaveChanges(KEEP_OPEN_READWRITE));
+    }
+
+    Ptr<IMAPISession> m_session;
+    hk::test::RegistryKeyGuard m_profiles{HKEY_CURRENT_USER, kProfiles};
+};
+
+TEST_F(MapiStandinStore, ConfiguredServiceMakesTheFileAndContentSurvivesReopening) {
+    hk::test::TempDir dir;
+    std::wstring path = dir.File(L"cache.pst");
+    ULONG storeIdTag = 0;
+    {
+        Ptr<IMsgStore> store;
+        OpenPst("StandinPst", "MSUPST MS", path, store.put());
+        ASSERT_NE(nullptr, store.p);
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str())) << "missing file is made";
+        Buf<SPropValue> mask;
+        ASSERT_EQ(S_OK, Api().HrGetOneProp(store.p, PR_STORE_SUPPORT_MASK, mask.put()));
+        EXPECT_EQ(kStoreUnicodeOk, static_cast<ULONG>(mask->Value.l) & kStoreUnicodeOk);
+
+        storeIdTag = NamedTag(store.p, L"Store Id", MAPI_CREATE);
+        ASSERT_GE(PROP_ID(storeIdTag), 0x8000u);
+        EXPECT_EQ(storeIdTag, NamedTag(store.p, L"Store Id", 0));
+        EXPECT_EQ(0u, NamedTag(store.p, L"Never Made", 0) & 0xFFFF0000u);
+
+        Ptr<IMAPIFolder> inbox;
+        Inbox(store.p, inbox.put());
+        AddSettingsMessage(inbox.p, storeIdTag, "older", 1);
+        AddSettingsMessage(inbox.p, storeIdTag, "newest", 3);
+        AddSettingsMessage(inbox.p, storeIdTag, "middle", 2);
+        Ptr<IMessage> plain;
+        ASSERT_EQ(S_OK, inbox->CreateMessage(nullptr, 0, plain.put()));
+        ASSERT_EQ(S_OK, plain->SaveChanges(0));
+    }
+    m_session.put(); // everything closed: the next open reads the file
+
+    Ptr<IMsgStore> store;
+    OpenPst("StandinPst2", "MSUPST MS", path, store.put());
+    EXPECT_EQ(storeIdTag, NamedTag(store.p, L"Store Id", 0)) << "named ids are kept with the store";
+    Ptr<IMAPIFolder> inbox;
+    Inbox(store.p, inbox.put());
+    Ptr<IMAPITable> hidden;
+    ASSERT_EQ(S_OK, inbox->GetContentsTable(MAPI_ASSOCIATED, hidden.put()));
+    SPropValue cls{};
+    cls.ulPropTag = PR_MESSAGE_CLASS_A;
+    cls.Value.lpszA = const_cast<char*>("IPM.Note.Stowhaven.Settings");
+    SRestriction r{};
+    r.rt = RES_PROPERTY;
+    r.res.resProperty = {RELOP_EQ, PR_MESSAGE_CLASS_A, &cls};
+    SizedSPropTagArray(2, cols) = {2, {PR_ENTRYID, PR_CREATION_TIME}};
+    SizedSSortOrderSet(1, sort) = {1, 0, 0, {{PR_CREATION_TIME, TABLE_SORT_DESCEND}}};
+    Rows rows;
+    ASSERT_EQ(S_OK, Api().HrQueryAllRows(hidden.p, reinterpret_cast<LPSPropTagArray>(&cols), &r,
+                                         reinterpret_cast<LPSSortOrderSet>(&sort), 0, rows.put()));
+    ASSERT_EQ(3u, rows->cRows);
+    EXPECT_EQ(3u, rows->aRow[0].lpProps[1].Value.ft.dwHighDateTime);
+    EXPECT_EQ(1u, rows->aRow[2].lpProps[1].Value.ft.dwHighDateTime);
+
+    // The newest one's attachment and its data through a stream.
+    const SBinary& newest = rows->aRow[0].lpProps[0].Value.bin;
+    Ptr<IMessage> message;
+    ULONG type = 0;
+    ASSERT_EQ(S_OK, store->OpenEntry(newest.cb, reinterpret_cast<LPENTRYID>(newest.lpb), &IID_IMessage,
+                                     MAPI_BEST_ACCESS, &type, reinterpret_cast<LPUNKNOWN*>(message.put())));
+    Buf<SPropValue> storeId;
+    ASSERT_EQ(S_OK, Api().HrGetOneProp(message.p, PROP_TAG(PT_UNICODE, PROP_ID(storeIdTag)), storeId.put()));
+    EXPECT_STREQ(L"STORE-1", storeId->Value.lpszW);
+    Ptr<IMAPITable> attachments;
+    ASSERT_EQ(S_OK, message->GetAttachmentTable(0, attachments.put()));
+    SizedSPropTagArray(1, numCols) = {1, {PR_ATTACH_NUM}};
+    Rows attachRows;
+    ASSERT_EQ(S_OK, Api().HrQueryAllRows(attachments.p, reinterpret_cast<LPSPropTagArray>(&numCols), nullptr,
+                                         nullptr, 0, attachRows.put()));
+    ASSERT_EQ(1u, attachRows->cRows);
+    Ptr<IAttach> attach;
+    ASSERT_EQ(S_OK, message->OpenAttach(static_cast<ULONG>(attachRows->aRow[0].lpProps[0].Value.l), nullptr,
+                                        MAPI_BEST_ACCESS, attach.put()));
+    Ptr<IStream> stream;
+    ASSERT_EQ(S_OK, attach->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, 0, 0,
+                                         reinterpret_cast<LPUNKNOWN*>(stream.put())));
+    STATSTG stat{};
+    ASSERT_EQ(S_OK, stream->Stat(&stat, STATFLAG_NONAME));
+    char text[16] = {};
+    ULONG read = 0;
+    ASSERT_EQ(S_OK, stream->Read(text, sizeof(text), &read));
+    EXPECT_EQ(6u, stat.cbSize.QuadPart);
+    EXPECT_STREQ("newest", text);
+    Buf<SPropValue> modified;
+    EXPECT_EQ(S_OK, Api().HrGetOneProp(attach.p, PR_LAST_MODIFICATION_TIME, modified.put()));
+
+    // Two duplicates go: one hard-deleted, one not; a stranger id is reported.
+    for (ULONG i = 1; i < 3; ++i) {
+        SBinary bin = rows->aRow[i].lpProps[0].Value.bin;
+        ENTRYLIST list{1, &bin};
+        EXPECT_EQ(S_OK, inbox->DeleteMessages(&list, 0, nullptr, i == 1 ? kDeleteHardDelete : 0));
+        EXPECT_EQ(MAPI_W_PARTIAL_COMPLETION, inbox->DeleteMessages(&list, 0, nullptr, 0));
+    }
+    Ptr<IMAPITable> after;
+    ASSERT_EQ(S_OK, inbox->GetContentsTable(MAPI_ASSOCIATED, after.put()));
+    ULONG count = 0;
+    ASSERT_EQ(S_OK, after->GetRowCount(0, &count));
+    EXPECT_EQ(1u, count);
+    Ptr<IMAPITable> normal;
+    ASSERT_EQ(S_OK, inbox->GetContentsTable(0, normal.put()));
+    ASSERT_EQ(S_OK, normal->GetRowCount(0, &count));
+    EXPECT_EQ(1u, count);
+}
+
+TEST_F(MapiStandinStore, AnsiStoreSaysSoAndBadEntryIdsAreRefused) {
+    hk::test::TempDir dir;
+    Ptr<IMsgStore> store;
+    OpenPst("StandinAnsi", "MSPST MS", dir.File(L"ansi.pst"), store.put());
+    ASSERT_NE(nullptr, store.p);
+    Buf<SPropValue> mask;
+    ASSERT_EQ(S_OK, Api().HrGetOneProp(store.p, PR_STORE_SUPPORT_MASK, mask.put()));
+    EXPECT_EQ(0u, static_cast<ULONG>(mask->Value.l) & kStoreUnicodeOk);
+
+    BYTE junk[25] = {1, 2, 3};
+    IUnknown* out = reinterpret_cast<IUnknown*>(0xdeadbeef);
+    ULONG type = 0;
+    EXPECT_EQ(MAPI_E_INVALID_ENTRYID,
+              store->OpenEntry(sizeof(junk), reinterpret_cast<LPENTRYID>(junk), nullptr, 0, &type, &out));
+    EXPECT_EQ(MAPI_E_INVALID_ENTRYID,
+              m_session->OpenMsgStore(0, sizeof(junk), reinterpret_cast<LPENTRYID>(junk), nullptr, 0x90,
+                                      reinterpret_cast<LPMDB*>(&out)));
+    EXPECT_EQ(reinterpret_cast<IUnknown*>(0xdeadbeef), out);
+
+    // The store's root, IPM subtree and entry id.
+    Buf<SPropValue> subtree;
+    ASSERT_EQ(S_OK, Api().HrGetOneProp(store.p, PR_IPM_SUBTREE_ENTRYID, subtree.put()));
+    Ptr<IMAPIFolder> folder;
+    ASSERT_EQ(S_OK,
+              store->OpenEntry(subtree->Value.bin.cb, reinterpret_cast<LPENTRYID>(subtree->Value.bin.lpb),
+                               nullptr, MAPI_BEST_ACCESS, &type, reinterpret_cast<LPUNKNOWN*>(folder.put())));
+    EXPECT_EQ(static_cast<ULONG>(MAPI_FOLDER), type);
+}
+
+const IID kOverrideRequest = {0x892EBC6D, 0x24DC, 0x4D90, {0xBA, 0x48, 0xC6, 0xCB, 0xEC, 0x14, 0xA8, 0x6A}};
+
+TEST_F(MapiStandinStore, PstStoresRecordTheOverrideHandlerAndCallItBack) {
+    hk::test::TempDir dir;
+    Ptr<IMsgStore> store;
+    OpenPst("StandinOverride", "MSUPST MS", dir.File(L"grow.pst"), store.put());
+    ASSERT_NE(nullptr, store.p);
+    BOOL called = TRUE;
+    EXPECT_EQ(MAPI_E_NOT_FOUND, Api().PlayPstOverride(store.p, &called)) << "nothing registered yet";
+    EXPECT_FALSE(called);
+
+    Ptr<IStandinOverrideRequest> request;
+    ASSERT_EQ(S_OK, store->QueryInterface(kOverrideRequest, reinterpret_cast<void**>(request.put())));
+    std::wstring handler = hk::test::BinDir() + L"\\MapiStandinTestHandler.dll";
+    static DWORD marker = 0x5A5A5A5A;
+    BSTR path = SysAllocString(handler.c_str());
+    EXPECT_EQ(S_OK, request->RegisterHandler(path, &marker));
+    SysFreeString(path);
+
+    wchar_t registered[MAX_PATH] = {};
+    void* clientData = nullptr;
+    ASSERT_EQ(S_OK, Api().GetPstOverrideRegistration(store.p, registered, MAX_PATH, &clientData));
+    EXPECT_EQ(handler, registered);
+    EXPECT_EQ(&marker, clientData);
+    EXPECT_EQ(S_OK, Api().PlayPstOverride(store.p, &called));
+    EXPECT_TRUE(called);
+    EXPECT_EQ(1u, Api().CallCount("IPSTOverride::GrantExemption"));
+
+    // A handler that refuses (other client data) is not exempted.
+    static DWORD other = 1;
+    path = SysAllocString(handler.c_str());
+    EXPECT_EQ(S_OK, request->RegisterHandler(path, &other));
+    SysFreeString(path);
+    EXPECT_EQ(E_INVALIDARG, Api().PlayPstOverride(store.p, &called));
+    EXPECT_FALSE(called);
+}
+
+TEST_F(MapiStandinStore, OnlyPersonalFolderStoresOfferTheOverrideRequest) {
+    hk::test::TempDir dir;
+    Ptr<IMsgStore> store;
+    OpenPst("StandinNoOverride", "SHMSP", dir.File(L"cache.mdc"), store.put());
+    ASSERT_NE(nullptr, store.p);
+    IUnknown* request = reinterpret_cast<IUnknown*>(0xdeadbeef);
+    EXPECT_EQ(E_NOINTERFACE, store->QueryInterface(kOverrideRequest, reinterpret_cast<void**>(&request)));
+    EXPECT_EQ(nullptr, request);
+}
+
+} // namespace
