@@ -7,5 +7,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset default
 cmake --build --preset default --target hkdiag
-exec env HK_BUILD_DIR="$PWD/build" HK_WINEPREFIX="$PWD/build/demo-prefix" WINEPREFIX= \
+env HK_BUILD_DIR="$PWD/build" HK_WINEPREFIX="$PWD/build/demo-prefix" WINEPREFIX= \
     cmake/wine-run.sh build/bin/hkdiag.exe demo --trace "$@"
+echo "(C: of the demo's Wine prefix is $PWD/build/demo-prefix/drive_c)"

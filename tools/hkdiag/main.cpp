@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <new>
 
 namespace {
 
@@ -59,7 +60,14 @@ int wmain(int argc, wchar_t** argv) {
             return hkdiag::kExitSuccess;
         }
         invocation.args.assign(words.begin() + 1, words.end());
-        int code = command.run(invocation);
+        int code = hkdiag::kExitFailed;
+        try {
+            code = command.run(invocation);
+        } catch (const std::bad_alloc&) {
+            code = hkdiag::ReportFailure(invocation, hkdiag::Utf8(command.name), E_OUTOFMEMORY);
+        } catch (...) {
+            code = hkdiag::ReportFailure(invocation, hkdiag::Utf8(command.name), E_UNEXPECTED);
+        }
         std::fflush(stdout);
         return code;
     }
