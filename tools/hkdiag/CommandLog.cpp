@@ -103,10 +103,12 @@ int Timeline(const Invocation& invocation) {
         json.Number("skippedLines", stats.skippedLines).Number("threads", stats.threads);
         std::printf("%s\n", json.Done().c_str());
     } else {
-        std::printf("Timeline: %s\n  %zu records on %zu threads: %zu operations (%zu unclosed), %zu other "
-                    "records, %zu exits without entry, %zu lines skipped\n",
-                    Utf8(output).c_str(), stats.records, stats.threads, stats.scopes, stats.unclosed,
-                    stats.instants, stats.unmatchedExits, stats.skippedLines);
+        // %lu, not %zu: the C runtime of older systems does not know 'z'.
+        auto n = [](size_t value) { return static_cast<unsigned long>(value); };
+        std::printf("Timeline: %s\n  %lu records on %lu threads: %lu operations (%lu unclosed), %lu other "
+                    "records, %lu exits without entry, %lu lines skipped\n",
+                    Utf8(output).c_str(), n(stats.records), n(stats.threads), n(stats.scopes),
+                    n(stats.unclosed), n(stats.instants), n(stats.unmatchedExits), n(stats.skippedLines));
     }
     return kExitSuccess;
 }
