@@ -1,109 +1,77 @@
-// hkdiag: the Stowhaven desktop support tool.
+// hkdiag: the Stowhaven desktop support tool. It shows what Hearthkit.dll
+// sees and does, through the library's public interface only.
 //
-//   hkdiag [demo]   the tour: library version, log level, log file, one log line
-//   hkdiag --help   usage
-// Exit codes: 0 done, 1 the library's version could not be read, 2 bad usage.
-#include "Hearthkit.h"
+//   hkdiag [--json] [command [args...]]   (no command: the demo tour)
+//   hkdiag --help, hkdiag <command> --help
+// Exit codes: 0 success, 1 the operation failed, 2 bad usage.
+#include "Tool.h"
 
 #include <cstdio>
 #include <cwchar>
-#include <string>
-#include <vector>
+#include <new>
 
 namespace {
 
+bool IsHelp(const std::wstring& arg) {
+    return arg == L"--help" || arg == L"-h" || arg == L"/?";
+}
+
 void PrintUsage(FILE* out) {
-    std::fprintf(out, "Usage: hkdiag [command]\n"
-                      "Commands:\n"
-                      "  demo     show the library's version, the log level and the log file,\n"
-                      "           and write a line to the log (the default)\n"
-                      "  --help   show this text\n");
-}
-
-// "major.minor.build.revision" from Hearthkit.dll's own version resource.
-bool LibraryVersion(std::wstring* path, std::string* version) {
-    HMODULE module = ::GetModuleHandleW(L"Hearthkit.dll");
-    if (module == nullptr) {
-        return false;
+    std::fprintf(out, "Usage: hkdiag [--json] [command [args...]]\n"
+                      "Shows what Hearthkit.dll sees and does. Commands:\n");
+    for (const hkdiag::Command& command : hkdiag::Commands()) {
+        std::fprintf(out, "  %-10s %s\n", hkdiag::Utf8(command.name).c_str(), command.summary);
     }
-    wchar_t file[MAX_PATH];
-    DWORD chars = ::GetModuleFileNameW(module, file, MAX_PATH);
-    if (chars == 0 || chars >= MAX_PATH) {
-        return false;
-    }
-    *path = file;
-    DWORD ignored = 0;
-    DWORD size = ::GetFileVersionInfoSizeW(file, &ignored);
-    if (size == 0) {
-        return false;
-    }
-    std::vector<BYTE> data(size);
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT fixedSize = 0;
-    if (!::GetFileVersionInfoW(file, 0, size, data.data()) ||
-        !::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) ||
-        fixed == nullptr || fixedSize < sizeof(VS_FIXEDFILEINFO)) {
-        return false;
-    }
-    char text[64];
-    std::snprintf(text, sizeof(text), "%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS),
-                  LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
-                  LOWORD(fixed->dwFileVersionLS));
-    *version = text;
-    return true;
-}
-
-std::string Utf8(const std::wstring& text) {
-    int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? size - 1 : 0, '\0');
-    if (size > 1) {
-        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
-    }
-    return out;
-}
-
-int Tour() {
-    std::wstring path;
-    std::string version;
-    if (!LibraryVersion(&path, &version)) {
-        std::fprintf(stderr, "hkdiag: cannot read the version of Hearthkit.dll (error %lu)\n",
-                     ::GetLastError());
-        return 1;
-    }
-    std::printf("Hearthkit.dll version %s (%s)\n", version.c_str(), Utf8(path).c_str());
-
-    CDesktopLog log("hkdiag::Tour");
-    HRESULT hr = log.LogText(LOG_INFO, "hkdiag: Hearthkit.dll version %s\n", version.c_str());
-    std::printf("Log level: %d%s\n", CDesktopLog::ReturnLogLevel(),
-                CDesktopLog::IsSHMSPTracingEnabled() ? " (provider tracing on)" : "");
-    std::wstring file = CDesktopLog::GetFilename();
-    if (!file.empty()) {
-        std::printf("Log file: %s\n", Utf8(file).c_str());
-    } else if (FAILED(hr)) {
-        std::printf("Log file: cannot be created (0x%08lX)\n", static_cast<unsigned long>(hr));
-    } else {
-        std::printf("Log file: none (level %d writes errors only)\n", CDesktopLog::ReturnLogLevel());
-    }
-    return 0;
+    std::fprintf(out,
+                 "Without a command: demo. \"hkdiag <command> --help\" shows a command's usage.\n"
+                 "  --json  print one JSON object on stdout instead of text (every command)\n"
+                 "Exit codes: 0 success, 1 the operation failed (its HRESULT is printed), 2 bad usage.\n");
 }
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc > 2) {
-        PrintUsage(stderr);
-        return 2;
+    hkdiag::Invocation invocation;
+    std::vector<std::wstring> words;
+    bool help = false;
+    for (int i = 1; i < argc; ++i) {
+        std::wstring arg = argv[i];
+        if (arg == L"--json") {
+            invocation.json = true;
+        } else if (IsHelp(arg)) {
+            help = true;
+        } else {
+            words.push_back(arg);
+        }
     }
-    const wchar_t* command = argc > 1 ? argv[1] : L"demo";
-    if (std::wcscmp(command, L"--help") == 0 || std::wcscmp(command, L"-h") == 0 ||
-        std::wcscmp(command, L"/?") == 0) {
-        PrintUsage(stdout);
-        return 0;
+    if (words.empty()) {
+        if (help) {
+            PrintUsage(stdout);
+            return hkdiag::kExitSuccess;
+        }
+        words.push_back(L"demo");
     }
-    if (std::wcscmp(command, L"demo") == 0) {
-        return Tour();
+    for (const hkdiag::Command& command : hkdiag::Commands()) {
+        if (words[0] != command.name) {
+            continue;
+        }
+        if (help) {
+            std::fputs(command.usage, stdout);
+            return hkdiag::kExitSuccess;
+        }
+        invocation.args.assign(words.begin() + 1, words.end());
+        int code = hkdiag::kExitFailed;
+        try {
+            code = command.run(invocation);
+        } catch (const std::bad_alloc&) {
+            code = hkdiag::ReportFailure(invocation, hkdiag::Utf8(command.name), E_OUTOFMEMORY);
+        } catch (...) {
+            code = hkdiag::ReportFailure(invocation, hkdiag::Utf8(command.name), E_UNEXPECTED);
+        }
+        std::fflush(stdout);
+        return code;
     }
-    std::fprintf(stderr, "hkdiag: unknown command \"%s\"\n", Utf8(command).c_str());
+    std::fprintf(stderr, "hkdiag: unknown command \"%s\"\n", hkdiag::Utf8(words[0]).c_str());
     PrintUsage(stderr);
-    return 2;
+    return hkdiag::kExitBadUsage;
 }

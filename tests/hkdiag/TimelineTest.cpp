@@ -1,0 +1,193 @@
+// The log-to-timeline converter against golden files, bad input and size;
+// the JSON string escaping it relies on; the HRESULT texts of the tool.
+#include "HResultText.h"
+#include "Json.h"
+#include "JsonCheck.h"
+#include "LogTimeline.h"
+#include "TestEnv.h"
+
+#include <gtest/gtest.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <wininet.h>
+
+namespace {
+
+std::wstring GoldenPath(const wchar_t* name) {
+    return hk::test::SourceDir() + L"\\tests\\hkdiag\\golden\\" + name;
+}
+
+// HK_UPDATE_GOLDEN=1 rewrites the expected files from the converter's output
+// (review the difference before committing it).
+void ExpectGolden(const wchar_t* name, hkdiag::TimelineStats* stats = nullptr) {
+    std::string log = hk::test::ReadFileText(GoldenPath((std::wstring(name) + L".log").c_str()));
+    ASSERT_FALSE(log.empty()) << hk::test::Narrow(name);
+    std::string json = hkdiag::LogToTimeline(log, stats);
+    EXPECT_EQ(std::string::npos, hk::test::JsonCheck::FirstError(json)) << json;
+    std::wstring expectedPath = GoldenPath((std::wstring(name) + L".json").c_str());
+    if (std::getenv("HK_UPDATE_GOLDEN") != nullptr) {
+        hk::test::WriteFileBytes(expectedPath, json.data(), json.size());
+    }
+    EXPECT_EQ(hk::test::ReadFileText(expectedPath), json);
+}
+
+TEST(Timeline, GoldenScopesThreadsTagsAndUnclosed) {
+    hkdiag::TimelineStats stats;
+    ExpectGolden(L"scopes", &stats);
+    EXPECT_EQ(17u, stats.records);
+    EXPECT_EQ(6u, stats.scopes);         // Run, Fetch, Send, tagged Open, inner Open, Worker::Loop
+    EXPECT_EQ(2u, stats.unclosed);       // the inner Open (closed by the outer), Worker::Loop (by the end)
+    EXPECT_EQ(1u, stats.unmatchedExits); // the second ~HttpRequest::Send
+    EXPECT_EQ(1u, stats.skippedLines);   // the continuation line
+    EXPECT_EQ(2u, stats.threads);
+}
+
+TEST(Timeline, GoldenMidnightAndLevelZeroRecords) {
+    ExpectGolden(L"midnight");
+}
+
+TEST(Timeline, GoldenEscapingKeepsUtf8AndReplacesBrokenBytes) {
+    ExpectGolden(L"escaping");
+}
+
+TEST(Timeline, EmptyTextsGiveAnEmptyTrace) {
+    const std::string empty =
+        "{\"traceEvents\":[],\"displayTimeUnit\":\"ms\",\"otherData\":{\"skippedLines\":0}}\n";
+    hkdiag::TimelineStats stats;
+    stats.records = 0xDEADBEEF;
+    EXPECT_EQ(empty, hkdiag::LogToTimeline("", &stats));
+    EXPECT_EQ(0u, stats.records);
+    EXPECT_EQ(empty, hkdiag::LogToTimeline("\xEF\xBB\xBF"));
+    EXPECT_EQ(empty, hkdiag::LogToTimeline("\r\n\r\n\n"));
+}
+
+TEST(Timeline, ByteOrderMarkAndCarriageReturnsAreOptional) {
+    std::string crlf = "\xEF\xBB\xBF"
+                       "05/12/2026 10:00:00.000[   1]: A::B\r\n05/12/2026 10:00:00.004[   1]: ~A::B\r\n";
+    std::string bare = "05/12/2026 10:00:00.000[   1]: A::B\n05/12/2026 10:00:00.004[   1]: ~A::B";
+    std::string json = hkdiag::LogToTimeline(crlf);
+    EXPECT_EQ(json, hkdiag::LogToTimeline(bare));
+    EXPECT_NE(std::string::npos,
+              json.find("{\"name\":\"A::B\",\"ph\":\"X\",\"ts\":0,\"dur\":4000,\"pid\":1,\"tid\":1}"))
+        << json;
+}
+
+TEST(Timeline, TruncatedAndMalformedHeadersAreSkipped) {
+    const char* bad[] = {
+        "05/12/2026 10:0",                         // cut inside the time stamp
+        "05/12/2026 10:00:00.000[  1",             // cut inside the thread field
+        "05/12/2026 10:00:00.000[  1]",            // no separator
+        "05/12/2026 10:00:00.000[]: empty thread", //
+        "05/12/2026 10:00:00.000[ x1]: A::B",      // not a number
+        "05/12/2026 10:00:00.000[99999999999]: A", // past 32 bits
+        "32/12/2026 10:00:00.000: bad day",        //
+        "05/13/2026 10:00:00.000: bad month",      //
+        "05/12/2026 24:00:00.000: bad hour",       //
+        "05-12-2026 10:00:00.000: bad separators", //
+    };
+    for (const char* line : bad) {
+        hkdiag::TimelineStats stats;
+        std::string json = hkdiag::LogToTimeline(line, &stats);
+        EXPECT_EQ(0u, stats.records) << line;
+        EXPECT_EQ(1u, stats.skippedLines) << line;
+    }
+    // A record cut inside its text is still a record: an entry cut short
+    // stays open and is closed at the thread's last time stamp.
+    hkdiag::TimelineStats stats;
+    std::string json = hkdiag::LogToTimeline("05/12/2026 10:00:00.000[   2]: Sync::Ru\r\n"
+                                             "05/12/2026 10:00:00.007[   2]: Something else\r\n"
+                                             "05/12/2026 10:00:00.009[   2]: ~Sync::Run: 0x0",
+                                             &stats);
+    EXPECT_EQ(1u, stats.unclosed);
+    EXPECT_EQ(1u, stats.unmatchedExits);
+    EXPECT_NE(std::string::npos,
+              json.find("{\"name\":\"Sync::Ru\",\"ph\":\"X\",\"ts\":0,\"dur\":9000,\"pid\":1,"
+                        "\"tid\":2,\"args\":{\"unclosed\":true}}"))
+        << json;
+}
+
+TEST(Timeline, ExitWithoutEntryIsAMarkedInstant) {
+    hkdiag::TimelineStats stats;
+    std::string json = hkdiag::LogToTimeline("05/12/2026 10:00:00.000[   3]: ~A::B: 0x80004005\r\n", &stats);
+    EXPECT_EQ(0u, stats.scopes);
+    EXPECT_EQ(1u, stats.unmatchedExits);
+    EXPECT_NE(std::string::npos,
+              json.find("{\"name\":\"~A::B: 0x80004005\",\"ph\":\"i\",\"ts\":0,\"s\":\"t\","
+                        "\"pid\":1,\"tid\":3,\"args\":{\"unmatched\":\"exit without entry\"}}"))
+        << json;
+}
+
+TEST(Timeline, TenThousandLinesInWellUnderASecond) {
+    std::string log = "\xEF\xBB\xBF";
+    char line[128];
+    for (int i = 0; i < 2500; ++i) {
+        int ms = i % 1000;
+        unsigned thread = 10 + i % 4;
+        std::snprintf(line, sizeof(line), "05/12/2026 10:%02d:%02d.%03d[%4u]: Outer::Op: 0x0\r\n", i / 1000,
+                      0, ms, thread);
+        log += line;
+        std::snprintf(line, sizeof(line), "05/12/2026 10:%02d:%02d.%03d[%4u]: Inner::Op\r\n", i / 1000, 1, ms,
+                      thread);
+        log += line;
+        std::snprintf(line, sizeof(line), "05/12/2026 10:%02d:%02d.%03d[%4u]: ~Inner::Op\r\n", i / 1000, 2,
+                      ms, thread);
+        log += line;
+        std::snprintf(line, sizeof(line), "05/12/2026 10:%02d:%02d.%03d[%4u]: ~Outer::Op: 0x%X\r\n", i / 1000,
+                      3, ms, thread, i);
+        log += line;
+    }
+    hkdiag::TimelineStats stats;
+    auto start = std::chrono::steady_clock::now();
+    std::string json = hkdiag::LogToTimeline(log, &stats);
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(10000u, stats.records);
+    EXPECT_EQ(5000u, stats.scopes);
+    EXPECT_EQ(0u, stats.unclosed + stats.unmatchedExits + stats.skippedLines);
+    EXPECT_EQ(4u, stats.threads);
+    EXPECT_EQ(std::string::npos, hk::test::JsonCheck::FirstError(json));
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 1000);
+    std::printf(
+        "10,000 lines: %lld us\n",
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count()));
+}
+
+TEST(Json, StringsEscapeWhatJsonRequiresAndPassUtf8Through) {
+    EXPECT_EQ("\"a\\\"b\\\\c\"", hkdiag::JsonString("a\"b\\c"));
+    EXPECT_EQ("\"\\n\\r\\t\\b\\f\\u0001\\u001f\x7f\"", hkdiag::JsonString("\n\r\t\b\f\x01\x1f\x7f"));
+    EXPECT_EQ(std::string("\"\\u0000\"", 8), hkdiag::JsonString(std::string_view("\0", 1)));
+    EXPECT_EQ("\"Zo\xC3\xAB \xE6\x97\xA5 \xF0\x9F\x98\x80\"",
+              hkdiag::JsonString("Zo\xC3\xAB \xE6\x97\xA5 \xF0\x9F\x98\x80"));
+    // Bytes that start no valid sequence: stray continuation, cut sequence,
+    // overlong form, surrogate, past U+10FFFF.
+    const std::string fffd = "\xEF\xBF\xBD";
+    EXPECT_EQ("\"" + fffd + "\"", hkdiag::JsonString("\x80"));
+    EXPECT_EQ("\"" + fffd + "\"", hkdiag::JsonString("\xE6"));
+    EXPECT_EQ("\"" + fffd + fffd + "\"", hkdiag::JsonString("\xC0\xAF"));
+    EXPECT_EQ("\"" + fffd + fffd + fffd + "\"", hkdiag::JsonString("\xED\xA0\x80"));
+    EXPECT_EQ("\"" + fffd + fffd + fffd + fffd + "\"", hkdiag::JsonString("\xF4\x90\x80\x80"));
+}
+
+TEST(HResultText, NamesHexAndSystemMessages) {
+    EXPECT_STREQ("S_OK", hkdiag::HResultName(S_OK));
+    EXPECT_STREQ("E_FAIL", hkdiag::HResultName(E_FAIL)); // not MAPI_E_CALL_FAILED
+    EXPECT_STREQ("MAPI_E_NOT_FOUND", hkdiag::HResultName(static_cast<HRESULT>(0x8004010F)));
+    EXPECT_STREQ("HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT)",
+                 hkdiag::HResultName(HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT)));
+    EXPECT_EQ(nullptr, hkdiag::HResultName(static_cast<HRESULT>(0x8BADF00D)));
+    EXPECT_EQ("0x80004005", hkdiag::HResultHex(E_FAIL));
+    EXPECT_EQ("0x00000001", hkdiag::HResultHex(S_FALSE));
+    // The message of a Win32 code comes from the system, WinINet's from
+    // wininet.dll: both must be found, without the trailing line end.
+    std::string access = hkdiag::HResultMessage(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(access.empty());
+    std::string timeout = hkdiag::HResultMessage(HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT));
+    EXPECT_FALSE(timeout.empty());
+    EXPECT_NE(access, timeout);
+    EXPECT_EQ(std::string::npos, timeout.find_first_of("\r\n"));
+    EXPECT_EQ("0x8BADF00D", hkdiag::DescribeHResult(static_cast<HRESULT>(0x8BADF00D)));
+    EXPECT_EQ(0u, hkdiag::DescribeHResult(HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT))
+                      .rfind("0x80072EE2 HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT) (" + timeout + ")", 0));
+}
+
+} // namespace
