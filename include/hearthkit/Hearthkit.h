@@ -10,3 +10,4 @@
 #include "HkLock.h"
 #include "CDesktopLog.h"
 #include "HearthkitUtil.h"
+#include "HearthkitConfig.h"

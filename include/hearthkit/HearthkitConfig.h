@@ -1,0 +1,76 @@
+// HearthkitConfig: the client's configuration. Registry values under the
+// client root key "SOFTWARE\Talvo\Stowhaven\Client" (HKEY_LOCAL_MACHINE and
+// HKEY_CURRENT_USER) and under the per-mailbox store key below it.
+// Static members only.
+#pragma once
+
+#include "HearthkitExport.h"
+#include "HkLock.h"
+#include "HkString.h"
+
+#include <windows.h>
+
+// The key a value lives under. Only CONFIG_VALUE_STORE is told apart: every
+// other value reads and writes the client root key.
+enum ConfigValueType : unsigned int {
+    CONFIG_VALUE_CLIENT = 2,
+    CONFIG_VALUE_STORE = 4,
+};
+
+class HEARTHKIT_API HearthkitConfig {
+public:
+    // ---- Lifecycle -------------------------------------------------------
+
+    // The update lock lives for the library's life (built with its statics),
+    // so it exists before any caller can take it. Startup and Shutdown keep
+    // the host's calling order and do nothing more.
+    static void Startup();
+    static void Shutdown();
+    // Frees the store key path; the next request derives it again.
+    static void CloseDown();
+
+    // ---- Store key -------------------------------------------------------
+
+    // The full store key path (client root path, backslash, store key name),
+    // owned by the class: the caller does not free it. Null out pointer:
+    // E_INVALIDARG. A key that cannot be derived leaves it unset and answers
+    // the failure.
+    static HRESULT GetClientStoreKey(wchar_t** storeKey);
+    // The store key name alone; raises _com_error when it cannot be derived.
+    static CStringW GetStoreKey();
+
+    // ---- Registry values -------------------------------------------------
+
+    // Reads a REG_DWORD from HKEY_CURRENT_USER under the client root key or
+    // the store key. A missing value, a missing key or a value of another
+    // type delivers the default. Null out pointer: E_INVALIDARG; a store key
+    // that cannot be derived: the default and that failure.
+    static HRESULT GetRegKeyValue(const wchar_t* name, DWORD* value, DWORD defaultValue,
+                                  ConfigValueType type = CONFIG_VALUE_CLIENT);
+    // The same for a REG_SZ or REG_EXPAND_SZ value (not expanded).
+    static HRESULT GetRegKeyValue(const wchar_t* name, CStringW& value, const wchar_t* defaultValue,
+                                  ConfigValueType type = CONFIG_VALUE_CLIENT);
+    // Writes a REG_SZ; an empty (or null) value deletes the value. The key is
+    // never created: when it does not exist nothing is written and the answer
+    // is S_OK. (A literal 0 as the value is ambiguous between the two forms:
+    // pass a DWORD or a string.)
+    static HRESULT SetRegKeyValue(const wchar_t* name, const wchar_t* value,
+                                  ConfigValueType type = CONFIG_VALUE_CLIENT);
+    // Writes a REG_DWORD; as above, without deletion.
+    static HRESULT SetRegKeyValue(const wchar_t* name, DWORD value,
+                                  ConfigValueType type = CONFIG_VALUE_CLIENT);
+
+    // "HoardviewConfiguredProfiles" under the store key (empty when absent).
+    static void SetHoardviewConfiguredProfiles(const wchar_t* profiles);
+    static void GetHoardviewConfiguredProfiles(CStringW& profiles);
+
+    // ---- State -------------------------------------------------------------
+
+    // Full path of the store key, or null until derived. Allocated with
+    // new[] and freed by CloseDown with delete[].
+    static wchar_t* m_szStoreRootKey;
+    // The store key name alone; keeps its text after CloseDown.
+    static CStringW m_StoreKey;
+    // Guards the updated-settings cache; recursive.
+    static CHkCriticalSection m_hUpdatedSettingsCritSect;
+};
