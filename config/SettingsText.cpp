@@ -3,6 +3,7 @@
 #include "config/SettingsText.h"
 
 #include <windows.h>
+#include <cwchar>
 #include <cwctype>
 #include <vector>
 
@@ -100,6 +101,10 @@ std::wstring ToUpperKey(const std::wstring& text) {
         }
     }
     return upper;
+}
+
+long SettingNumber(const wchar_t* text) {
+    return text != nullptr ? std::wcstol(text, nullptr, 10) : 0;
 }
 
 bool IsSettingsListKey(const std::wstring& upperKey) {

@@ -16,6 +16,10 @@ using SettingsMap = std::map<std::wstring, std::wstring>;
 // the same on every user's machine.
 std::wstring ToUpperKey(const std::wstring& text);
 
+// A setting's text read as a decimal integer: leading blanks and a sign
+// allowed, stopping at the first other character, 0 without a number.
+long SettingNumber(const wchar_t* text);
+
 // True for the keys whose values are lists separated by ";" and never lose a
 // comment (compared without regard to case).
 bool IsSettingsListKey(const std::wstring& upperKey);

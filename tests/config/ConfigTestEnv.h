@@ -12,6 +12,9 @@
 
 namespace configtest {
 
+// Pre-filled into out values, so an operation that writes nothing shows.
+const DWORD kUnset = 0xdeadbeef;
+
 extern const wchar_t kClientKey[];
 extern const wchar_t kStoreKey[]; // kClientKey + "\\TESTSTORE"
 

@@ -6,15 +6,9 @@
 #include <gtest/gtest.h>
 #include <cstdio>
 
-using configtest::ClientKeys;
-using configtest::kClientKey;
-using configtest::kStoreKey;
-using configtest::Record;
-using configtest::UseStoreKey;
+using namespace configtest;
 
 namespace {
-
-const DWORD kUnset = 0xdeadbeef;
 
 bool ValueExists(const wchar_t* path, const wchar_t* name, DWORD* type = nullptr) {
     CRegKey key;
