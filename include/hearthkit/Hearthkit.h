@@ -20,3 +20,4 @@
 #include "RetryInterval.h"
 #include "SyncCoordinator.h"
 #include "CL10N.h"
+#include "HearthkitConfig.h"

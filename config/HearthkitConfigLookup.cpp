@@ -1,0 +1,335 @@
+// HearthkitConfig: the desktop settings caches and the layered lookup over
+// the registry, the desktop settings and the caller's default.
+#include "config/ConfigRegistry.h"
+#include "config/SettingsText.h"
+#include "CDesktopLog.h"
+#include "HkRegKey.h"
+#include "HkResult.h"
+
+#include <cwchar>
+#include <functional>
+#include <new>
+#include <string>
+
+HkSettingsMap HearthkitConfig::m_Settings;
+HkSettingsMap HearthkitConfig::m_UpdatedSettings;
+double HearthkitConfig::m_dSettingsOriginalModifiedTime = 0;
+double HearthkitConfig::m_dSettingsLastModifiedTime = 0;
+double HearthkitConfig::m_dCheckLatestMinInterval = 60.0;
+double HearthkitConfig::s_dLastUpdateCheck = 0;
+
+namespace {
+
+// No settings attachment could be opened in any mailbox.
+const HRESULT kNoSettingsMessage = static_cast<HRESULT>(0x8004E00C);
+const DWORD kAllSources = 0xFFFFFFFF;
+
+struct RegistrySource {
+    HKEY root;
+    DWORD bit;
+    bool storeKey;
+    const wchar_t* tag;     // for the string lines
+    const char* numberLine; // for the 32-bit lines
+};
+
+// Consulted in this order.
+const RegistrySource kSources[] = {
+    {HKEY_LOCAL_MACHINE, 1, false, L"HKLM Client Root", " %s = %d [Registry HKLM Client Root]\n"},
+    {HKEY_CURRENT_USER, 4, true, L"HKCU Store Key", " %s = %d [Registry HKCU Store Key]\n"},
+    {HKEY_CURRENT_USER, 2, false, L"HKCU Client Root", " %s = %d [Registry HKCU Client Root]\n"},
+};
+
+// Update check: at most once per interval. Reading the published message
+// needs the shared MAPI session, which this process does not hold, so a due
+// check ends as a check without a session does.
+HRESULT CheckForUpdates() {
+    SYSTEMTIME now;
+    ::GetSystemTime(&now);
+    double today = 0;
+    ::SystemTimeToVariantTime(&now, &today);
+    if (!(today - HearthkitConfig::s_dLastUpdateCheck >
+          HearthkitConfig::m_dCheckLatestMinInterval / 1440.0)) {
+        return S_FALSE;
+    }
+    return E_POINTER;
+}
+
+// The first load of the desktop settings; once loaded (or filled by
+// AddSetting) only the update check runs. The settings message lives in the
+// user's mailbox, reached through the shared MAPI session; without it no
+// mailbox holds settings and the cache stays empty, so the next lookup
+// tries again.
+HRESULT LoadDesktopSettings(int checkForUpdates) {
+    if (!HearthkitConfig::m_Settings.empty()) {
+        return checkForUpdates ? CheckForUpdates() : S_FALSE;
+    }
+    return kNoSettingsMessage;
+}
+
+// Walks the registry sources the mask enables. tryRead answers true when
+// the source held the value (and has logged it). A store key that cannot be
+// derived ends the walk with its failure.
+HRESULT WalkRegistry(DWORD mask, ConfigValueType type, HRESULT& status,
+                     const std::function<bool(const CRegKey&, const RegistrySource&)>& tryRead) {
+    for (const RegistrySource& source : kSources) {
+        if ((mask & source.bit) == 0 || (source.storeKey && type != CONFIG_VALUE_STORE)) {
+            continue;
+        }
+        std::wstring path = hk::config::kClientRootPath;
+        if (source.storeKey) {
+            HRESULT hr = hk::config::KeyPathFor(CONFIG_VALUE_STORE, path);
+            if (FAILED(hr)) {
+                return hr;
+            }
+            status = S_OK;
+        }
+        CRegKey key;
+        if (key.Open(source.root, path.c_str(), KEY_READ) == ERROR_SUCCESS && tryRead(key, source)) {
+            return S_FALSE;
+        }
+    }
+    return S_OK;
+}
+
+// The mask of registry sources: all, unless the desktop settings restrict it.
+DWORD SourceMask(int checkForUpdates, HRESULT& status) {
+    CComBSTR text;
+    status = HearthkitConfig::GetSetting(L"RESTRICTPOLICYLOOKUP", text, checkForUpdates);
+    return status == S_OK ? static_cast<DWORD>(hk::config::SettingNumber(text)) : kAllSources;
+}
+
+enum class Answer { Registry, Desktop, Default, Failed };
+
+// The layers of one lookup: the mask, the registry sources, the desktop
+// setting (into desktop). status receives the lookup's result.
+Answer LayeredLookup(const wchar_t* name, ConfigValueType type, int checkForUpdates,
+                     const std::function<bool(const CRegKey&, const RegistrySource&)>& tryRead,
+                     CComBSTR& desktop, HRESULT& status) {
+    DWORD mask = SourceMask(checkForUpdates, status);
+    HRESULT walked = WalkRegistry(mask, type, status, tryRead);
+    if (FAILED(walked)) {
+        status = walked;
+        return Answer::Failed;
+    }
+    if (walked == S_FALSE) {
+        return Answer::Registry;
+    }
+    status = HearthkitConfig::GetSetting(name, desktop, checkForUpdates);
+    return SUCCEEDED(status) && status != S_FALSE ? Answer::Desktop : Answer::Default;
+}
+
+} // namespace
+
+HRESULT HearthkitConfig::GetConfigValue(const wchar_t* name, DWORD* value, DWORD defaultValue,
+                                        ConfigValueType type, int checkForUpdates) {
+    HRESULT hr = S_OK;
+    CDesktopLog log("HearthkitConfig::GetConfigValue", &hr);
+    if (value == nullptr || name == nullptr) {
+        return hr = E_INVALIDARG;
+    }
+    *value = defaultValue;
+    try {
+        CComBSTR text;
+        auto read = [&](const CRegKey& key, const RegistrySource& source) {
+            DWORD data = 0;
+            if (key.QueryDWORDValue(name, data) != ERROR_SUCCESS) {
+                return false;
+            }
+            *value = data;
+            log.LogTextInt(LOG_DETAIL, source.numberLine, name, static_cast<int>(data));
+            return true;
+        };
+        Answer answer = LayeredLookup(name, type, checkForUpdates, read, text, hr);
+        if (answer == Answer::Desktop) {
+            *value = static_cast<DWORD>(hk::config::SettingNumber(text));
+            log.LogTextInt(LOG_DETAIL, " %s = %d [Desktop Setting]\n", name, static_cast<int>(*value));
+        } else if (answer == Answer::Default) {
+            log.LogTextInt(LOG_DETAIL, " %s = %d [default]\n", name, static_cast<int>(defaultValue));
+        }
+    } catch (...) {
+        *value = defaultValue;
+        hr = HkCaughtToHr(log, "HearthkitConfig::GetConfigValue");
+    }
+    return hr;
+}
+
+HRESULT HearthkitConfig::GetConfigStringValue(const wchar_t* name, CStringW& value,
+                                              const wchar_t* defaultValue, ConfigValueType type,
+                                              int checkForUpdates) {
+    HRESULT hr = S_OK;
+    CDesktopLog log("HearthkitConfig::GetConfigStringValue", &hr);
+    const wchar_t* fallback = defaultValue != nullptr ? defaultValue : L"";
+    try {
+        value = fallback;
+        if (name == nullptr) {
+            return hr = E_INVALIDARG;
+        }
+        CComBSTR text;
+        auto read = [&](const CRegKey& key, const RegistrySource& source) {
+            std::wstring data;
+            if (key.QueryStringValue(name, data) != ERROR_SUCCESS) {
+                return false;
+            }
+            value = data.c_str();
+            log.LogText(LOG_DETAIL, " %s = %s [Registry %s]\n", name, value.GetString(), source.tag);
+            return true;
+        };
+        Answer answer = LayeredLookup(name, type, checkForUpdates, read, text, hr);
+        if (answer == Answer::Desktop) {
+            value = text.m_str != nullptr ? static_cast<const wchar_t*>(text) : L"";
+            log.LogText(LOG_DETAIL, " %s = %s [Desktop Setting]\n", name, value.GetString());
+        } else if (answer == Answer::Default) {
+            log.LogText(LOG_DETAIL, " %s = %s [default]\n", name, fallback);
+        }
+    } catch (...) {
+        value = fallback;
+        hr = HkCaughtToHr(log, "HearthkitConfig::GetConfigStringValue");
+    }
+    return hr;
+}
+
+HRESULT HearthkitConfig::GetSetting(const wchar_t* name, CComBSTR& value, int checkForUpdates) {
+    HRESULT hr = S_OK;
+    CDesktopLog log("HearthkitConfig::GetSetting", &hr);
+    try {
+        value.Empty();
+        if (name == nullptr) {
+            return hr = E_INVALIDARG;
+        }
+        hr = LoadDesktopSettings(checkForUpdates);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        log.LogText(LOG_DETAIL, "    Desktop Setting: %s\n", name);
+        bool fromUpdated = false;
+        if (checkForUpdates) {
+            CHkCritSecLock lock(m_hUpdatedSettingsCritSect);
+            fromUpdated = GetSettingFromCache(name, m_UpdatedSettings, value);
+        }
+        if (fromUpdated) {
+            log.LogText(LOG_DETAIL, "    Value: %s [from updated settings]\n", value.m_str);
+            return hr = S_OK;
+        }
+        if (GetSettingFromCache(name, m_Settings, value)) {
+            log.LogText(LOG_DETAIL, "    Value: %s\n", value.m_str);
+            return hr = S_OK;
+        }
+        log.LogText(LOG_DETAIL, "    No Value\n");
+        hr = S_FALSE;
+    } catch (...) {
+        hr = HkCaughtToHr(log, "HearthkitConfig::GetSetting");
+    }
+    return hr;
+}
+
+bool HearthkitConfig::GetSettingFromCache(const wchar_t* name, const HkSettingsMap& settings,
+                                          CComBSTR& value) {
+    if (settings.empty() || name == nullptr) {
+        return false;
+    }
+    auto found = settings.find(hk::config::ToUpperKey(name));
+    if (found == settings.end()) {
+        return false;
+    }
+    CComBSTR copy(static_cast<UINT>(found->second.size()), found->second.c_str());
+    if (!copy) {
+        throw std::bad_alloc();
+    }
+    value = std::move(copy);
+    return true;
+}
+
+HRESULT HearthkitConfig::AddSetting(const wchar_t* name, int value) {
+    return AddSetting(name, std::to_wstring(value).c_str());
+}
+
+HRESULT HearthkitConfig::AddSetting(const wchar_t* name, const wchar_t* value) {
+    HRESULT hr = S_OK;
+    CDesktopLog log("HearthkitConfig::AddSetting", &hr);
+    if (name == nullptr) {
+        return hr = E_INVALIDARG;
+    }
+    try {
+        m_Settings[hk::config::ToUpperKey(name)] = value != nullptr ? value : L"";
+    } catch (...) {
+        hr = HkCaughtToHr(log, "HearthkitConfig::AddSetting");
+    }
+    return hr;
+}
+
+HRESULT HearthkitConfig::GetItemsInCache(bool updatedCache, std::vector<std::wstring>& names,
+                                         std::vector<std::wstring>& values) {
+    HRESULT hr = S_OK;
+    CDesktopLog log("HearthkitConfig::GetItemsInCache", &hr);
+    try {
+        HkSettingsMap copy;
+        if (updatedCache) {
+            CHkCritSecLock lock(m_hUpdatedSettingsCritSect);
+            copy = m_UpdatedSettings;
+        } else {
+            copy = m_Settings;
+        }
+        if (copy.empty()) {
+            return hr;
+        }
+        std::vector<std::wstring> newNames, newValues;
+        newNames.reserve(copy.size());
+        newValues.reserve(copy.size());
+        for (const auto& entry : copy) {
+            newNames.push_back(entry.first);
+            newValues.push_back(entry.second);
+        }
+        names.swap(newNames);
+        values.swap(newValues);
+    } catch (...) {
+        hr = HkCaughtToHr(log, "HearthkitConfig::GetItemsInCache");
+    }
+    return hr;
+}
+
+void HearthkitConfig::LogUpdatedDesktopSettings() {
+    CDesktopLog log("HearthkitConfig::LogUpdatedDesktopSettings");
+    try {
+        HkSettingsMap copy;
+        {
+            CHkCritSecLock lock(m_hUpdatedSettingsCritSect);
+            copy = m_UpdatedSettings;
+        }
+        const size_t kLineChars = 2048;
+        const wchar_t kCut[] = L"...\n";
+        wchar_t line[kLineChars];
+        for (const auto& entry : copy) {
+            int written =
+                _snwprintf(line, kLineChars, L"    %s = %s\n", entry.first.c_str(), entry.second.c_str());
+            if (written < 0 || static_cast<size_t>(written) >= kLineChars) {
+                std::wcscpy(line + kLineChars - sizeof(kCut) / sizeof(kCut[0]), kCut);
+            }
+            log.LogText(LOG_INFO, line);
+        }
+    } catch (...) {
+        // Logging never fails its caller.
+    }
+}
+
+HRESULT HearthkitConfig::SetUpdateSettingsInterval(UINT minutes) {
+    m_dCheckLatestMinInterval = minutes;
+    return S_OK;
+}
+
+FILETIME HearthkitConfig::GetSettingsLastModTime(int latest) {
+    // Zero until settings were loaded: a time of 0 means "never", not the
+    // OLE epoch.
+    FILETIME time = {};
+    double date = latest ? m_dSettingsLastModifiedTime : m_dSettingsOriginalModifiedTime;
+    SYSTEMTIME system;
+    if (date != 0 && ::VariantTimeToSystemTime(date, &system)) {
+        ::SystemTimeToFileTime(&system, &time);
+    }
+    return time;
+}
+
+void HearthkitConfig::ReleaseStatics() {
+    m_Settings.clear();
+    CHkCritSecLock lock(m_hUpdatedSettingsCritSect);
+    m_UpdatedSettings.clear();
+}

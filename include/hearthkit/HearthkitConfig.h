@@ -1,0 +1,134 @@
+// HearthkitConfig: the client's configuration. Registry values under the
+// client root key "SOFTWARE\Talvo\Stowhaven\Client" (HKEY_LOCAL_MACHINE and
+// HKEY_CURRENT_USER) and under the per-mailbox store key below it.
+// Static members only.
+#pragma once
+
+#include "HearthkitExport.h"
+#include "HkCom.h"
+#include "HkLock.h"
+#include "HkString.h"
+
+#include <windows.h>
+#include <map>
+#include <string>
+#include <vector>
+
+// The key a value lives under. Only CONFIG_VALUE_STORE is told apart: every
+// other value reads and writes the client root key.
+enum ConfigValueType : unsigned int {
+    CONFIG_VALUE_CLIENT = 2,
+    CONFIG_VALUE_STORE = 4,
+};
+
+// Desktop settings: upper-case name to value, in ordinal order of the names.
+using HkSettingsMap = std::map<std::wstring, std::wstring>;
+
+class HEARTHKIT_API HearthkitConfig {
+public:
+    // ---- Lifecycle -------------------------------------------------------
+
+    // The update lock lives for the library's life (built with its statics),
+    // so it exists before any caller can take it. Startup and Shutdown keep
+    // the host's calling order and do nothing more.
+    static void Startup();
+    static void Shutdown();
+    // Frees the store key path; the next request derives it again.
+    static void CloseDown();
+    // Empties both settings caches; the next lookup loads them again.
+    static void ReleaseStatics();
+
+    // ---- Store key -------------------------------------------------------
+
+    // The full store key path (client root path, backslash, store key name),
+    // owned by the class: the caller does not free it. Null out pointer:
+    // E_INVALIDARG. A key that cannot be derived leaves it unset and answers
+    // the failure.
+    static HRESULT GetClientStoreKey(wchar_t** storeKey);
+    // The store key name alone; raises _com_error when it cannot be derived.
+    static CStringW GetStoreKey();
+
+    // ---- Registry values -------------------------------------------------
+
+    // Reads a REG_DWORD from HKEY_CURRENT_USER under the client root key or
+    // the store key. A missing value, a missing key or a value of another
+    // type delivers the default. Null out pointer: E_INVALIDARG; a store key
+    // that cannot be derived: the default and that failure.
+    static HRESULT GetRegKeyValue(const wchar_t* name, DWORD* value, DWORD defaultValue,
+                                  ConfigValueType type = CONFIG_VALUE_CLIENT);
+    // The same for a REG_SZ or REG_EXPAND_SZ value (not expanded).
+    static HRESULT GetRegKeyValue(const wchar_t* name, CStringW& value, const wchar_t* defaultValue,
+                                  ConfigValueType type = CONFIG_VALUE_CLIENT);
+    // Writes a REG_SZ; an empty (or null) value deletes the value. The key is
+    // never created: when it does not exist nothing is written and the answer
+    // is S_OK. (A literal 0 as the value is ambiguous between the two forms:
+    // pass a DWORD or a string.)
+    static HRESULT SetRegKeyValue(const wchar_t* name, const wchar_t* value,
+                                  ConfigValueType type = CONFIG_VALUE_CLIENT);
+    // Writes a REG_DWORD; as above, without deletion.
+    static HRESULT SetRegKeyValue(const wchar_t* name, DWORD value,
+                                  ConfigValueType type = CONFIG_VALUE_CLIENT);
+
+    // "HoardviewConfiguredProfiles" under the store key (empty when absent).
+    static void SetHoardviewConfiguredProfiles(const wchar_t* profiles);
+    static void GetHoardviewConfiguredProfiles(CStringW& profiles);
+
+    // ---- Layered lookup ------------------------------------------------------
+
+    // A setting from, in this order: HKLM's client root key, HKCU's store key
+    // (for CONFIG_VALUE_STORE only), HKCU's client root key, the desktop
+    // settings, the default. The desktop setting "RESTRICTPOLICYLOOKUP", when
+    // present, is a mask of the registry sources consulted (1 HKLM, 4 store
+    // key, 2 HKCU). The value is always delivered; a store key that cannot be
+    // derived ends the lookup with the default and that failure. Otherwise
+    // the status is that of the last step that produced one: callers use the
+    // value, not the status.
+    static HRESULT GetConfigValue(const wchar_t* name, DWORD* value, DWORD defaultValue,
+                                  ConfigValueType type = CONFIG_VALUE_CLIENT, int checkForUpdates = 0);
+    static HRESULT GetConfigStringValue(const wchar_t* name, CStringW& value, const wchar_t* defaultValue,
+                                        ConfigValueType type = CONFIG_VALUE_CLIENT, int checkForUpdates = 0);
+    // A desktop setting: S_OK found, S_FALSE not found, or the failure to
+    // load the settings. With checkForUpdates the updated settings are
+    // consulted first.
+    static HRESULT GetSetting(const wchar_t* name, CComBSTR& value, int checkForUpdates);
+    // Looks name (upper-cased) up in settings; false when absent.
+    static bool GetSettingFromCache(const wchar_t* name, const HkSettingsMap& settings, CComBSTR& value);
+
+    // ---- Cache administration ---------------------------------------------
+
+    // Put a desktop setting into the first cache, replacing its value. A
+    // cache made non-empty this way is never loaded from the mailbox.
+    static HRESULT AddSetting(const wchar_t* name, int value);
+    static HRESULT AddSetting(const wchar_t* name, const wchar_t* value);
+    // The names and values of one cache in name order; an empty cache leaves
+    // the vectors as they are.
+    static HRESULT GetItemsInCache(bool updatedCache, std::vector<std::wstring>& names,
+                                   std::vector<std::wstring>& values);
+    // Writes the updated-settings cache, one "    name = value" line each.
+    static void LogUpdatedDesktopSettings();
+    static HRESULT SetUpdateSettingsInterval(UINT minutes);
+    // The modification time of the latest (latest != 0) or of the first
+    // settings loaded; zero before any were loaded.
+    static FILETIME GetSettingsLastModTime(int latest);
+
+    // ---- State -------------------------------------------------------------
+
+    // Full path of the store key, or null until derived. Allocated with
+    // new[] and freed by CloseDown with delete[].
+    static wchar_t* m_szStoreRootKey;
+    // The store key name alone; keeps its text after CloseDown.
+    static CStringW m_StoreKey;
+    // Guards the updated-settings cache; recursive.
+    static CHkCriticalSection m_hUpdatedSettingsCritSect;
+    // Desktop settings as first loaded, and as read again after the
+    // published message changed (guarded by m_hUpdatedSettingsCritSect).
+    static HkSettingsMap m_Settings;
+    static HkSettingsMap m_UpdatedSettings;
+    // OLE automation dates of the first and of the newest settings loaded.
+    static double m_dSettingsOriginalModifiedTime;
+    static double m_dSettingsLastModifiedTime;
+    // Minutes between two checks for updated settings (60 by default).
+    static double m_dCheckLatestMinInterval;
+    // OLE automation date (UTC) of the last completed update check.
+    static double s_dLastUpdateCheck;
+};

@@ -1,0 +1,74 @@
+#include "ConfigTestEnv.h"
+
+#include <gtest/gtest.h>
+#include <cwchar>
+
+namespace configtest {
+
+const wchar_t kClientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
+const wchar_t kStoreKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client\\TESTSTORE";
+
+ClientKeys::ClientKeys() : m_user(HKEY_CURRENT_USER, kClientKey), m_machine(HKEY_LOCAL_MACHINE, kClientKey) {
+    CRegKey parent;
+    if (parent.Open(HKEY_CURRENT_USER, L"SOFTWARE\\Talvo\\Stowhaven") == ERROR_SUCCESS) {
+        parent.RecurseDeleteKey(L"Client");
+    }
+    if (parent.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Talvo\\Stowhaven") == ERROR_SUCCESS) {
+        parent.RecurseDeleteKey(L"Client");
+    }
+    CRegKey key;
+    EXPECT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kStoreKey));
+}
+
+ClientKeys::~ClientKeys() {
+    UseStoreKey(false);
+}
+
+void ClientKeys::SetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value) {
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(root, path));
+    EXPECT_EQ(ERROR_SUCCESS, key.SetDWORDValue(name, value));
+}
+
+void ClientKeys::SetString(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* value,
+                           DWORD type) {
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(root, path));
+    EXPECT_EQ(ERROR_SUCCESS, key.SetStringValue(name, value, type));
+}
+
+void UseStoreKey(bool present) {
+    delete[] HearthkitConfig::m_szStoreRootKey;
+    HearthkitConfig::m_szStoreRootKey = nullptr;
+    HearthkitConfig::m_StoreKey = L"";
+    if (present) {
+        size_t chars = std::wcslen(kStoreKey) + 1;
+        HearthkitConfig::m_szStoreRootKey = new wchar_t[chars];
+        std::wcscpy(HearthkitConfig::m_szStoreRootKey, kStoreKey);
+        HearthkitConfig::m_StoreKey = L"TESTSTORE";
+    }
+}
+
+LoggedRun RunLogged(const char* scenario, DWORD level) {
+    CRegKey key;
+    EXPECT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kClientKey));
+    EXPECT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"LoggingLevel", level));
+    hk::test::TempDir dir(L"cfg");
+    std::wstring temp = dir.Path() + L"\\";
+    LoggedRun run;
+    run.result = hk::test::RunScenario(scenario, {}, 60000, {L"TMP=" + temp, L"TEMP=" + temp});
+    key.DeleteValue(L"LoggingLevel");
+    WIN32_FIND_DATAW found;
+    HANDLE find = ::FindFirstFileW(dir.File(L"sh_client_log_*.txt").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        run.log = hk::test::ReadFileText(dir.File(found.cFileName));
+        ::FindClose(find);
+    }
+    return run;
+}
+
+std::string Record(const std::string& text) {
+    return ": " + text + "\r\n";
+}
+
+} // namespace configtest
