@@ -20,3 +20,7 @@
 #include "RetryInterval.h"
 #include "SyncCoordinator.h"
 #include "CL10N.h"
+#include "MAPILoader.h"
+#include "TidyMAPIBuffer.h"
+#include "TidyRowSet.h"
+#include "AutoPtrWithFreePolicy.h"
