@@ -1,7 +1,15 @@
 // AutoPtrWithFreePolicy: an owning pointer whose buffer is freed by the free
 // function its policy names (CoTaskMemFree, MAPIFreeBuffer, FreeProws).
-// Move-only: handing one out transfers ownership.
+// Move-only: handing one out transfers ownership, and the buffer is freed
+// exactly once, by its last owner.
+//
+//   AutoPtrWithFreePolicy<SPropTagArray, MAPIFreeBufferPolicy> GetTags();
+//   auto tags = GetTags();                        // tags owns the array now
+//   AutoPtrWithFreePolicy<SRowSet, FreeProwsPolicy> rows;
+//   check = HrQueryAllRows(table, columns, nullptr, nullptr, 0, rows.put());
 #pragma once
+
+#include "MAPILoader.h"
 
 #include <objbase.h>
 #include <utility>
@@ -9,6 +17,16 @@
 // Frees memory that COM handed out (strings from BITS, shell paths).
 struct CoTaskMemFreePolicy {
     static void Free(void* p) noexcept { ::CoTaskMemFree(p); }
+};
+
+// Frees a MAPI buffer with the library's forwarding MAPIFreeBuffer.
+struct MAPIFreeBufferPolicy {
+    static void Free(void* p) noexcept { ::MAPIFreeBuffer(p); }
+};
+
+// Frees a row set's rows and the set with the library's forwarding FreeProws.
+struct FreeProwsPolicy {
+    static void Free(SRowSet* p) noexcept { ::FreeProws(p); }
 };
 
 template <typename T, typename FreePolicy>
@@ -36,6 +54,11 @@ public:
         if (old != nullptr && old != p) {
             FreePolicy::Free(old);
         }
+    }
+    // For out-parameters: frees what is held first.
+    T** put() noexcept {
+        reset();
+        return &m_p;
     }
 
 private:

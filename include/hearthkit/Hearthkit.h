@@ -21,3 +21,7 @@
 #include "SyncCoordinator.h"
 #include "CL10N.h"
 #include "HearthkitConfig.h"
+#include "MAPILoader.h"
+#include "TidyMAPIBuffer.h"
+#include "TidyRowSet.h"
+#include "AutoPtrWithFreePolicy.h"

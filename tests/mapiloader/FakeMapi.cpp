@@ -1,0 +1,162 @@
+// A fake MAPI runtime: exports the 36 names Hearthkit binds (built once
+// without the last one, hk_fakemapi_short.dll) and counts the calls of the
+// nine the library forwards. Memory comes from the process heap.
+#include "FakeMapi.h"
+
+#include <mapix.h>
+#include <mapiutil.h>
+
+#define FAKE_EXPORT extern "C" __declspec(dllexport)
+
+namespace {
+
+FakeMapiRecord g_record = {};
+
+void Record(LONG& counter, ULONG_PTR a0 = 0, ULONG_PTR a1 = 0, ULONG_PTR a2 = 0, ULONG_PTR a3 = 0,
+            ULONG_PTR a4 = 0, ULONG_PTR a5 = 0) {
+    ++counter;
+    ULONG_PTR args[6] = {a0, a1, a2, a3, a4, a5};
+    for (int i = 0; i < 6; ++i) {
+        g_record.lastArgs[i] = args[i];
+    }
+}
+
+void* Allocate(ULONG size) {
+    ++g_record.liveBuffers;
+    return ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, size ? size : 1);
+}
+
+void Release(void* buffer) {
+    --g_record.liveBuffers;
+    ::HeapFree(::GetProcessHeap(), 0, buffer);
+}
+
+} // namespace
+
+FAKE_EXPORT FakeMapiRecord* WINAPI FakeMapiState() {
+    return &g_record;
+}
+
+FAKE_EXPORT SCODE WINAPI MAPIAllocateBuffer(ULONG cbSize, LPVOID* lppBuffer) {
+    Record(g_record.allocateBuffer, cbSize, reinterpret_cast<ULONG_PTR>(lppBuffer));
+    *lppBuffer = Allocate(cbSize);
+    return S_OK;
+}
+
+// Memory linked to a parent is not tracked: the tests never free it.
+FAKE_EXPORT SCODE WINAPI MAPIAllocateMore(ULONG cbSize, LPVOID lpObject, LPVOID* lppBuffer) {
+    Record(g_record.allocateMore, cbSize, reinterpret_cast<ULONG_PTR>(lpObject),
+           reinterpret_cast<ULONG_PTR>(lppBuffer));
+    *lppBuffer = ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, cbSize ? cbSize : 1);
+    return S_OK;
+}
+
+FAKE_EXPORT ULONG WINAPI MAPIFreeBuffer(LPVOID lpBuffer) {
+    Record(g_record.freeBuffer, reinterpret_cast<ULONG_PTR>(lpBuffer));
+    g_record.lastFreed = lpBuffer;
+    if (lpBuffer != nullptr) {
+        Release(lpBuffer);
+    }
+    return 0;
+}
+
+FAKE_EXPORT HRESULT WINAPI HrGetOneProp(LPMAPIPROP lpMapiProp, ULONG ulPropTag, LPSPropValue* lppProp) {
+    Record(g_record.getOneProp, reinterpret_cast<ULONG_PTR>(lpMapiProp), ulPropTag,
+           reinterpret_cast<ULONG_PTR>(lppProp));
+    auto prop = static_cast<LPSPropValue>(Allocate(sizeof(SPropValue)));
+    prop->ulPropTag = ulPropTag;
+    *lppProp = prop;
+    return kFakeGetPropResult;
+}
+
+// Frees each row's properties and the set, as MAPI does; counted as one
+// FreeProws, not as MAPIFreeBuffer calls.
+FAKE_EXPORT void WINAPI FreeProws(LPSRowSet lpRows) {
+    Record(g_record.freeProws, reinterpret_cast<ULONG_PTR>(lpRows));
+    g_record.lastFreed = lpRows;
+    if (lpRows == nullptr) {
+        return;
+    }
+    for (ULONG i = 0; i < lpRows->cRows; ++i) {
+        Release(lpRows->aRow[i].lpProps);
+    }
+    Release(lpRows);
+}
+
+FAKE_EXPORT LPSPropValue WINAPI PpropFindProp(LPSPropValue lpPropArray, ULONG cValues, ULONG ulPropTag) {
+    Record(g_record.findProp, reinterpret_cast<ULONG_PTR>(lpPropArray), cValues, ulPropTag);
+    for (ULONG i = 0; i < cValues; ++i) {
+        if (lpPropArray[i].ulPropTag == ulPropTag) {
+            return &lpPropArray[i];
+        }
+    }
+    return nullptr;
+}
+
+// Answers two rows of one property each.
+FAKE_EXPORT HRESULT WINAPI HrQueryAllRows(LPMAPITABLE lpTable, LPSPropTagArray lpPropTags,
+                                          LPSRestriction lpRestriction, LPSSortOrderSet lpSortOrderSet,
+                                          LONG crowsMax, LPSRowSet* lppRows) {
+    Record(g_record.queryAllRows, reinterpret_cast<ULONG_PTR>(lpTable),
+           reinterpret_cast<ULONG_PTR>(lpPropTags), reinterpret_cast<ULONG_PTR>(lpRestriction),
+           reinterpret_cast<ULONG_PTR>(lpSortOrderSet), static_cast<ULONG_PTR>(crowsMax),
+           reinterpret_cast<ULONG_PTR>(lppRows));
+    auto rows = static_cast<LPSRowSet>(Allocate(CbNewSRowSet(2)));
+    rows->cRows = 2;
+    for (ULONG i = 0; i < 2; ++i) {
+        rows->aRow[i].cValues = 1;
+        rows->aRow[i].lpProps = static_cast<LPSPropValue>(Allocate(sizeof(SPropValue)));
+        rows->aRow[i].lpProps->ulPropTag = PR_DISPLAY_NAME_A;
+    }
+    *lppRows = rows;
+    return kFakeQueryResult;
+}
+
+FAKE_EXPORT HRESULT WINAPI MAPILogonEx(ULONG_PTR ulUIParam, LPTSTR lpszProfileName, LPTSTR lpszPassword,
+                                       ULONG ulFlags, LPMAPISESSION* lppSession) {
+    Record(g_record.logonEx, ulUIParam, reinterpret_cast<ULONG_PTR>(lpszProfileName),
+           reinterpret_cast<ULONG_PTR>(lpszPassword), ulFlags, reinterpret_cast<ULONG_PTR>(lppSession));
+    *lppSession = reinterpret_cast<LPMAPISESSION>(kFakeSession);
+    return kFakeLogonResult;
+}
+
+FAKE_EXPORT HRESULT WINAPI MAPIAdminProfiles(ULONG ulFlags, LPPROFADMIN* lppProfAdmin) {
+    Record(g_record.adminProfiles, ulFlags, reinterpret_cast<ULONG_PTR>(lppProfAdmin));
+    *lppProfAdmin = reinterpret_cast<LPPROFADMIN>(kFakeProfAdmin);
+    return kFakeAdminResult;
+}
+
+// The names Hearthkit binds but never calls: present, never reached. Their
+// MAPI declarations differ, so they are exported under MAPI's names by the
+// module definition that tests/mapiloader/CMakeLists.txt writes.
+#define FAKE_UNCALLED(name)                                                                                  \
+    extern "C" void fake_##name() {                                                                          \
+        ::RaiseException(0xE0000001, 0, 0, nullptr);                                                         \
+    }
+FAKE_UNCALLED(ScDupPropset)
+FAKE_UNCALLED(ScCountProps)
+FAKE_UNCALLED(ScCopyProps)
+FAKE_UNCALLED(OpenIMsgOnIStg)
+FAKE_UNCALLED(MAPIGetDefaultMalloc)
+FAKE_UNCALLED(CloseIMsgSession)
+FAKE_UNCALLED(OpenIMsgSession)
+FAKE_UNCALLED(HrSetOneProp)
+FAKE_UNCALLED(FreePadrlist)
+FAKE_UNCALLED(LPropCompareProp)
+FAKE_UNCALLED(WrapStoreEntryID)
+FAKE_UNCALLED(CreateIProp)
+FAKE_UNCALLED(CreateTable)
+FAKE_UNCALLED(HrValidateParameters)
+FAKE_UNCALLED(BuildDisplayTable)
+FAKE_UNCALLED(HrValidateIPMSubtree)
+FAKE_UNCALLED(HrDispatchNotifications)
+FAKE_UNCALLED(UlRelease)
+FAKE_UNCALLED(HexFromBin)
+FAKE_UNCALLED(MAPIInitialize)
+FAKE_UNCALLED(MAPIUninitialize)
+FAKE_UNCALLED(OpenTnefStreamEx)
+FAKE_UNCALLED(OpenStreamOnFile)
+FAKE_UNCALLED(MAPIOpenFormMgr)
+FAKE_UNCALLED(RTFSync)
+FAKE_UNCALLED(WrapCompressedRTFStream)
+FAKE_UNCALLED(MAPIOpenLocalFormContainer)

@@ -1,0 +1,349 @@
+// The MAPI loader as a host process meets it: where it finds MAPI, what it
+// does when MAPI is missing or incomplete, how the forwarding functions and
+// the owners behave on either side. The loader runs once, when Hearthkit.dll
+// loads, so every case runs in a fresh process (a scenario) with Outlook's
+// registration prepared by the test.
+#include "MapiTestSupport.h"
+#include "Scenario.h"
+
+#include "AutoPtrWithFreePolicy.h"
+#include "HkHandle.h"
+#include "MAPILoader.h"
+#include "TidyMAPIBuffer.h"
+#include "TidyRowSet.h"
+
+#include <gtest/gtest.h>
+#include <cstdio>
+#include <regex>
+
+namespace {
+
+using hk::test::FakeCopies;
+using hk::test::FakeRecordAt;
+using hk::test::OutlookRegistration;
+using hk::test::ReportLoader;
+using hk::test::RunScenario;
+
+const char kMissingLast[] = "MAPI function 'MAPIOpenLocalFormContainer' not located\\n";
+
+// Checks inside a scenario: the first failure ends it with its line.
+#define SCENARIO_CHECK(cond)                                                                                 \
+    do {                                                                                                     \
+        if (!(cond)) {                                                                                       \
+            std::printf("%s:%d: failed: %s\n", __FILE__, __LINE__, #cond);                                   \
+            return 1;                                                                                        \
+        }                                                                                                    \
+    } while (0)
+
+// Runs scenario in a fresh process whose loader finds a copy of the fake
+// builtName through "DLLPathEx"; the scenario gets the copy's path.
+void ExpectScenarioWithRegisteredFake(const char* scenario, const wchar_t* builtName) {
+    FakeCopies fake(builtName, 1);
+    OutlookRegistration outlook;
+    outlook.SetString(L"DLLPathEx", fake.Path(0));
+    auto r = RunScenario(scenario, fake.Paths());
+    EXPECT_EQ(0u, r.exitCode) << r.output;
+}
+
+// --- where MAPI is found -----------------------------------------------------
+
+TEST(MapiLoaderSources, DllPathExIsUsedWhenNoComponentIsRegistered) {
+    FakeCopies fake(L"hk_fakemapi.dll", 1);
+    OutlookRegistration outlook;
+    outlook.SetString(L"DLLPathEx", fake.Path(0));
+    auto report = ReportLoader(fake.Paths());
+    EXPECT_EQ("1", report["loaded"]);
+    EXPECT_EQ("", report["lastError"]);
+    EXPECT_EQ("36", report["bound"]);
+    EXPECT_EQ("0", report["reached"]);
+}
+
+TEST(MapiLoaderSources, ValuesAreReadAsRawBytesWhateverTheirType) {
+    FakeCopies fake(L"hk_fakemapi.dll", 1);
+    OutlookRegistration outlook;
+    // 8-bit path without a terminating zero, stored as binary.
+    outlook.SetBytes(L"DLLPathEx", hk::test::Narrow(fake.Path(0)));
+    EXPECT_EQ("0", ReportLoader(fake.Paths())["reached"]);
+    // An expandable string is taken as it stands (not expanded).
+    outlook.SetString(L"DLLPathEx", fake.Path(0), REG_EXPAND_SZ);
+    EXPECT_EQ("0", ReportLoader(fake.Paths())["reached"]);
+}
+
+TEST(MapiLoaderSources, NoRegistrationLeavesMapiUnbound) {
+    OutlookRegistration outlook;
+    auto report = ReportLoader({});
+    EXPECT_EQ("0", report["loaded"]);
+    EXPECT_EQ("0", report["bound"]);
+    EXPECT_TRUE(std::regex_match(report["lastError"], std::regex("Unable to acquire MAPI Handle - '[0-9]+'")))
+        << report["lastError"];
+
+    // A value without bytes counts as missing.
+    outlook.SetBytes(L"DLLPathEx", "");
+    report = ReportLoader({});
+    EXPECT_EQ("0", report["loaded"]);
+    EXPECT_TRUE(std::regex_match(report["lastError"], std::regex("Unable to acquire MAPI Handle - '[0-9]+'")))
+        << report["lastError"];
+}
+
+TEST(MapiLoaderSources, UnloadableModuleReportsTheSystemError) {
+    FakeCopies fake(L"hk_fakemapi.dll", 1);
+    OutlookRegistration outlook;
+    outlook.SetString(L"DLLPathEx", fake.Missing());
+    auto report = ReportLoader({});
+    EXPECT_EQ("0", report["loaded"]);
+    EXPECT_EQ("Unable to acquire MAPI Handle - '126'", report["lastError"]); // ERROR_MOD_NOT_FOUND
+}
+
+TEST(MapiLoaderSources, ModuleLackingTheLastNameBindsNothing) {
+    FakeCopies shortFake(L"hk_fakemapi_short.dll", 1);
+    OutlookRegistration outlook;
+    outlook.SetString(L"DLLPathEx", shortFake.Path(0));
+    auto report = ReportLoader(shortFake.Paths());
+    EXPECT_EQ("0", report["loaded"]);
+    EXPECT_EQ(kMissingLast, report["lastError"]);
+    EXPECT_EQ("0", report["bound"]) << "35 names resolved before the missing one must be dropped";
+    EXPECT_EQ("1", report["present"]) << "the module stays loaded";
+    EXPECT_EQ("-1", report["reached"]);
+}
+
+// Runs the probe that loads a copy of the fake named olmapi32.dll and only
+// then Hearthkit.dll; answers its exit code and output.
+hk::test::ScenarioResult RunOlMapiProbe(const std::wstring& olmapi, const std::wstring& registered) {
+    hk::test::ScenarioResult result;
+    hk::test::TempDir dir(L"olprobe");
+    std::wstring outPath = dir.File(L"out.txt");
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    hk::unique_file out(::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::wstring exe = hk::test::BinDir() + L"\\hk_olmapi_probe.exe";
+    std::wstring cmd = L"\"" + exe + L"\" \"" + olmapi + L"\" \"" + registered + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = out.get();
+    PROCESS_INFORMATION pi = {};
+    if (!out ||
+        !::CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        result.output = "cannot start the probe";
+        return result;
+    }
+    hk::unique_handle process(pi.hProcess), thread(pi.hThread);
+    out.reset();
+    if (::WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) {
+        result.timedOut = true;
+        ::TerminateProcess(process.get(), 0xDEAD);
+        ::WaitForSingleObject(process.get(), 10000);
+    }
+    ::GetExitCodeProcess(process.get(), &result.exitCode);
+    result.output = hk::test::ReadFileText(outPath);
+    return result;
+}
+
+TEST(MapiLoaderSources, OlMapi32AlreadyInTheProcessIsUsedAsItIs) {
+    FakeCopies olmapi(L"hk_fakemapi.dll", 1, L"olmapi32.dll");
+    FakeCopies registered(L"hk_fakemapi.dll", 1);
+    OutlookRegistration outlook;
+    outlook.SetString(L"MSIComponentID", L"{00000000-0000-0000-0000-000000000000}");
+    outlook.SetString(L"DLLPathEx", registered.Path(0));
+    auto result = RunOlMapiProbe(olmapi.Path(0), registered.Path(0));
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(0u, result.exitCode) << result.output;
+}
+
+// --- the forwarding functions --------------------------------------------------
+
+// Every forwarding function answers its fallback and leaves its arguments
+// alone. args[0], when given, is a fake MAPI module that must see no call.
+HK_SCENARIO(FallbacksWithoutMapi) {
+    SCENARIO_CHECK(!MAPILoader::Instance().IsLoaded());
+    const auto junk = reinterpret_cast<void*>(0xdeadbeef);
+
+    void* buffer = junk;
+    SCENARIO_CHECK(::MAPIAllocateBuffer(16, &buffer) == E_NOINTERFACE && buffer == junk);
+    SCENARIO_CHECK(::MAPIAllocateMore(16, junk, &buffer) == E_NOINTERFACE && buffer == junk);
+    SCENARIO_CHECK(::MAPIFreeBuffer(junk) == 0);
+    SCENARIO_CHECK(::MAPIFreeBuffer(nullptr) == 0);
+
+    auto prop = reinterpret_cast<LPSPropValue>(junk);
+    SCENARIO_CHECK(::HrGetOneProp(reinterpret_cast<LPMAPIPROP>(junk), PR_DISPLAY_NAME_W, &prop) ==
+                   E_NOINTERFACE);
+    SCENARIO_CHECK(prop == junk);
+
+    SPropValue props[2] = {};
+    props[1].ulPropTag = PR_DISPLAY_NAME_W;
+    SCENARIO_CHECK(::PpropFindProp(props, 2, PR_DISPLAY_NAME_W) == nullptr);
+
+    ::FreeProws(reinterpret_cast<LPSRowSet>(junk)); // must not touch it
+
+    auto rows = reinterpret_cast<LPSRowSet>(junk);
+    SCENARIO_CHECK(::HrQueryAllRows(reinterpret_cast<LPMAPITABLE>(junk), nullptr, nullptr, nullptr, 0,
+                                    &rows) == E_NOINTERFACE);
+    SCENARIO_CHECK(rows == junk);
+
+    auto session = reinterpret_cast<LPMAPISESSION>(junk);
+    SCENARIO_CHECK(::MAPILogonEx(0, nullptr, nullptr, MAPI_EXTENDED | MAPI_USE_DEFAULT, &session) ==
+                   E_NOINTERFACE);
+    SCENARIO_CHECK(session == junk);
+
+    auto admin = reinterpret_cast<LPPROFADMIN>(junk);
+    SCENARIO_CHECK(::MAPIAdminProfiles(0, &admin) == E_NOINTERFACE);
+    SCENARIO_CHECK(admin == junk);
+
+    // An owner of a buffer still lets go of it quietly.
+    { TidyMAPIBuffer<ENTRYID> owned(reinterpret_cast<LPENTRYID>(junk)); }
+
+    if (!args.empty()) {
+        FakeMapiRecord* record = FakeRecordAt(args[0]);
+        SCENARIO_CHECK(record != nullptr);
+        FakeMapiRecord none = {};
+        SCENARIO_CHECK(memcmp(record, &none, sizeof(none)) == 0);
+    }
+    return 0;
+}
+
+TEST(MapiForwarding, FallbacksWhenNoModuleIsFound) {
+    OutlookRegistration outlook;
+    auto r = RunScenario("FallbacksWithoutMapi");
+    EXPECT_EQ(0u, r.exitCode) << r.output;
+}
+
+TEST(MapiForwarding, FallbacksWhenTheModuleIsIncomplete) {
+    ExpectScenarioWithRegisteredFake("FallbacksWithoutMapi", L"hk_fakemapi_short.dll");
+}
+
+// args[0]: the fake MAPI module the loader bound.
+HK_SCENARIO(ForwardingReachesMapi) {
+    SCENARIO_CHECK(MAPILoader::Instance().IsLoaded());
+    FakeMapiRecord* fake = FakeRecordAt(args.at(0));
+    SCENARIO_CHECK(fake != nullptr);
+    auto arg = [&](int i) { return fake->lastArgs[i]; };
+    auto u = [](const void* p) { return reinterpret_cast<ULONG_PTR>(p); };
+
+    void* buffer = nullptr;
+    SCENARIO_CHECK(::MAPIAllocateBuffer(24, &buffer) == S_OK && buffer != nullptr);
+    SCENARIO_CHECK(fake->allocateBuffer == 1 && arg(0) == 24 && arg(1) == u(&buffer));
+    void* more = nullptr;
+    SCENARIO_CHECK(::MAPIAllocateMore(8, buffer, &more) == S_OK && more != nullptr);
+    SCENARIO_CHECK(fake->allocateMore == 1 && arg(0) == 8 && arg(1) == u(buffer) && arg(2) == u(&more));
+
+    SCENARIO_CHECK(::MAPIFreeBuffer(nullptr) == 0);
+    SCENARIO_CHECK(fake->freeBuffer == 0);
+    SCENARIO_CHECK(::MAPIFreeBuffer(buffer) == 0);
+    SCENARIO_CHECK(fake->freeBuffer == 1 && fake->lastFreed == buffer);
+
+    LPSPropValue prop = nullptr;
+    auto object = reinterpret_cast<LPMAPIPROP>(0x0B1EC7);
+    SCENARIO_CHECK(::HrGetOneProp(object, PR_DISPLAY_NAME_W, &prop) == kFakeGetPropResult);
+    SCENARIO_CHECK(fake->getOneProp == 1 && arg(0) == u(object) && arg(1) == PR_DISPLAY_NAME_W &&
+                   arg(2) == u(&prop));
+    SCENARIO_CHECK(prop != nullptr && prop->ulPropTag == PR_DISPLAY_NAME_W);
+    SCENARIO_CHECK(::PpropFindProp(prop, 1, PR_DISPLAY_NAME_W) == prop);
+    SCENARIO_CHECK(fake->findProp == 1 && arg(0) == u(prop) && arg(1) == 1 && arg(2) == PR_DISPLAY_NAME_W);
+    ::MAPIFreeBuffer(prop);
+
+    LPSRowSet rows = nullptr;
+    auto table = reinterpret_cast<LPMAPITABLE>(0x7AB1E);
+    SizedSPropTagArray(1, columns) = {1, {PR_DISPLAY_NAME_A}};
+    auto restriction = reinterpret_cast<LPSRestriction>(0x5E57);
+    auto sort = reinterpret_cast<LPSSortOrderSet>(0x5087);
+    SCENARIO_CHECK(::HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), restriction, sort, 50,
+                                    &rows) == kFakeQueryResult);
+    SCENARIO_CHECK(fake->queryAllRows == 1 && arg(0) == u(table) && arg(1) == u(&columns) &&
+                   arg(2) == u(restriction) && arg(3) == u(sort) && arg(4) == 50 && arg(5) == u(&rows));
+    SCENARIO_CHECK(rows != nullptr && rows->cRows == 2);
+    ::FreeProws(rows);
+    SCENARIO_CHECK(fake->freeProws == 1 && fake->lastFreed == rows);
+
+    char profile[] = "Outlook", password[] = "";
+    LPMAPISESSION session = nullptr;
+    SCENARIO_CHECK(::MAPILogonEx(0x4711, profile, password, MAPI_EXTENDED | MAPI_NEW_SESSION, &session) ==
+                   kFakeLogonResult);
+    SCENARIO_CHECK(fake->logonEx == 1 && arg(0) == 0x4711 && arg(1) == u(profile) && arg(2) == u(password) &&
+                   arg(3) == (MAPI_EXTENDED | MAPI_NEW_SESSION) && arg(4) == u(&session));
+    SCENARIO_CHECK(u(session) == kFakeSession);
+
+    LPPROFADMIN admin = nullptr;
+    SCENARIO_CHECK(::MAPIAdminProfiles(0x2, &admin) == kFakeAdminResult);
+    SCENARIO_CHECK(fake->adminProfiles == 1 && arg(0) == 0x2 && arg(1) == u(&admin) &&
+                   u(admin) == kFakeProfAdmin);
+
+    SCENARIO_CHECK(fake->liveBuffers == 0);
+    return 0;
+}
+
+TEST(MapiForwarding, CallsReachMapiWithArgumentsAndResultsUnchanged) {
+    ExpectScenarioWithRegisteredFake("ForwardingReachesMapi", L"hk_fakemapi.dll");
+}
+
+// --- the owners ----------------------------------------------------------------
+
+AutoPtrWithFreePolicy<SPropTagArray, MAPIFreeBufferPolicy> AllocateTags(ULONG count) {
+    AutoPtrWithFreePolicy<SPropTagArray, MAPIFreeBufferPolicy> tags;
+    if (::MAPIAllocateBuffer(CbNewSPropTagArray(count), reinterpret_cast<void**>(tags.put())) == S_OK) {
+        tags->cValues = count;
+    }
+    return tags;
+}
+
+// args[0]: the fake MAPI module the loader bound.
+HK_SCENARIO(OwnersFreeOnce) {
+    FakeMapiRecord* fake = FakeRecordAt(args.at(0));
+    SCENARIO_CHECK(fake != nullptr);
+    LPSPropValue first = nullptr;
+    {
+        TidyMAPIBuffer<SPropValue> prop;
+        SCENARIO_CHECK(::HrGetOneProp(nullptr, PR_DISPLAY_NAME_W, prop.put()) == kFakeGetPropResult);
+        first = prop.get();
+        SCENARIO_CHECK(::HrGetOneProp(nullptr, PR_ENTRYID, prop.put()) == kFakeGetPropResult);
+        SCENARIO_CHECK(fake->freeBuffer == 1 && fake->lastFreed == first); // put() freed the first
+        SCENARIO_CHECK(prop->ulPropTag == PR_ENTRYID);
+    }
+    SCENARIO_CHECK(fake->freeBuffer == 2 && fake->liveBuffers == 0);
+
+    // release() hands the buffer out unfreed; reset() frees what is held.
+    TidyMAPIBuffer<ENTRYID> id;
+    SCENARIO_CHECK(::MAPIAllocateBuffer(16, reinterpret_cast<void**>(id.put())) == S_OK);
+    LPENTRYID handed = id.release();
+    SCENARIO_CHECK(!id && fake->freeBuffer == 2);
+    id.reset(handed);
+    id.reset();
+    SCENARIO_CHECK(fake->freeBuffer == 3 && fake->lastFreed == handed && fake->liveBuffers == 0);
+
+    // A row set goes through FreeProws only, also when deleted through its base.
+    TidyMAPIBuffer<SRowSet>* rows = new TidyRowSet;
+    SCENARIO_CHECK(::HrQueryAllRows(nullptr, nullptr, nullptr, nullptr, 0, rows->put()) == kFakeQueryResult);
+    LPSRowSet set = rows->get();
+    delete rows;
+    SCENARIO_CHECK(fake->freeProws == 1 && fake->lastFreed == set && fake->freeBuffer == 3);
+    {
+        TidyRowSet tidy;
+        ::HrQueryAllRows(nullptr, nullptr, nullptr, nullptr, 0, tidy.put());
+        tidy.reset();
+        SCENARIO_CHECK(fake->freeProws == 2);
+    }
+    SCENARIO_CHECK(fake->freeProws == 2 && fake->liveBuffers == 0);
+
+    // Handing an AutoPtrWithFreePolicy out passes ownership: one free, by the last owner.
+    {
+        auto tags = AllocateTags(3);
+        SCENARIO_CHECK(tags && tags->cValues == 3 && fake->freeBuffer == 3);
+        AutoPtrWithFreePolicy<SPropTagArray, MAPIFreeBufferPolicy> owner(std::move(tags));
+        SCENARIO_CHECK(!tags && owner && fake->freeBuffer == 3);
+        SPropTagArray* held = owner.get();
+        owner = AllocateTags(1); // the old array is freed as the new one arrives
+        SCENARIO_CHECK(fake->freeBuffer == 4 && fake->lastFreed == held);
+    }
+    SCENARIO_CHECK(fake->freeBuffer == 5 && fake->liveBuffers == 0);
+    {
+        AutoPtrWithFreePolicy<SRowSet, FreeProwsPolicy> set2;
+        ::HrQueryAllRows(nullptr, nullptr, nullptr, nullptr, 0, set2.put());
+    }
+    SCENARIO_CHECK(fake->freeProws == 3 && fake->freeBuffer == 5 && fake->liveBuffers == 0);
+    return 0;
+}
+
+TEST(MapiOwners, FreeExactlyOnceAndPassOwnershipWhenHandedOut) {
+    ExpectScenarioWithRegisteredFake("OwnersFreeOnce", L"hk_fakemapi.dll");
+}
+
+} // namespace
