@@ -174,12 +174,12 @@ public:
             return hr;
         if (!service)
             return MAPI_E_INVALID_PARAMETER;
-        const ServiceSpec* spec = FindService(ArgText(service, flags));
-        if (!spec)
+        const ServiceDef* def = FindService(ArgText(service, flags));
+        if (!def)
             return MAPI_E_NOT_FOUND; // not in the stand-in's MAPISVC.INF
         if (!profile::Exists(m_profile))
             return MAPI_E_NOT_FOUND;
-        return AddService(m_profile, *spec, ArgText(display, flags), nullptr);
+        return AddService(m_profile, *def, ArgText(display, flags), nullptr);
     }
     STDMETHODIMP DeleteMsgService(LPMAPIUID uid) override {
         if (HRESULT hr = Hook("IMsgServiceAdmin::DeleteMsgService"))

@@ -112,10 +112,10 @@ HRESULT BuildMailboxProfile(const std::wstring& name, const MapiStandinMailbox& 
             return hr;
     }
     HRESULT hr = profile::Create(name);
-    const ServiceSpec* spec = FindService(L"MSEMS");
+    const ServiceDef* def = FindService(L"MSEMS");
     MAPIUID service;
     if (SUCCEEDED(hr))
-        hr = AddService(name, *spec, L"Microsoft Exchange", &service);
+        hr = AddService(name, *def, L"Microsoft Exchange", &service);
     if (FAILED(hr))
         return hr;
     std::wstring account = mailbox.account ? mailbox.account : L"user";
@@ -139,7 +139,7 @@ HRESULT BuildMailboxProfile(const std::wstring& name, const MapiStandinMailbox& 
                                                0x8C, 0x5E, 0x00, 0xAA, 0x00, 0x42, 0x54, 0xE2};
     struct Extra {
         BOOL wanted;
-        ProviderSpec spec;
+        ProviderDef def;
         LONG mailboxKind;
     } extras[] = {
         {mailbox.delegateStore, {L"EMSMDB.DLL", L"Delegate", StoreKindMailboxDelegate, kDelegateProvider}, 0},
@@ -148,7 +148,7 @@ HRESULT BuildMailboxProfile(const std::wstring& name, const MapiStandinMailbox& 
         if (!e.wanted || FAILED(hr))
             continue;
         MAPIUID provider;
-        hr = AddStoreProvider(name, service, *spec, e.spec, &provider);
+        hr = AddStoreProvider(name, service, *def, e.def, &provider);
         Prop kind = MakeLong(PR_MAILBOX_KIND, e.mailboxKind);
         if (SUCCEEDED(hr))
             hr = profile::WriteProps(name, provider, kind.get(), 1);

@@ -287,8 +287,8 @@ const BYTE kPublicProvider[16] = {0x78, 0xB2, 0xFA, 0x70, 0xAF, 0xF7, 0x11, 0xCD
 const BYTE kShmspProvider[16] = {0x53, 0x48, 0x4D, 0x53, 0x50, 0x00, 0x4D, 0x44,
                                  0x43, 0x00, 0x53, 0x54, 0x41, 0x4E, 0x44, 0x49};
 
-const std::vector<ServiceSpec>& Catalog() {
-    static const std::vector<ServiceSpec> catalog = {
+const std::vector<ServiceDef>& Catalog() {
+    static const std::vector<ServiceDef> catalog = {
         {L"MSUPST MS",
          L"MSPST.DLL",
          L"Personal Folders",
@@ -312,19 +312,19 @@ const std::vector<ServiceSpec>& Catalog() {
 
 } // namespace
 
-const ServiceSpec* FindService(const std::wstring& name) {
-    for (const ServiceSpec& spec : Catalog())
-        if (_wcsicmp(spec.name, name.c_str()) == 0)
-            return &spec;
+const ServiceDef* FindService(const std::wstring& name) {
+    for (const ServiceDef& def : Catalog())
+        if (_wcsicmp(def.name, name.c_str()) == 0)
+            return &def;
     return nullptr;
 }
 
-HRESULT AddStoreProvider(const std::wstring& profileName, const MAPIUID& serviceUid, const ServiceSpec& spec,
-                         const ProviderSpec& provider, MAPIUID* providerUid) {
+HRESULT AddStoreProvider(const std::wstring& profileName, const MAPIUID& serviceUid, const ServiceDef& def,
+                         const ProviderDef& provider, MAPIUID* providerUid) {
     MAPIUID uid = NewUid();
     Prop values[] = {
         MakeUnicode(PR_PROVIDER_DLL_NAME_W, provider.dllName),
-        MakeUnicode(PR_SERVICE_NAME_W, spec.name),
+        MakeUnicode(PR_SERVICE_NAME_W, def.name),
         MakeUnicode(PR_DISPLAY_NAME_W, provider.displayName),
         MakeBinary(PR_SERVICE_UID, serviceUid.ab, 16),
         MakeBinary(PR_PROVIDER_UID, uid.ab, 16),
@@ -351,13 +351,13 @@ HRESULT AddStoreProvider(const std::wstring& profileName, const MAPIUID& service
     return hr;
 }
 
-HRESULT AddService(const std::wstring& profileName, const ServiceSpec& spec, const std::wstring& displayName,
+HRESULT AddService(const std::wstring& profileName, const ServiceDef& def, const std::wstring& displayName,
                    MAPIUID* serviceUid) {
     MAPIUID uid = NewUid();
     Prop values[] = {
-        MakeUnicode(PR_SERVICE_NAME_W, spec.name),
-        MakeUnicode(PR_SERVICE_DLL_NAME_W, spec.dllName),
-        MakeUnicode(PR_DISPLAY_NAME_W, displayName.empty() ? spec.displayName : displayName.c_str()),
+        MakeUnicode(PR_SERVICE_NAME_W, def.name),
+        MakeUnicode(PR_SERVICE_DLL_NAME_W, def.dllName),
+        MakeUnicode(PR_DISPLAY_NAME_W, displayName.empty() ? def.displayName : displayName.c_str()),
         MakeBinary(PR_SERVICE_UID, uid.ab, 16),
         MakeLong(PR_RESOURCE_FLAGS, 0),
     };
@@ -369,10 +369,10 @@ HRESULT AddService(const std::wstring& profileName, const ServiceSpec& spec, con
     auto services = profile::ReadUidList(profileName, profile::kServicesSection, PR_SERVICES);
     services.push_back(uid);
     HRESULT hr = profile::WriteUidList(profileName, profile::kServicesSection, PR_SERVICES, services);
-    for (const ProviderSpec& provider : spec.providers) {
+    for (const ProviderDef& provider : def.providers) {
         if (FAILED(hr))
             return hr;
-        hr = AddStoreProvider(profileName, uid, spec, provider, nullptr);
+        hr = AddStoreProvider(profileName, uid, def, provider, nullptr);
     }
     if (SUCCEEDED(hr) && serviceUid)
         *serviceUid = uid;

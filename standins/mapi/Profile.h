@@ -50,27 +50,27 @@ HRESULT WriteUidList(const std::wstring& name, const MAPIUID& section, ULONG tag
 } // namespace profile
 
 // Message services the stand-in knows (its MAPISVC.INF).
-struct ProviderSpec {
+struct ProviderDef {
     const wchar_t* dllName;
     const wchar_t* displayName;
     StoreKind kind;
     const BYTE* mdbProvider; // 16 bytes
 };
-struct ServiceSpec {
+struct ServiceDef {
     const wchar_t* name;
     const wchar_t* dllName;
     const wchar_t* displayName;
-    std::vector<ProviderSpec> providers;
+    std::vector<ProviderDef> providers;
 };
-const ServiceSpec* FindService(const std::wstring& name);
+const ServiceDef* FindService(const std::wstring& name);
 
-// Adds a service of that spec to the profile; returns its UID. Providers
-// beyond the spec's (delegate and archive mailboxes) are added with
+// Adds a service of that def to the profile; returns its UID. Providers
+// beyond the def's (delegate and archive mailboxes) are added with
 // AddStoreProvider.
-HRESULT AddService(const std::wstring& profile, const ServiceSpec& spec, const std::wstring& displayName,
+HRESULT AddService(const std::wstring& profile, const ServiceDef& def, const std::wstring& displayName,
                    MAPIUID* serviceUid);
-HRESULT AddStoreProvider(const std::wstring& profile, const MAPIUID& serviceUid, const ServiceSpec& spec,
-                         const ProviderSpec& provider, MAPIUID* providerUid);
+HRESULT AddStoreProvider(const std::wstring& profile, const MAPIUID& serviceUid, const ServiceDef& def,
+                         const ProviderDef& provider, MAPIUID* providerUid);
 HRESULT RemoveService(const std::wstring& profile, const MAPIUID& serviceUid);
 
 // Object factories (each returns a new reference).

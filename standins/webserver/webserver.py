@@ -207,8 +207,8 @@ def control(conn, method, path, body):
     status, out = 200, b""
     with LOCK:
         if path == "/__control/route" and method == "POST":
-            spec = json.loads(body.decode("utf-8"))
-            ROUTES[spec["path"]] = {"replies": spec["replies"], "next": 0}
+            route = json.loads(body.decode("utf-8"))
+            ROUTES[route["path"]] = {"replies": route["replies"], "next": 0}
         elif path == "/__control/reset":
             ROUTES, RECORDS = {}, []
         elif path == "/__control/count":
