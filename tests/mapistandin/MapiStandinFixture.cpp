@@ -6,44 +6,6 @@
 
 namespace mapitest {
 
-// The resolution order of the library's loader.
-const char* const kMapiNames[36] = {"MAPIAllocateBuffer",
-                                    "MAPIAllocateMore",
-                                    "MAPIFreeBuffer",
-                                    "HrGetOneProp",
-                                    "FreeProws",
-                                    "PpropFindProp",
-                                    "ScDupPropset",
-                                    "ScCountProps",
-                                    "ScCopyProps",
-                                    "OpenIMsgOnIStg",
-                                    "MAPIGetDefaultMalloc",
-                                    "CloseIMsgSession",
-                                    "OpenIMsgSession",
-                                    "HrQueryAllRows",
-                                    "HrSetOneProp",
-                                    "FreePadrlist",
-                                    "LPropCompareProp",
-                                    "WrapStoreEntryID",
-                                    "CreateIProp",
-                                    "CreateTable",
-                                    "HrValidateParameters",
-                                    "BuildDisplayTable",
-                                    "HrValidateIPMSubtree",
-                                    "HrDispatchNotifications",
-                                    "UlRelease",
-                                    "HexFromBin",
-                                    "MAPIInitialize",
-                                    "MAPIUninitialize",
-                                    "OpenTnefStreamEx",
-                                    "OpenStreamOnFile",
-                                    "MAPIOpenFormMgr",
-                                    "RTFSync",
-                                    "WrapCompressedRTFStream",
-                                    "MAPILogonEx",
-                                    "MAPIAdminProfiles",
-                                    "MAPIOpenLocalFormContainer"};
-
 std::wstring StandinPath() {
     return hk::test::BinDir() + L"\\MapiStandin.dll";
 }

@@ -16,8 +16,6 @@
 
 namespace mapitest {
 
-extern const char* const kMapiNames[36];
-
 struct StandinApi {
     HMODULE module = nullptr;
     SCODE(WINAPI* AllocateBuffer)(ULONG, LPVOID*) = nullptr;

@@ -2,6 +2,7 @@
 // profiles in MAPI's registry layout, sessions, service administration,
 // tables, the control surface, and reference counts back to zero.
 #include "MapiStandinFixture.h"
+#include "MAPILoader.h"
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -84,8 +85,10 @@ protected:
 };
 
 TEST_F(MapiStandin, ExportsTheMapiNamesAndTheControlSurface) {
-    for (const char* name : kMapiNames)
-        EXPECT_NE(nullptr, GetProcAddress(Api().module, name)) << name;
+    // Every name the library's loader binds, in its order.
+    for (ULONG i = 0; i < MAPILoader::FunctionCount; ++i)
+        EXPECT_NE(nullptr, GetProcAddress(Api().module, MAPILoader::FunctionName(i)))
+            << MAPILoader::FunctionName(i);
     auto noSupport = reinterpret_cast<HRESULT(WINAPI*)()>(
         reinterpret_cast<void*>(GetProcAddress(Api().module, "MAPIOpenLocalFormContainer")));
     EXPECT_EQ(MAPI_E_NO_SUPPORT, noSupport());
