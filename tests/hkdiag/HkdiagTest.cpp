@@ -1,5 +1,8 @@
 // hkdiag end to end: the program is started as a user would start it, with
 // a level of the test's own and a temporary directory of its own.
+// winsock2.h must come before windows.h.
+#include <winsock2.h>
+
 #include "Hearthkit.h"
 #include "JsonCheck.h"
 #include "TestEnv.h"
@@ -16,8 +19,9 @@ struct ProgramResult {
     std::string output; // stdout and stderr
 };
 
-// Runs bin\hkdiag.exe with args, TMP/TEMP set to temp; waits at most 60 s.
-ProgramResult RunHkdiag(const std::wstring& args, const std::wstring& temp) {
+// Runs bin\hkdiag.exe with args, TMP/TEMP set to temp; waits at most
+// timeoutMs.
+ProgramResult RunHkdiag(const std::wstring& args, const std::wstring& temp, DWORD timeoutMs = 60000) {
     ProgramResult result;
     hk::test::TempDir capture(L"hkdiag-out");
     std::wstring outPath = capture.File(L"out.txt");
@@ -49,32 +53,13 @@ ProgramResult RunHkdiag(const std::wstring& args, const std::wstring& temp) {
     }
     hk::unique_handle process(pi.hProcess), thread(pi.hThread);
     out.reset();
-    if (::WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) {
+    if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
         ::TerminateProcess(process.get(), 0xDEAD);
         ::WaitForSingleObject(process.get(), 10000);
     }
     ::GetExitCodeProcess(process.get(), &result.exitCode);
     result.output = hk::test::ReadFileText(outPath);
     return result;
-}
-
-TEST(Hkdiag, DemoShowsVersionLevelAndLogFileAndWritesALine) {
-    hk::test::RegistryKeyGuard guard(HKEY_CURRENT_USER, L"SOFTWARE\\Talvo\\Stowhaven\\Client");
-    CRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, L"SOFTWARE\\Talvo\\Stowhaven\\Client"));
-    ASSERT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"LoggingLevel", 0x80000002));
-    hk::test::TempDir temp(L"hkdiag");
-    ProgramResult r = RunHkdiag(L"demo", temp.Path() + L"\\");
-    ASSERT_EQ(0u, r.exitCode) << r.output;
-    std::smatch m;
-    std::regex shape("Hearthkit\\.dll version (\\d+\\.\\d+\\.\\d+\\.\\d+) \\(.*Hearthkit\\.dll\\)\r?\n"
-                     "Log level: 2 \\(provider tracing on\\)\r?\n"
-                     "Log file: (.*sh_client_log_\\d{14}\\.txt)\r?\n");
-    ASSERT_TRUE(std::regex_match(r.output, m, shape)) << r.output;
-    EXPECT_EQ(0u, m[2].str().rfind(hk::test::Narrow(temp.Path()) + "\\", 0)) << m[2];
-    std::string log = hk::test::ReadFileText(hk::test::Widen(m[2]));
-    EXPECT_NE(std::string::npos, log.find("]: hkdiag: Hearthkit.dll version " + m[1].str() + "\r\n")) << log;
-    EXPECT_NE(std::string::npos, log.find("]: Log file closed.\r\n")) << log;
 }
 
 const wchar_t kClientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
@@ -119,6 +104,14 @@ TEST(Hkdiag, BadUsageExitsWithTwoAndDoesNothing) {
         {L"log timeline a.log b.log", "one log file at a time"},
         {L"log timeline --bogus a.log", "unknown option \"--bogus\""},
         {L"demo --bogus", "unknown argument \"--bogus\""},
+        {L"demo --server http://x/", "--server, --profile and --module go with --tour"},
+        {L"demo --tour --server http://x/", "--tour needs --server, --profile and --module"},
+        {L"l10n", "l10n needs an identifier and at most one insert"},
+        {L"l10n 1 a b", "l10n needs an identifier and at most one insert"},
+        {L"l10n x12", "\"x12\" is not a string identifier"},
+        {L"l10n 4294967296", "\"4294967296\" is not a string identifier"},
+        {L"l10n 1 --module", "--module needs a file name"},
+        {L"l10n 1 --bogus", "unknown option \"--bogus\""},
     };
     for (const Case& c : cases) {
         ProgramResult r = RunHkdiag(c.args, temp.Path() + L"\\");
@@ -201,23 +194,162 @@ TEST(Hkdiag, FailuresPrintTheHResultItsNameAndTheSystemText) {
         << json.output;
 }
 
-TEST(Hkdiag, DemoTraceWritesTracedOperationsAndTheirTimeline) {
-    hk::test::RegistryKeyGuard guard(HKEY_CURRENT_USER, kClientKey);
+const wchar_t kOutlookKey[] = L"Software\\Clients\\Mail\\Microsoft Outlook";
+const wchar_t kProfilesKey[] =
+    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
+
+// The demo takes the machine's MAPI registration, MAPI's profiles and the
+// log level: the tests' prefix gets them back afterwards.
+struct DemoKeys {
+    hk::test::RegistryKeyGuard outlook{HKEY_LOCAL_MACHINE, kOutlookKey};
+    hk::test::RegistryKeyGuard profiles{HKEY_CURRENT_USER, kProfilesKey};
+    hk::test::RegistryKeyGuard client{HKEY_CURRENT_USER, kClientKey};
+};
+
+std::wstring RegistryText(HKEY root, const wchar_t* key, const wchar_t* name) {
+    CRegKey open;
+    std::wstring value;
+    if (open.Open(root, key, KEY_READ) == ERROR_SUCCESS) {
+        open.QueryStringValue(name, value);
+    }
+    return value;
+}
+
+// Whether anything still listens on the loopback port, asked for up to 5 s.
+bool StillListening(int port) {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+    bool listening = true;
+    for (int i = 0; i < 50 && listening; ++i) {
+        SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in addr = {};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<u_short>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        listening = ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+        ::closesocket(s);
+        if (listening) {
+            ::Sleep(100);
+        }
+    }
+    ::WSACleanup();
+    return listening;
+}
+
+TEST(HkdiagDemo, ToursEveryStepThroughTheStandInsAndLeavesNothingRunning) {
+    DemoKeys keys;
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kOutlookKey, L"DLLPathEx");
     hk::test::TempDir temp(L"hkdiag");
-    ProgramResult r = RunHkdiag(L"demo --trace --json", temp.Path() + L"\\");
+    ProgramResult r = RunHkdiag(L"demo", temp.Path() + L"\\", 120000);
     ASSERT_EQ(0u, r.exitCode) << r.output;
-    ASSERT_TRUE(IsJson(r.output)) << r.output;
     std::smatch m;
     ASSERT_TRUE(std::regex_search(r.output, m,
-                                  std::regex("\"level\":3,\"tracing\":true,.*\"timeline\":\"([^\"]+)\"")))
+                                  std::regex("archive web server http://127\\.0\\.0\\.1:(\\d+)/archive/")))
         << r.output;
-    std::string timeline =
-        hk::test::ReadFileText(hk::test::Widen(std::regex_replace(m[1].str(), std::regex("\\\\\\\\"), "\\")));
+    int port = std::stoi(m[1]);
+    EXPECT_FALSE(StillListening(port)) << "the web server stand-in still runs";
+    EXPECT_EQ(std::string::npos, r.output.find("[FAILED]")) << r.output;
+
+    // Every step in its place, each either done or not in this build.
+    const char* const steps[] = {"Configuration with sources",
+                                 "Server probe",
+                                 "XML post",
+                                 "Streamed upload",
+                                 "PST with its named properties",
+                                 "SHMSP service added, listed and removed",
+                                 "Indexing request recorded and replayed",
+                                 "Localised message",
+                                 "Log file",
+                                 "Timeline"};
+    size_t at = 0;
+    for (const char* step : steps) {
+        std::regex line(std::string("\n\\[(ok\\]    |absent\\]) ") + step);
+        ASSERT_TRUE(std::regex_search(r.output.cbegin() + at, r.output.cend(), m, line)) << step << "\n"
+                                                                                         << r.output;
+        at += m.position(0) + m.length(0);
+    }
+    const char* const lines[] = {
+        "Server probe: http://127\\.0\\.0\\.1:\\d+/archive/clienttest\\.gif answers; Basic authentication; "
+        "user agent StowhavenOutlookExt-V\\d+\\.\\d+\\.\\d+\\.\\d+; open type (direct|preconfigured)\r?\n",
+        "XML post: search -> 200 OK: <\\?xml version=\"1\\.0\" encoding=\"utf-8\"\\?>  <SearchResults "
+        "count=\"2\">",
+        "Streamed upload: 16 MiB streamed in \\d+\\.\\d\\d s \\(\\d+ MiB/s\\): 200 OK: <UploadResult "
+        "stored=\"1\"/>",
+        "Localised message\r?\n +File Demo\\.pst not found\r?\n +\\(from .*\\\\skyrend\\\\skyrend\\.dll\\)",
+        "Tour done in \\d+\\.\\d s: \\d+ steps passed, 0 failed, \\d+ not in this build\\.\r?\n$",
+    };
+    for (const char* line : lines) {
+        EXPECT_TRUE(std::regex_search(r.output, std::regex(line))) << line << "\n" << r.output;
+    }
+
+    // The log holds the tour at LOG_TRACE, and its timeline each step.
+    ASSERT_TRUE(std::regex_search(r.output, m,
+                                  std::regex("Log file: (.*sh_client_log_\\d{14}\\.txt) \\(\\d+ bytes, "
+                                             "level 3\\)")))
+        << r.output;
+    EXPECT_EQ(0u, m[1].str().rfind(hk::test::Narrow(temp.Path()) + "\\", 0)) << m[1];
+    std::string log = hk::test::ReadFileText(hk::test::Widen(m[1]));
+    EXPECT_NE(std::string::npos, log.find("]: CInternetSendDataBase::PostLargeDataToServer")) << log;
+    std::string timeline = hk::test::ReadFileText(hk::test::Widen(m[1].str() + ".json"));
     EXPECT_TRUE(IsJson(timeline)) << timeline;
-    EXPECT_NE(std::string::npos, timeline.find("{\"name\":\"hkdiag::TracedOperations\",\"ph\":\"X\","))
+    EXPECT_NE(std::string::npos, timeline.find("{\"name\":\"hkdiag::Tour::upload\",\"ph\":\"X\","))
         << timeline;
-    EXPECT_NE(std::string::npos, timeline.find("\"args\":{\"result\":\"0x80004005\"}")) << timeline;
-    EXPECT_EQ(std::string::npos, timeline.find("unclosed")) << timeline;
+
+    // The environment: the stand-in registered, the demo's profile the default.
+    EXPECT_EQ(hk::test::BinDir() + L"\\MapiStandin.dll",
+              RegistryText(HKEY_LOCAL_MACHINE, kOutlookKey, L"DLLPathEx"));
+    EXPECT_EQ(L"Stowhaven Demo", RegistryText(HKEY_CURRENT_USER, kProfilesKey, L"DefaultProfile"));
+
+    ProgramResult json = RunHkdiag(L"--json demo", temp.Path() + L"\\", 120000);
+    ASSERT_EQ(0u, json.exitCode) << json.output;
+    EXPECT_TRUE(IsJson(json.output)) << json.output;
+    EXPECT_EQ(0u, json.output.rfind("{\"ok\":true,\"version\":\"", 0)) << json.output;
+    EXPECT_NE(std::string::npos,
+              json.output.find("{\"step\":\"l10n\",\"state\":\"ok\",\"summary\":\"\",\"output\":"
+                               "{\"ok\":true,\"id\":1001,\"text\":\"File Demo.pst not found\""))
+        << json.output;
+}
+
+TEST(HkdiagDemo, RefusesWhereAnotherMapiIsRegistered) {
+    DemoKeys keys;
+    const wchar_t outlook[] = L"C:\\Program Files\\Microsoft Office\\root\\Office16\\OLMAPI32.DLL";
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, kOutlookKey));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(L"DLLPathEx", outlook));
+    hk::test::TempDir temp(L"hkdiag");
+    ProgramResult r = RunHkdiag(L"demo", temp.Path() + L"\\");
+    EXPECT_EQ(1u, r.exitCode) << r.output;
+    EXPECT_NE(std::string::npos,
+              r.output.find("hkdiag: this machine's MAPI is " + hk::test::Narrow(outlook) +
+                            "; the demo runs only where no other MAPI is registered: 0x800700B7 "))
+        << r.output;
+    EXPECT_EQ(outlook, RegistryText(HKEY_LOCAL_MACHINE, kOutlookKey, L"DLLPathEx"));
+}
+
+TEST(HkdiagL10n, TheModulesTextWithItsInsertOrTheFallbacks) {
+    hk::test::TempDir temp(L"hkdiag");
+    std::wstring module = hk::test::BinDir() + L"\\skyrend\\skyrend.dll";
+    ProgramResult text = RunHkdiag(L"l10n 1001 a.pst --module \"" + module + L"\"", temp.Path() + L"\\");
+    EXPECT_EQ(0u, text.exitCode) << text.output;
+    EXPECT_EQ("File a.pst not found\r\n  (from " + hk::test::Narrow(module) + ")\r\n", text.output);
+
+    // A string the module lacks: its generic text.
+    ProgramResult generic = RunHkdiag(L"--json l10n 1999 --module \"" + module + L"\"", temp.Path() + L"\\");
+    EXPECT_EQ(0u, generic.exitCode) << generic.output;
+    EXPECT_TRUE(IsJson(generic.output)) << generic.output;
+    EXPECT_EQ(0u,
+              generic.output.rfind("{\"ok\":true,\"id\":1999,\"text\":\"The Stowhaven operation could not be "
+                                   "completed.\",\"module\":\"",
+                                   0))
+        << generic.output;
+
+    // No module anywhere: the built-in text with the identifier.
+    ProgramResult none = RunHkdiag(L"l10n 4294967295 --module \"" + temp.File(L"none\\skyrend.dll") + L"\"",
+                                   temp.Path() + L"\\");
+    EXPECT_EQ(0u, none.exitCode) << none.output;
+    EXPECT_EQ("The Stowhaven operation could not be completed : [4294967295]\r\n"
+              "  (no resource module: the built-in text)\r\n",
+              none.output);
 }
 
 } // namespace

@@ -1,50 +1,21 @@
-// hkdiag demo: the tour a newcomer starts with.
+// hkdiag demo: the tour a newcomer starts with. This process prepares the
+// embedded environment and runs the tour in a child process of the tool
+// (see Demo.h), then stops the web server again.
+#include "Demo.h"
+
 #include "Hearthkit.h"
-#include "HResultText.h"
-#include "Json.h"
-#include "LogTimeline.h"
-#include "Tool.h"
 
 #include <cstdio>
 
 namespace hkdiag {
 namespace {
 
-// "major.minor.build.revision" from Hearthkit.dll's own version resource.
-bool LibraryVersion(std::wstring* path, std::string* version) {
-    HMODULE module = ::GetModuleHandleW(L"Hearthkit.dll");
-    if (module == nullptr) {
-        return false;
-    }
-    wchar_t file[MAX_PATH];
-    DWORD chars = ::GetModuleFileNameW(module, file, MAX_PATH);
-    if (chars == 0 || chars >= MAX_PATH) {
-        return false;
-    }
-    *path = file;
-    DWORD ignored = 0;
-    DWORD size = ::GetFileVersionInfoSizeW(file, &ignored);
-    if (size == 0) {
-        return false;
-    }
-    std::vector<BYTE> data(size);
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT fixedSize = 0;
-    if (!::GetFileVersionInfoW(file, 0, size, data.data()) ||
-        !::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) ||
-        fixed == nullptr || fixedSize < sizeof(VS_FIXEDFILEINFO)) {
-        return false;
-    }
-    char text[64];
-    std::snprintf(text, sizeof(text), "%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS),
-                  LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
-                  LOWORD(fixed->dwFileVersionLS));
-    *version = text;
-    return true;
-}
+const wchar_t kDemoProfile[] = L"Stowhaven Demo";
+// The tour's own limit; the child is ended after it.
+const DWORD kTourTimeoutMs = 110000;
 
-// The level is read once per process, by the first named log object: this
-// must run before any.
+// The level is read once per process, by the first named log object: the
+// tour's process reads it at its start.
 HRESULT SetTraceLevel() {
     CRegKey key;
     LONG error = key.Create(HKEY_CURRENT_USER, L"SOFTWARE\\Talvo\\Stowhaven\\Client");
@@ -54,90 +25,118 @@ HRESULT SetTraceLevel() {
     return error == ERROR_SUCCESS ? S_OK : HkHResultFromWin32(error);
 }
 
-// A few operations of the library, nested in one of the tool's own, so that
-// the log holds scopes, results and a failure to look at.
-void TracedOperations() {
-    HRESULT hr = S_OK;
-    CDesktopLog log("hkdiag::TracedOperations", &hr);
-    {
-        CDesktopLog inner("hkdiag::ReadTimes");
-        FILETIME time = {0xDEADBEEF, 0xDEADBEEF};
-        hr = HearthkitUtil::ConvertISO8601ToFileTime(L"2026-12-05T19:30:00Z", &time);
-        HRESULT bad = HearthkitUtil::ConvertISO8601ToFileTime(L"not a time", &time);
-        inner.LogText(LOG_INFO, "hkdiag: a time that is not one answers %s\n", DescribeHResult(bad).c_str());
+// An inheritable copy of one of this process's standard handles.
+hk::unique_handle InheritableStdHandle(DWORD which) {
+    HANDLE copy = nullptr;
+    HANDLE handle = ::GetStdHandle(which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+        !::DuplicateHandle(::GetCurrentProcess(), handle, ::GetCurrentProcess(), &copy, 0, TRUE,
+                           DUPLICATE_SAME_ACCESS)) {
+        return hk::unique_handle();
     }
-    wchar_t temp[MAX_PATH];
-    if (::GetTempPathW(MAX_PATH, temp) > 0) {
-        unsigned long free = DiskUtil::GetFreeSpaceInMb(temp);
-        log.LogLong(LOG_INFO, "hkdiag: %ld MB free in the temporary directory\n", static_cast<long>(free));
+    return hk::unique_handle(copy);
+}
+
+std::wstring Quoted(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
+// Runs "hkdiag demo --tour ..." on this process's console or pipes and
+// answers its exit code.
+HRESULT RunTourProcess(const Invocation& invocation, const DemoSetup& setup, DWORD* exitCode) {
+    wchar_t exe[MAX_PATH];
+    DWORD chars = ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    if (chars == 0 || chars >= MAX_PATH) {
+        return HkHResultFromWin32(::GetLastError());
     }
+    std::wstring command = Quoted(exe) + L" demo --tour --server " + Quoted(setup.serverUrl) +
+                           L" --profile " + Quoted(setup.profile) + L" --module " +
+                           Quoted(setup.resourceModule) + (invocation.json ? L" --json" : L"");
+    hk::unique_handle in = InheritableStdHandle(STD_INPUT_HANDLE);
+    hk::unique_handle out = InheritableStdHandle(STD_OUTPUT_HANDLE);
+    hk::unique_handle err = InheritableStdHandle(STD_ERROR_HANDLE);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = in.get();
+    si.hStdOutput = out.get();
+    si.hStdError = err.get();
+    PROCESS_INFORMATION pi = {};
+    std::fflush(stdout);
+    std::fflush(stderr);
+    if (!::CreateProcessW(exe, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        return HkHResultFromWin32(::GetLastError());
+    }
+    hk::unique_handle process(pi.hProcess), thread(pi.hThread);
+    if (::WaitForSingleObject(process.get(), kTourTimeoutMs) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process.get(), kExitFailed);
+        ::WaitForSingleObject(process.get(), 10000);
+        return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    }
+    return ::GetExitCodeProcess(process.get(), exitCode) ? S_OK : HkHResultFromWin32(::GetLastError());
+}
+
+int Prepare(const Invocation& invocation) {
+    std::string what;
+    HRESULT hr = CheckDemoMapiRegistration(&what);
+    if (FAILED(hr)) {
+        return ReportFailure(invocation, what, hr);
+    }
+    DemoWebServer server;
+    hr = server.Start(ToolDirectory() + L"webserver.py");
+    if (FAILED(hr)) {
+        return ReportFailure(invocation, "starting the archive web server stand-in", hr);
+    }
+    DemoSetup setup;
+    setup.serverUrl = L"http://127.0.0.1:" + std::to_wstring(server.Port()) + L"/archive/";
+    setup.profile = kDemoProfile;
+    setup.resourceModule = ToolDirectory() + L"skyrend\\skyrend.dll";
+    hr = PrepareDemoMailbox(setup.profile, setup.serverUrl, &what);
+    if (FAILED(hr)) {
+        return ReportFailure(invocation, what, hr);
+    }
+    hr = SetTraceLevel();
+    if (FAILED(hr)) {
+        return ReportFailure(invocation, "setting the trace level", hr);
+    }
+    DWORD exitCode = kExitFailed;
+    hr = RunTourProcess(invocation, setup, &exitCode);
+    if (FAILED(hr)) {
+        return ReportFailure(invocation, "running the tour", hr);
+    }
+    return static_cast<int>(exitCode);
 }
 
 } // namespace
 
 int RunDemo(const Invocation& invocation) {
-    bool trace = false;
-    for (const std::wstring& arg : invocation.args) {
-        if (arg != L"--trace") {
-            return ReportBadUsage(FindCommand(L"demo"), "unknown argument \"" + Utf8(arg) + "\"");
-        }
-        trace = true;
-    }
-    if (trace) {
-        HRESULT hr = SetTraceLevel();
-        if (FAILED(hr)) {
-            return ReportFailure(invocation, "setting the trace level", hr);
-        }
-    }
-    std::wstring path;
-    std::string version;
-    if (!LibraryVersion(&path, &version)) {
-        return ReportFailure(invocation, "reading the version of Hearthkit.dll",
-                             HkHResultFromWin32(::GetLastError()));
-    }
-    std::wstring file;
-    {
-        CDesktopLog log("hkdiag::Tour");
-        HRESULT hr = log.LogText(LOG_INFO, "hkdiag: Hearthkit.dll version %s\n", version.c_str());
-        if (trace) {
-            TracedOperations();
-        }
-        file = CDesktopLog::GetFilename();
-        if (file.empty() && FAILED(hr)) {
-            return ReportFailure(invocation, "creating the log file", hr);
+    const Command& command = FindCommand(L"demo");
+    bool tour = false;
+    DemoSetup setup;
+    for (size_t i = 0; i < invocation.args.size(); ++i) {
+        const std::wstring& arg = invocation.args[i];
+        std::wstring* value = arg == L"--server"    ? &setup.serverUrl
+                              : arg == L"--profile" ? &setup.profile
+                              : arg == L"--module"  ? &setup.resourceModule
+                                                    : nullptr;
+        if (arg == L"--tour") {
+            tour = true;
+        } else if (value != nullptr && i + 1 < invocation.args.size()) {
+            *value = invocation.args[++i];
+        } else {
+            return ReportBadUsage(command, "unknown argument \"" + Utf8(arg) + "\"");
         }
     }
-    std::wstring timeline;
-    if (trace && !file.empty()) {
-        timeline = file + L".json";
-        HRESULT hr = WriteTimeline(file, timeline, nullptr);
-        if (FAILED(hr)) {
-            return ReportFailure(invocation, "writing the timeline", hr);
+    if (!tour) {
+        if (!setup.serverUrl.empty() || !setup.profile.empty() || !setup.resourceModule.empty()) {
+            return ReportBadUsage(command, "--server, --profile and --module go with --tour");
         }
+        return Prepare(invocation);
     }
-    int level = CDesktopLog::ReturnLogLevel();
-    bool tracing = CDesktopLog::IsSHMSPTracingEnabled();
-    if (invocation.json) {
-        JsonObject json;
-        json.Bool("ok", true).Text("version", version).Text("library", Utf8(path));
-        json.Number("level", level).Bool("tracing", tracing);
-        json.Raw("file", file.empty() ? "null" : JsonString(Utf8(file)));
-        json.Raw("timeline", timeline.empty() ? "null" : JsonString(Utf8(timeline)));
-        std::printf("%s\n", json.Done().c_str());
-        return kExitSuccess;
+    if (setup.serverUrl.empty() || setup.profile.empty() || setup.resourceModule.empty()) {
+        return ReportBadUsage(command, "--tour needs --server, --profile and --module");
     }
-    std::printf("Hearthkit.dll version %s (%s)\n", version.c_str(), Utf8(path).c_str());
-    std::printf("Log level: %d%s\n", level, tracing ? " (provider tracing on)" : "");
-    if (file.empty()) {
-        std::printf("Log file: none (level %d writes errors only)\n", level);
-    } else {
-        std::printf("Log file: %s\n", Utf8(file).c_str());
-    }
-    if (!timeline.empty()) {
-        std::printf("Timeline: %s (open it in https://ui.perfetto.dev or chrome://tracing)\n",
-                    Utf8(timeline).c_str());
-    }
-    return kExitSuccess;
+    return RunTour(invocation, setup);
 }
 
 } // namespace hkdiag

@@ -9,13 +9,17 @@ namespace hkdiag {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> table = {
-        {L"demo", "the tour: library version, log level and file; --trace adds traced operations",
-         "Usage: hkdiag demo [--trace] [--json]\n"
-         "  Shows Hearthkit.dll's version, the log level and the log file, and writes a line to the log.\n"
-         "  --trace  first sets HKCU \"SOFTWARE\\Talvo\\Stowhaven\\Client\" \"LoggingLevel\" to LOG_TRACE\n"
-         "           with provider tracing (0x80000003), runs a few traced operations of the library and\n"
-         "           writes the log's timeline next to the log file. It changes the user's settings:\n"
-         "           meant for a prefix or machine of its own (scripts/demo.sh).\n",
+        {L"demo", "the tour: every subsystem through stand-ins of MAPI, the web server and the resources",
+         "Usage: hkdiag demo [--json]\n"
+         "  Prepares an embedded environment and tours the library through it: the MAPI stand-in\n"
+         "  (MapiStandin.dll beside the tool) registered as the machine's MAPI, the default profile\n"
+         "  \"Stowhaven Demo\" with a primary mailbox holding a desktop settings message and a\n"
+         "  Hoardlocal marker, the archive web server stand-in (webserver.py, python3) on loopback and\n"
+         "  the resource module skyrend\\skyrend.dll. It sets HKCU \"SOFTWARE\\Talvo\\Stowhaven\\Client\"\n"
+         "  \"LoggingLevel\" to LOG_TRACE, so the log shows every operation, and ends with the log's\n"
+         "  timeline. It changes the machine's MAPI registration and the user's settings: it is meant\n"
+         "  for a Wine prefix of its own (scripts/demo.sh), and refuses where another MAPI is registered.\n"
+         "  --json  one object: the steps with their state and summary, and each command's own object\n",
          RunDemo},
         {L"log", "the log's level, tracing flag and file; \"log timeline\" turns a log into a trace",
          "Usage: hkdiag log [--json]\n"
@@ -25,6 +29,13 @@ const std::vector<Command>& Commands() {
          "  https://ui.perfetto.dev): a track per thread, a slice per operation, the result in args.\n"
          "  OUT.json defaults to FILE with \".json\" appended.\n",
          RunLog},
+        {L"l10n", "a localised message from the resource module",
+         "Usage: hkdiag l10n ID [INSERT] [--module PATH] [--json]\n"
+         "  Shows string ID of the resource module as the product's components receive it, with INSERT\n"
+         "  in place of its \"%s\". A missing string gives the module's generic text (376), a missing\n"
+         "  module the built-in English text. PATH defaults to skyrend.dll beside the tool; when it does\n"
+         "  not load, skyrend.dll in its folder and then the system's search are tried.\n",
+         RunL10n},
     };
     return table;
 }

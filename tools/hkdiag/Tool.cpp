@@ -18,6 +18,16 @@ std::string Utf8(const std::wstring& text) {
     return out;
 }
 
+std::wstring ToolDirectory() {
+    wchar_t path[MAX_PATH];
+    DWORD chars = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (chars == 0 || chars >= MAX_PATH) {
+        return std::wstring();
+    }
+    std::wstring dir(path, chars);
+    return dir.substr(0, dir.find_last_of(L'\\') + 1);
+}
+
 int ReportFailure(const Invocation& invocation, const std::string& what, HRESULT hr) {
     if (invocation.json) {
         const char* name = HResultName(hr);

@@ -31,8 +31,12 @@ const std::vector<Command>& Commands();
 
 int RunDemo(const Invocation& invocation);
 int RunLog(const Invocation& invocation);
+int RunL10n(const Invocation& invocation);
 
 std::string Utf8(const std::wstring& text);
+
+// The tool's own folder, with its trailing backslash.
+std::wstring ToolDirectory();
 
 struct TimelineStats;
 

@@ -1,0 +1,388 @@
+// The demo's tour: one step per subsystem, each in a log scope of its own so
+// that the timeline made at the end shows where the time went. A step that
+// belongs to another command runs that command's handler with its output
+// collected; when the command is not in this build the step says so.
+#include "Demo.h"
+
+#include "Hearthkit.h"
+#include "HResultText.h"
+#include "Json.h"
+#include "LogTimeline.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <io.h>
+
+namespace hkdiag {
+namespace {
+
+enum class StepState { Passed, Failed, Absent };
+
+struct StepOutcome {
+    HRESULT hr = S_OK;
+    StepState state = StepState::Passed;
+    std::string summary; // one line
+    std::string output;  // what a command printed: text, or its JSON object
+};
+
+struct Tour {
+    const Invocation& invocation;
+    const DemoSetup& setup;
+    std::wstring workDir; // the temporary folder's demo files
+    std::wstring logFile;
+};
+
+struct TourStep {
+    const char* id;    // JSON name and log scope "hkdiag::Tour::<id>"
+    const char* title; // what the report calls it
+    void (*run)(Tour& tour, StepOutcome* outcome);
+};
+
+const Command* FindOptionalCommand(const wchar_t* name) {
+    for (const Command& command : Commands()) {
+        if (std::wcscmp(command.name, name) == 0) {
+            return &command;
+        }
+    }
+    return nullptr;
+}
+
+// Runs "hkdiag <name> args" in this process, its output collected.
+void RunCommandStep(Tour& tour, const wchar_t* name, std::vector<std::wstring> args, StepOutcome* outcome) {
+    if (FindOptionalCommand(name) == nullptr) {
+        outcome->state = StepState::Absent;
+        outcome->summary = "the \"" + Utf8(name) + "\" command is not in this build";
+        return;
+    }
+    Invocation invocation;
+    invocation.args = std::move(args);
+    invocation.json = tour.invocation.json;
+    std::string output;
+    int code = RunCaptured(name, invocation, &output);
+    outcome->output += output;
+    if (code != kExitSuccess) {
+        outcome->hr = E_FAIL;
+        outcome->summary = "hkdiag " + Utf8(name) + " exited with " + std::to_string(code);
+    }
+}
+
+// ---- steps ---------------------------------------------------------------
+
+void Configuration(Tour& tour, StepOutcome* outcome) {
+    RunCommandStep(tour, L"config", {L"SHSERVERS", L"INTERNETOPENTYPEDIRECT", L"HLMAXCACHESIZEMB"}, outcome);
+}
+
+void Probe(Tour& tour, StepOutcome* outcome) {
+    std::wstring image = tour.setup.serverUrl + L"clienttest.gif";
+    DWORD flags = 0xdeadbeef;
+    bool reachable = HearthkitUtil::HasInternetConnection(image.c_str(), &flags, nullptr, false);
+    bool basic = HearthkitUtil::IsUsingBasicAuthentication(tour.setup.serverUrl.c_str());
+    DWORD openType = HearthkitUtil::GetInternetOpenType();
+    std::string agent = Utf8(HearthkitUtil::GetSHUserAgent().GetString());
+    outcome->summary = Utf8(image) + (reachable ? " answers" : " does not answer") + "; " +
+                       (basic ? "Basic" : "integrated") + " authentication; user agent " + agent +
+                       "; open type " + (openType == INTERNET_OPEN_TYPE_DIRECT ? "direct" : "preconfigured");
+    if (!reachable) {
+        outcome->hr = HRESULT_FROM_WIN32(ERROR_INTERNET_CANNOT_CONNECT);
+    }
+}
+
+// A server client as the product's components derive one.
+std::wstring ApplicationUrl(const Tour& tour) {
+    const std::wstring& url = tour.setup.serverUrl;
+    return !url.empty() && url.back() == L'/' ? url.substr(0, url.size() - 1) : url;
+}
+
+// Its URL names the application without a trailing slash: the request
+// operations put one between it and their suffix.
+class DemoClient : public CHttpClientHelper {
+public:
+    explicit DemoClient(CComBSTR& url) : CHttpClientHelper(url, 30000) {}
+    using CHttpClientHelper::Init;
+    using CHttpClientHelper::PostLargeDataToServer;
+    using CHttpClientHelper::PostXMLDataToServer;
+};
+
+// The server's status as the step's result: the request operations succeed
+// whatever the status.
+HRESULT StatusResult(HRESULT hr, const ResponseDetails& response) {
+    return SUCCEEDED(hr) && response.dwStatusCode != HTTP_STATUS_OK ? E_FAIL : hr;
+}
+
+std::string Reply(const ResponseDetails& response) {
+    std::string body = response.pBody != nullptr ? response.pBody : "";
+    if (body.size() > 72) {
+        body = body.substr(0, 69) + "...";
+    }
+    for (char& c : body) {
+        c = c == '\r' || c == '\n' ? ' ' : c;
+    }
+    return std::to_string(response.dwStatusCode) + " " + response.szStatusText + ": " + body;
+}
+
+// One exchange through a client of its own; the server's reply ends the
+// summary.
+template <class Send>
+void Exchange(Tour& tour, StepOutcome* outcome, Send send) {
+    CComBSTR url(ApplicationUrl(tour).c_str());
+    DemoClient client(url);
+    if (!client.Init()) {
+        outcome->hr = E_FAIL;
+        outcome->summary = "the client for " + Utf8(tour.setup.serverUrl) + " did not initialise";
+        return;
+    }
+    ResponseDetails response;
+    outcome->hr = StatusResult(send(client, response), response);
+    outcome->summary += Reply(response);
+}
+
+void XmlPost(Tour& tour, StepOutcome* outcome) {
+    CComBSTR xml(L"<?xml version=\"1.0\"?><Search><Query>report</Query><Folder>Inbox</Folder></Search>");
+    outcome->summary = "search -> ";
+    Exchange(tour, outcome, [&](DemoClient& client, ResponseDetails& response) {
+        return client.PostXMLDataToServer("search", xml, &response);
+    });
+}
+
+void Upload(Tour& tour, StepOutcome* outcome) {
+    const int size = 16 * 1024 * 1024;
+    std::vector<BYTE> data(size);
+    for (int i = 0; i < size; ++i) {
+        data[i] = static_cast<BYTE>(i * 7 + (i >> 12));
+    }
+    std::vector<FileData> files(1);
+    files[0].strFieldName = "file";
+    files[0].strFileName = "Inbox.mdc";
+    files[0].pData = data.data();
+    files[0].nDataLength = size;
+    files[0].strContentType = "application/octet-stream";
+    std::vector<FieldData> fields(1);
+    fields[0].strName = "folder";
+    fields[0].strValue = "Inbox";
+    double seconds = 0;
+    Exchange(tour, outcome, [&](DemoClient& client, ResponseDetails& response) {
+        LARGE_INTEGER frequency, start, end;
+        ::QueryPerformanceFrequency(&frequency);
+        ::QueryPerformanceCounter(&start);
+        HRESULT hr = client.PostLargeDataToServer("upload", files, fields, &response);
+        ::QueryPerformanceCounter(&end);
+        seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
+        return hr;
+    });
+    char text[96];
+    std::snprintf(text, sizeof(text), "16 MiB streamed in %.2f s (%.0f MiB/s): ", seconds,
+                  seconds > 0 ? 16 / seconds : 0.0);
+    outcome->summary = text + outcome->summary;
+}
+
+void Pst(Tour& tour, StepOutcome* outcome) {
+    RunCommandStep(tour, L"pst", {L"create", tour.workDir + L"Demo.pst"}, outcome);
+}
+
+void Hoardview(Tour& tour, StepOutcome* outcome) {
+    std::wstring mdc = tour.workDir + L"Demo.mdc";
+    RunCommandStep(tour, L"hoardview", {L"add", mdc}, outcome);
+    if (outcome->state == StepState::Passed && SUCCEEDED(outcome->hr)) {
+        RunCommandStep(tour, L"hoardview", {L"list"}, outcome);
+    }
+    if (outcome->state == StepState::Passed && SUCCEEDED(outcome->hr)) {
+        RunCommandStep(tour, L"hoardview", {L"remove", mdc}, outcome);
+    }
+}
+
+void Indexing(Tour& tour, StepOutcome* outcome) {
+    RunCommandStep(tour, L"wds", {L"queue", L"add", tour.workDir + L"Demo.mdc"}, outcome);
+    if (outcome->state == StepState::Passed && SUCCEEDED(outcome->hr)) {
+        RunCommandStep(tour, L"wds", {L"replay"}, outcome);
+    }
+}
+
+void Localised(Tour& tour, StepOutcome* outcome) {
+    RunCommandStep(tour, L"l10n", {L"1001", L"Demo.pst", L"--module", tour.setup.resourceModule}, outcome);
+}
+
+void LogFile(Tour& tour, StepOutcome* outcome) {
+    tour.logFile = CDesktopLog::GetFilename();
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (tour.logFile.empty() || !::GetFileAttributesExW(tour.logFile.c_str(), GetFileExInfoStandard, &data)) {
+        outcome->hr = tour.logFile.empty() ? E_FAIL : HkHResultFromWin32(::GetLastError());
+        outcome->summary = "no log file was written";
+        return;
+    }
+    outcome->summary = Utf8(tour.logFile) + " (" + std::to_string(data.nFileSizeLow) + " bytes, level " +
+                       std::to_string(CDesktopLog::ReturnLogLevel()) + ")";
+}
+
+void Timeline(Tour& tour, StepOutcome* outcome) {
+    if (tour.logFile.empty()) {
+        outcome->hr = E_FAIL;
+        outcome->summary = "no log file to read";
+        return;
+    }
+    std::wstring out = tour.logFile + L".json";
+    TimelineStats stats;
+    outcome->hr = WriteTimeline(tour.logFile, out, &stats);
+    outcome->summary = Utf8(out) + ": " + std::to_string(stats.scopes) + " operations on " +
+                       std::to_string(stats.threads) + " thread(s); open it in https://ui.perfetto.dev";
+}
+
+const TourStep kSteps[] = {
+    {"configuration", "Configuration with sources", Configuration},
+    {"probe", "Server probe", Probe},
+    {"xml", "XML post", XmlPost},
+    {"upload", "Streamed upload", Upload},
+    {"pst", "PST with its named properties", Pst},
+    {"hoardview", "SHMSP service added, listed and removed", Hoardview},
+    {"indexing", "Indexing request recorded and replayed", Indexing},
+    {"l10n", "Localised message", Localised},
+    {"log", "Log file", LogFile},
+    {"timeline", "Timeline", Timeline},
+};
+
+// "major.minor.build.revision" of Hearthkit.dll, as the library reports it.
+std::string LibraryVersion() {
+    int major = 0, minor = 0, build = 0, revision = 0;
+    HearthkitUtil::GetClientDLLVersion(&major, &minor, &build, &revision, nullptr);
+    return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build) + "." +
+           std::to_string(revision);
+}
+
+std::string Indented(const std::string& text) {
+    std::string out;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        out += "         " + text.substr(at, end - at);
+        at = end;
+    }
+    if (!out.empty() && out.back() != '\n') {
+        out += '\n';
+    }
+    return out;
+}
+
+} // namespace
+
+int RunTour(const Invocation& invocation, const DemoSetup& setup) {
+    wchar_t temp[MAX_PATH];
+    DWORD chars = ::GetTempPathW(MAX_PATH, temp);
+    Tour tour{invocation, setup, chars > 0 && chars < MAX_PATH ? temp : L"", L""};
+    if (!invocation.json) {
+        std::printf(
+            "Hearthkit.dll %s, in an embedded environment of stand-ins:\n"
+            "  MAPI profile \"%s\": a primary mailbox with a desktop settings message and a Hoardlocal "
+            "marker\n  archive web server %s\n",
+            LibraryVersion().c_str(), Utf8(setup.profile).c_str(), Utf8(setup.serverUrl).c_str());
+    }
+    LARGE_INTEGER frequency, start, end;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&start);
+    int counts[3] = {};
+    std::string steps;
+    for (const TourStep& step : kSteps) {
+        StepOutcome outcome;
+        std::fflush(stdout);
+        {
+            std::string scope = std::string("hkdiag::Tour::") + step.id;
+            CDesktopLog log(scope.c_str(), &outcome.hr);
+            step.run(tour, &outcome);
+        }
+        if (FAILED(outcome.hr)) {
+            outcome.state = StepState::Failed;
+            outcome.summary += (outcome.summary.empty() ? "" : ": ") + DescribeHResult(outcome.hr);
+        }
+        ++counts[static_cast<int>(outcome.state)];
+        static const char* const kMarks[] = {"[ok]    ", "[FAILED]", "[absent]"};
+        static const char* const kStates[] = {"ok", "failed", "absent"};
+        if (invocation.json) {
+            JsonObject json;
+            json.Text("step", step.id).Text("state", kStates[static_cast<int>(outcome.state)]);
+            json.Text("summary", outcome.summary);
+            size_t first = outcome.output.find_first_not_of(" \r\n");
+            if (first != std::string::npos && outcome.output[first] == '{') {
+                json.Raw("output",
+                         outcome.output.substr(first, outcome.output.find_last_not_of(" \r\n") + 1 - first));
+            }
+            steps += (steps.empty() ? "" : ",") + json.Done();
+        } else {
+            std::printf("%s %s%s%s\n%s", kMarks[static_cast<int>(outcome.state)], step.title,
+                        outcome.summary.empty() ? "" : ": ", outcome.summary.c_str(),
+                        Indented(outcome.output).c_str());
+        }
+    }
+    ::QueryPerformanceCounter(&end);
+    double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
+    bool ok = counts[static_cast<int>(StepState::Failed)] == 0;
+    if (invocation.json) {
+        JsonObject json;
+        json.Bool("ok", ok).Text("version", LibraryVersion()).Text("server", Utf8(setup.serverUrl));
+        json.Text("profile", Utf8(setup.profile)).Raw("steps", "[" + steps + "]");
+        json.Raw("log", tour.logFile.empty() ? "null" : JsonString(Utf8(tour.logFile)));
+        std::printf("%s\n", json.Done().c_str());
+    } else {
+        std::printf("Tour done in %.1f s: %d steps passed, %d failed, %d not in this build.\n", seconds,
+                    counts[0], counts[1], counts[2]);
+    }
+    return ok ? kExitSuccess : kExitFailed;
+}
+
+// The handler writes through the C runtime's stdout and stderr: both are
+// pointed at a temporary file for the call and restored afterwards.
+int RunCaptured(const wchar_t* name, const Invocation& invocation, std::string* output) {
+    const Command& command = FindCommand(name);
+    wchar_t temp[MAX_PATH], path[MAX_PATH];
+    if (::GetTempPathW(MAX_PATH, temp) == 0 || ::GetTempFileNameW(temp, L"hkd", 0, path) == 0) {
+        return ReportFailure(invocation, "capturing hkdiag " + Utf8(name),
+                             HkHResultFromWin32(::GetLastError()));
+    }
+    int file = ::_wopen(path, _O_RDWR | _O_BINARY | _O_TRUNC);
+    if (file < 0) {
+        ::DeleteFileW(path);
+        return ReportFailure(invocation, "capturing hkdiag " + Utf8(name), E_FAIL);
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    struct Redirect {
+        int saved[2];
+        explicit Redirect(int file) : saved{::_dup(1), ::_dup(2)} {
+            ::_dup2(file, 1);
+            ::_dup2(file, 2);
+        }
+        ~Redirect() {
+            std::fflush(stdout);
+            std::fflush(stderr);
+            ::_dup2(saved[0], 1);
+            ::_dup2(saved[1], 2);
+            ::_close(saved[0]);
+            ::_close(saved[1]);
+        }
+    };
+    int code = kExitFailed;
+    {
+        Redirect redirect(file);
+        try {
+            code = command.run(invocation);
+        } catch (const std::bad_alloc&) {
+            code = ReportFailure(invocation, Utf8(name), E_OUTOFMEMORY);
+        } catch (...) {
+            code = ReportFailure(invocation, Utf8(name), E_UNEXPECTED);
+        }
+    }
+    long size = ::_lseek(file, 0, SEEK_END);
+    ::_lseek(file, 0, SEEK_SET);
+    std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    int read = text.empty() ? 0 : ::_read(file, &text[0], static_cast<unsigned>(text.size()));
+    text.resize(read > 0 ? static_cast<size_t>(read) : 0);
+    ::_close(file);
+    ::DeleteFileW(path);
+    // The runtime wrote text mode line ends.
+    for (char c : text) {
+        if (c != '\r') {
+            *output += c;
+        }
+    }
+    return code;
+}
+
+} // namespace hkdiag

@@ -1,0 +1,179 @@
+// The demo's archive web server: the stand-in script, started as a Unix
+// program through Wine, told what to answer over its control paths.
+// winsock2.h must come before windows.h.
+#include <winsock2.h>
+
+#include "Demo.h"
+
+#include "Hearthkit.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace hkdiag {
+namespace {
+
+// The stand-in is a Unix program: Wine translates the paths it is given.
+std::string UnixPath(const std::wstring& path) {
+    using Fn = char*(CDECL*)(const wchar_t*);
+    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unix = fn != nullptr ? fn(path.c_str()) : nullptr;
+    std::string out = unix != nullptr ? unix : "";
+    ::HeapFree(::GetProcessHeap(), 0, unix);
+    return out;
+}
+
+// The Unix process id of this process, which the server watches: it ends
+// when this process has gone, however this process ended.
+std::string UnixPid() {
+    hk::unique_file file(::CreateFileW(L"Z:\\proc\\self\\stat", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+    char buffer[64] = {};
+    DWORD read = 0;
+    if (!file || !::ReadFile(file.get(), buffer, sizeof(buffer) - 1, &read, nullptr)) {
+        return "0";
+    }
+    std::string stat(buffer, read);
+    size_t end = stat.find(' ');
+    return end == std::string::npos || end == 0 ? std::string("0") : stat.substr(0, end);
+}
+
+// A JSON string whose every character is one byte of the reply (the
+// server's convention), so binary bodies pass unchanged.
+std::string ByteString(const std::string& bytes) {
+    std::string out = "\"";
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+            out += escaped;
+        }
+    }
+    return out + "\"";
+}
+
+// The client test image: a 1x1 GIF of exactly 43 bytes.
+const char kTestImage[] =
+    "GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04\x01\x00\x00\x00"
+    "\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02"
+    "D\x01\x00;";
+
+struct Route {
+    const char* path;
+    const char* contentType;
+    std::string body;
+    const char* extra; // further JSON members of the reply
+};
+
+} // namespace
+
+HRESULT DemoWebServer::Start(const std::wstring& script) {
+    WSADATA data;
+    if (int error = ::WSAStartup(MAKEWORD(2, 2), &data)) {
+        return HkHResultFromWin32(error);
+    }
+    wchar_t temp[MAX_PATH];
+    DWORD chars = ::GetTempPathW(MAX_PATH, temp);
+    if (chars == 0 || chars >= MAX_PATH) {
+        return HkHResultFromWin32(::GetLastError());
+    }
+    std::wstring portFile =
+        temp + std::wstring(L"hkdiag-demo-") + std::to_wstring(::GetCurrentProcessId()) + L".port";
+    ::DeleteFileW(portFile.c_str());
+    std::string scriptUnix = UnixPath(script), portUnix = UnixPath(portFile);
+    if (scriptUnix.empty() || portUnix.empty()) {
+        return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED); // not under Wine
+    }
+    std::string command = "/usr/bin/python3 \"" + scriptUnix + "\" --port-file \"" + portUnix +
+                          "\" --watch-pid " + UnixPid() + " --idle 120";
+    std::wstring line(command.begin(), command.end());
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        return HkHResultFromWin32(::GetLastError());
+    }
+    // Wine's handles of a Unix process cannot be waited on: the port file,
+    // written once the server listens, tells that it is up.
+    hk::unique_handle process(pi.hProcess), thread(pi.hThread);
+    for (int i = 0; i < 200 && m_port == 0; ++i) {
+        ::Sleep(50);
+        hk::unique_file file(::CreateFileW(portFile.c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                           nullptr));
+        char text[16] = {};
+        DWORD read = 0;
+        if (file && ::ReadFile(file.get(), text, sizeof(text) - 1, &read, nullptr)) {
+            m_port = std::atoi(text);
+        }
+    }
+    ::DeleteFileW(portFile.c_str());
+    if (m_port == 0) {
+        return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    }
+    const std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+                            "<SearchResults count=\"2\"><Item id=\"1\" subject=\"Q3 report\"/>"
+                            "<Item id=\"2\" subject=\"Budget 2027\"/></SearchResults>";
+    const Route routes[] = {
+        {"/archive/clienttest.gif", "image/gif", std::string(kTestImage, sizeof(kTestImage) - 1), ""},
+        // Anything but the test image asks for Basic credentials first.
+        {"/archive/", "text/plain", "Stowhaven archive",
+         ",\"require_auth\":\"Basic ZGVtbzpkZW1v\",\"challenge\":{\"status\":401,\"reason\":\"Unauthorized\","
+         "\"headers\":[[\"WWW-Authenticate\",\"Basic realm=\\\"Stowhaven\\\"\"]]}"},
+        {"/archive/search", "text/xml; charset=utf-8", xml, ""},
+        {"/archive/upload", "text/xml; charset=utf-8", "<UploadResult stored=\"1\"/>",
+         ",\"discard_body\":true"},
+    };
+    for (const Route& route : routes) {
+        std::string reply = "{\"status\":200,\"reason\":\"OK\",\"headers\":[[\"Content-Type\",\"" +
+                            std::string(route.contentType) + "\"]],\"body\":" + ByteString(route.body) +
+                            route.extra + "}";
+        if (Control("POST", "/__control/route",
+                    "{\"path\":\"" + std::string(route.path) + "\",\"replies\":[" + reply + "]}") != 200) {
+            Stop();
+            return E_FAIL;
+        }
+    }
+    return S_OK;
+}
+
+void DemoWebServer::Stop() {
+    if (m_port != 0) {
+        Control("POST", "/__control/quit", "");
+        m_port = 0;
+        ::WSACleanup();
+    }
+}
+
+// One request on a connection of its own; answers the reply's status, or 0.
+int DemoWebServer::Control(const std::string& method, const std::string& path, const std::string& body) {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) {
+        return 0;
+    }
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<u_short>(m_port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    DWORD timeout = 10000;
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
+    std::string reply;
+    if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
+        std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
+                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        ::send(s, request.data(), static_cast<int>(request.size()), 0);
+        char buffer[512];
+        int n = 0;
+        while (reply.find("\r\n") == std::string::npos && (n = ::recv(s, buffer, sizeof(buffer), 0)) > 0) {
+            reply.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    ::closesocket(s);
+    // "HTTP/1.1 200 OK"
+    return reply.size() > 12 ? std::atoi(reply.c_str() + 9) : 0;
+}
+
+} // namespace hkdiag
