@@ -198,10 +198,12 @@ const wchar_t kOutlookKey[] = L"Software\\Clients\\Mail\\Microsoft Outlook";
 const wchar_t kProfilesKey[] =
     L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
 
-// The demo takes the machine's MAPI registration, MAPI's profiles and the
-// log level: the tests' prefix gets them back afterwards.
+// The demo takes the machine's MAPI registration, MAPI's profiles, the log
+// level and the protocol handler stand-in's record: the tests' prefix gets
+// them back afterwards.
 struct DemoKeys {
     hk::test::RegistryKeyGuard outlook{HKEY_LOCAL_MACHINE, kOutlookKey};
+    hk::test::RegistryKeyGuard handler{HKEY_CURRENT_USER, L"Software\\Hearthkit\\Standins\\WdsHandler"};
     hk::test::RegistryKeyGuard profiles{HKEY_CURRENT_USER, kProfilesKey};
     hk::test::RegistryKeyGuard client{HKEY_CURRENT_USER, kClientKey};
 };

@@ -95,6 +95,17 @@ int Prepare(const Invocation& invocation) {
     if (FAILED(hr)) {
         return ReportFailure(invocation, what, hr);
     }
+    wchar_t temp[MAX_PATH];
+    DWORD chars = ::GetTempPathW(MAX_PATH, temp);
+    std::wstring callLog =
+        std::wstring(chars > 0 && chars < MAX_PATH ? temp : L"") + L"hkdiag-demo-handler.txt";
+    hr = RegisterDemoProtocolHandler(callLog);
+    if (FAILED(hr)) {
+        return ReportFailure(invocation, "registering the protocol handler stand-in", hr);
+    }
+    if (hr == S_OK) {
+        setup.handlerCalls = callLog;
+    }
     hr = SetTraceLevel();
     if (FAILED(hr)) {
         return ReportFailure(invocation, "setting the trace level", hr);
@@ -115,10 +126,11 @@ int RunDemo(const Invocation& invocation) {
     DemoSetup setup;
     for (size_t i = 0; i < invocation.args.size(); ++i) {
         const std::wstring& arg = invocation.args[i];
-        std::wstring* value = arg == L"--server"    ? &setup.serverUrl
-                              : arg == L"--profile" ? &setup.profile
-                              : arg == L"--module"  ? &setup.resourceModule
-                                                    : nullptr;
+        std::wstring* value = arg == L"--server"          ? &setup.serverUrl
+                              : arg == L"--profile"       ? &setup.profile
+                              : arg == L"--module"        ? &setup.resourceModule
+                              : arg == L"--handler-calls" ? &setup.handlerCalls
+                                                          : nullptr;
         if (arg == L"--tour") {
             tour = true;
         } else if (value != nullptr && i + 1 < invocation.args.size()) {

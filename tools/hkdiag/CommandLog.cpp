@@ -10,30 +10,6 @@
 namespace hkdiag {
 namespace {
 
-// The log keeps its file open for writing: read with write sharing allowed.
-HRESULT ReadWholeFile(const std::wstring& path, std::string* text) {
-    hk::unique_file file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return HkHResultFromWin32(::GetLastError());
-    }
-    LARGE_INTEGER size = {};
-    if (!::GetFileSizeEx(file.get(), &size)) {
-        return HkHResultFromWin32(::GetLastError());
-    }
-    if (size.QuadPart > 1024LL * 1024 * 1024) {
-        return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
-    }
-    text->assign(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!text->empty() &&
-        !::ReadFile(file.get(), &(*text)[0], static_cast<DWORD>(text->size()), &read, nullptr)) {
-        return HkHResultFromWin32(::GetLastError());
-    }
-    text->resize(read);
-    return S_OK;
-}
-
 HRESULT WriteWholeFile(const std::wstring& path, const std::string& text) {
     hk::unique_file file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -114,6 +90,29 @@ int Timeline(const Invocation& invocation) {
 }
 
 } // namespace
+
+HRESULT ReadWholeFile(const std::wstring& path, std::string* text) {
+    hk::unique_file file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return HkHResultFromWin32(::GetLastError());
+    }
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file.get(), &size)) {
+        return HkHResultFromWin32(::GetLastError());
+    }
+    if (size.QuadPart > 1024LL * 1024 * 1024) {
+        return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    }
+    text->assign(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!text->empty() &&
+        !::ReadFile(file.get(), &(*text)[0], static_cast<DWORD>(text->size()), &read, nullptr)) {
+        return HkHResultFromWin32(::GetLastError());
+    }
+    text->resize(read);
+    return S_OK;
+}
 
 HRESULT WriteTimeline(const std::wstring& logPath, const std::wstring& outPath, TimelineStats* stats) {
     std::string text;

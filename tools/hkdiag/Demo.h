@@ -19,6 +19,7 @@ struct DemoSetup {
     std::wstring serverUrl;      // "http://127.0.0.1:<port>/archive/"
     std::wstring profile;        // the MAPI profile with the mailbox
     std::wstring resourceModule; // the resource module's file
+    std::wstring handlerCalls;   // the protocol handler's call log, or empty
 };
 
 // The archive web server stand-in (webserver.py beside the tool), answering
@@ -50,6 +51,11 @@ HRESULT CheckDemoMapiRegistration(std::string* what);
 // Inbox holds the desktop settings message (its text naming serverUrl) and
 // the Hoardlocal marker. *what names the step that failed.
 HRESULT PrepareDemoMailbox(const std::wstring& profile, const std::wstring& serverUrl, std::string* what);
+
+// Registers the desktop-search protocol handler stand-in beside the tool (its
+// own DllRegisterServer), recording its calls in callLog. S_FALSE when this
+// build has none.
+HRESULT RegisterDemoProtocolHandler(const std::wstring& callLog);
 
 // The store key name the marker carries.
 extern const wchar_t kDemoStoreKey[];

@@ -195,6 +195,18 @@ void Indexing(Tour& tour, StepOutcome* outcome) {
     if (outcome->state == StepState::Passed && SUCCEEDED(outcome->hr)) {
         RunCommandStep(tour, L"wds", {L"replay"}, outcome);
     }
+    if (outcome->state == StepState::Passed && SUCCEEDED(outcome->hr) && !tour.setup.handlerCalls.empty()) {
+        // The stand-in writes one CR LF line per call it received.
+        std::string calls;
+        ReadWholeFile(tour.setup.handlerCalls, &calls);
+        size_t count = 0;
+        for (size_t at = calls.find("\r\n"); at != std::string::npos; at = calls.find("\r\n", at + 2)) {
+            calls.replace(at, 2, "; ");
+            ++count;
+        }
+        outcome->summary = "the protocol handler received " + std::to_string(count) + " call(s)" +
+                           (count > 0 ? ": " + calls.substr(0, calls.size() - 2) : "");
+    }
 }
 
 void Localised(Tour& tour, StepOutcome* outcome) {

@@ -38,6 +38,10 @@ std::string Utf8(const std::wstring& text);
 // The tool's own folder, with its trailing backslash.
 std::wstring ToolDirectory();
 
+// The whole file, read with write sharing allowed: the log (and a stand-in's
+// record) stays open for writing while it is read.
+HRESULT ReadWholeFile(const std::wstring& path, std::string* text);
+
 struct TimelineStats;
 
 // Reads the log file at logPath (while the library may still be writing it)

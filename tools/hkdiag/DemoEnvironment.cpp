@@ -1,7 +1,8 @@
-// The demo's mailbox: the MAPI stand-in registered as the machine's MAPI, a
-// profile with a primary mailbox, and in its Inbox the two hidden messages
-// the archive server would have placed there: the desktop settings and the
-// Hoardlocal marker naming the store key.
+// The demo's environment in the registry and the mailbox: the MAPI stand-in
+// registered as the machine's MAPI, a profile with a primary mailbox, and in
+// its Inbox the two hidden messages the archive server would have placed
+// there (the desktop settings and the Hoardlocal marker naming the store
+// key); and the desktop-search protocol handler stand-in.
 //
 // This process loaded Hearthkit.dll before the stand-in was registered, so
 // the library's MAPI forwarders are not bound here: the stand-in's own
@@ -192,6 +193,30 @@ void AddHoardlocalMarker(const StandinMapi& mapi, IMAPIFolder* inbox, IMsgStore*
 }
 
 } // namespace
+
+HRESULT RegisterDemoProtocolHandler(const std::wstring& callLog) {
+    std::wstring path = ToolDirectory() + L"WdsHandlerStandin.dll";
+    if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return S_FALSE;
+    }
+    hk::unique_hmodule module(::LoadLibraryW(path.c_str()));
+    auto registerServer = reinterpret_cast<HRESULT(WINAPI*)()>(
+        reinterpret_cast<void*>(module ? ::GetProcAddress(module.get(), "DllRegisterServer") : nullptr));
+    if (registerServer == nullptr) {
+        return HkHResultFromWin32(::GetLastError());
+    }
+    HRESULT hr = registerServer();
+    if (FAILED(hr)) {
+        return hr;
+    }
+    CRegKey control;
+    LONG error = control.Create(HKEY_CURRENT_USER, L"Software\\Hearthkit\\Standins\\WdsHandler");
+    if (error == ERROR_SUCCESS) {
+        ::DeleteFileW(callLog.c_str());
+        error = control.SetStringValue(L"CallLog", callLog.c_str());
+    }
+    return error == ERROR_SUCCESS ? S_OK : HkHResultFromWin32(error);
+}
 
 HRESULT CheckDemoMapiRegistration(std::string* what) {
     CRegKey key;
