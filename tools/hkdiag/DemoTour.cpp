@@ -21,8 +21,8 @@ enum class StepState { Passed, Failed, Absent };
 struct StepOutcome {
     HRESULT hr = S_OK;
     StepState state = StepState::Passed;
-    std::string summary; // one line
-    std::string output;  // what a command printed: text, or its JSON object
+    std::string summary;              // one line
+    std::vector<std::string> outputs; // what each command printed: text, or its JSON object
 };
 
 struct Tour {
@@ -59,7 +59,7 @@ void RunCommandStep(Tour& tour, const wchar_t* name, std::vector<std::wstring> a
     invocation.json = tour.invocation.json;
     std::string output;
     int code = RunCaptured(name, invocation, &output);
-    outcome->output += output;
+    outcome->outputs.push_back(output);
     if (code != kExitSuccess) {
         outcome->hr = E_FAIL;
         outcome->summary = "hkdiag " + Utf8(name) + " exited with " + std::to_string(code);
@@ -87,14 +87,14 @@ void Probe(Tour& tour, StepOutcome* outcome) {
     }
 }
 
-// A server client as the product's components derive one.
+// The server URL without its trailing slash: the request operations put one
+// between the application's URL and their suffix.
 std::wstring ApplicationUrl(const Tour& tour) {
     const std::wstring& url = tour.setup.serverUrl;
     return !url.empty() && url.back() == L'/' ? url.substr(0, url.size() - 1) : url;
 }
 
-// Its URL names the application without a trailing slash: the request
-// operations put one between it and their suffix.
+// A server client as the product's components derive one.
 class DemoClient : public CHttpClientHelper {
 public:
     explicit DemoClient(CComBSTR& url) : CHttpClientHelper(url, 30000) {}
@@ -259,17 +259,20 @@ std::string LibraryVersion() {
            std::to_string(revision);
 }
 
-std::string Indented(const std::string& text) {
+// What the step's commands printed, indented below its line.
+std::string Indented(const std::vector<std::string>& outputs) {
     std::string out;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        end = end == std::string::npos ? text.size() : end + 1;
-        out += "         " + text.substr(at, end - at);
-        at = end;
-    }
-    if (!out.empty() && out.back() != '\n') {
-        out += '\n';
+    for (const std::string& text : outputs) {
+        size_t at = 0;
+        while (at < text.size()) {
+            size_t end = text.find('\n', at);
+            end = end == std::string::npos ? text.size() : end + 1;
+            out += "         " + text.substr(at, end - at);
+            at = end;
+        }
+        if (!out.empty() && out.back() != '\n') {
+            out += '\n';
+        }
     }
     return out;
 }
@@ -311,16 +314,23 @@ int RunTour(const Invocation& invocation, const DemoSetup& setup) {
             JsonObject json;
             json.Text("step", step.id).Text("state", kStates[static_cast<int>(outcome.state)]);
             json.Text("summary", outcome.summary);
-            size_t first = outcome.output.find_first_not_of(" \r\n");
-            if (first != std::string::npos && outcome.output[first] == '{') {
-                json.Raw("output",
-                         outcome.output.substr(first, outcome.output.find_last_not_of(" \r\n") + 1 - first));
+            // Each command's own object; several of one step as an array.
+            std::string objects;
+            for (const std::string& output : outcome.outputs) {
+                size_t first = output.find_first_not_of(" \r\n");
+                if (first != std::string::npos && output[first] == '{') {
+                    objects += (objects.empty() ? "" : ",") +
+                               output.substr(first, output.find_last_not_of(" \r\n") + 1 - first);
+                }
+            }
+            if (!objects.empty()) {
+                json.Raw("output", outcome.outputs.size() == 1 ? objects : "[" + objects + "]");
             }
             steps += (steps.empty() ? "" : ",") + json.Done();
         } else {
             std::printf("%s %s%s%s\n%s", kMarks[static_cast<int>(outcome.state)], step.title,
                         outcome.summary.empty() ? "" : ": ", outcome.summary.c_str(),
-                        Indented(outcome.output).c_str());
+                        Indented(outcome.outputs).c_str());
         }
     }
     ::QueryPerformanceCounter(&end);
