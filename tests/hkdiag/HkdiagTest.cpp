@@ -119,6 +119,9 @@ TEST(Hkdiag, BadUsageExitsWithTwoAndDoesNothing) {
         {L"log timeline a.log b.log", "one log file at a time"},
         {L"log timeline --bogus a.log", "unknown option \"--bogus\""},
         {L"demo --bogus", "unknown argument \"--bogus\""},
+        {L"wds", "wds needs queue or replay"},
+        {L"wds queue --store", "--store needs a store key name"},
+        {L"wds queue replay", "unknown wds command \"replay\""},
     };
     for (const Case& c : cases) {
         ProgramResult r = RunHkdiag(c.args, temp.Path() + L"\\");
@@ -218,6 +221,52 @@ TEST(Hkdiag, DemoTraceWritesTracedOperationsAndTheirTimeline) {
         << timeline;
     EXPECT_NE(std::string::npos, timeline.find("\"args\":{\"result\":\"0x80004005\"}")) << timeline;
     EXPECT_EQ(std::string::npos, timeline.find("unclosed")) << timeline;
+}
+
+// The queue of a store named on the command line, shown and then replayed
+// against the protocol handler stand-in registered in the prefix.
+TEST(Hkdiag, WdsShowsAndReplaysTheIndexingQueue) {
+    const std::wstring store = std::wstring(kClientKey) + L"\\TESTSTORE";
+    const wchar_t wdsKey[] = L"Software\\Microsoft\\Windows Desktop Search";
+    const wchar_t controlKey[] = L"Software\\Hearthkit\\Standins\\WdsHandler";
+    hk::test::RegistryKeyGuard client(HKEY_CURRENT_USER, kClientKey), wds(HKEY_LOCAL_MACHINE, wdsKey),
+        control(HKEY_CURRENT_USER, controlKey),
+        handlerClass(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\{5896A718-788B-47C0-965A-7B124E091AB6}");
+    hk::test::TempDir temp(L"hkdiag"), cache(L"hkdiag-cache");
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, store.c_str()));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(L"HLRootDirectory", cache.Path().c_str()));
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, wdsKey));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(L"Version", L"4.0.6001.16503"));
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, controlKey));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(L"CallLog", temp.File(L"calls.txt").c_str()));
+    for (const wchar_t* request : {L"\\WDS Index Data\\Add\\Hoardlocal", L"\\WDS Index Data\\Delete\\b.db"}) {
+        ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, (store + request).c_str()));
+    }
+    key.Close();
+    hk::unique_hmodule handler(::LoadLibraryW((hk::test::BinDir() + L"\\WdsHandlerStandin.dll").c_str()));
+    ASSERT_TRUE(handler);
+    auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(::GetProcAddress(handler.get(), "DllRegisterServer")));
+    ASSERT_TRUE(registerServer != nullptr);
+    ASSERT_EQ(S_OK, registerServer());
+
+    ProgramResult queue = RunHkdiag(L"wds queue --store TESTSTORE --json", temp.Path() + L"\\");
+    ASSERT_EQ(0u, queue.exitCode) << queue.output;
+    EXPECT_EQ("{\"ok\":true,\"storeKey\":\"SOFTWARE\\\\Talvo\\\\Stowhaven\\\\Client\\\\TESTSTORE\","
+              "\"wdsVersion\":\"4.0\",\"requests\":[{\"operation\":\"Delete\",\"name\":\"b.db\"},"
+              "{\"operation\":\"Add\",\"name\":\"Hoardlocal\"}]}",
+              std::regex_replace(queue.output, std::regex("\r?\n$"), ""));
+
+    ProgramResult replay = RunHkdiag(L"wds replay --store TESTSTORE", temp.Path() + L"\\");
+    ASSERT_EQ(0u, replay.exitCode) << replay.output;
+    EXPECT_NE(std::string::npos, replay.output.find("Replayed 2 queued requests; 0 left")) << replay.output;
+    EXPECT_EQ("DeleteFile " + hk::test::Narrow(cache.Path()) + "\\TESTSTORE\\b.db\r\nAddAll\r\n",
+              hk::test::ReadFileText(temp.File(L"calls.txt")));
+
+    ProgramResult empty = RunHkdiag(L"wds queue --store TESTSTORE", temp.Path() + L"\\");
+    EXPECT_EQ(0u, empty.exitCode) << empty.output;
+    EXPECT_NE(std::string::npos, empty.output.find("Queued requests: 0")) << empty.output;
 }
 
 } // namespace
