@@ -306,7 +306,8 @@ TEST_F(Wds, RequestRecordedDuringAReplayLandsAfterIt) {
 
 // The replay's lines in a process of its own (the level is read once per
 // process): a file request whose handler call fails, one that succeeds, a
-// whole-cache request, then the handler gone and WDS too old.
+// whole-cache request, an operation that does not exist, then the handler
+// gone and WDS too old.
 HK_SCENARIO(WdsReplayLogged) {
     UseStoreKey(true);
     ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -314,6 +315,7 @@ HK_SCENARIO(WdsReplayLogged) {
     WDSUtil::PersistWDSIndexingInfo(L"a.db", WDSIndexAdd);
     WDSUtil::PersistWDSIndexingInfo(L"Hoardlocal", WDSIndexReIndex);
     WDSUtil::UpdateWDSIndex();
+    WDSUtil::UpdateWDSIndexForHL(static_cast<WDSIndexType>(5));
     CallStandinExport("DllUnregisterServer");
     WDSUtil::UpdateWDSIndexForHL(WDSIndexAdd);
     WDSUtil::UpdateWDSIndexForHLFile(WDSIndexAdd, L"a.db");
@@ -353,6 +355,8 @@ TEST_F(Wds, ReplayLogsEveryStep) {
         "WDSUtil::UpdateWDSIndexForHL succeeded",
         "Key \"Hoardlocal\" found under HKCU\\" + queue + "\\ReIndex",
         "Operation performed on the Hoardlocal's WDS index : 2",
+        "Operation performed on the Hoardlocal's WDS index : 5",
+        std::string(handler) + "returned : 0x80070057",
         std::string(handler) + "failed : 0x80040154",
         std::string(handler) + "failed: 0x80040154",
         "WDS version installed is : 2.6.5 ",
