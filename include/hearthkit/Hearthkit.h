@@ -19,6 +19,7 @@
 #include "StdWStringUtil.h"
 #include "RetryInterval.h"
 #include "SyncCoordinator.h"
+#include "WDSUtil.h"
 #include "CL10N.h"
 #include "HearthkitConfig.h"
 #include "MAPILoader.h"

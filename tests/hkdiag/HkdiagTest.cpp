@@ -112,6 +112,9 @@ TEST(Hkdiag, BadUsageExitsWithTwoAndDoesNothing) {
         {L"l10n 4294967296", "\"4294967296\" is not a string identifier"},
         {L"l10n 1 --module", "--module needs a file name"},
         {L"l10n 1 --bogus", "unknown option \"--bogus\""},
+        {L"wds", "wds needs queue or replay"},
+        {L"wds queue --store", "--store needs a store key name"},
+        {L"wds queue replay", "unknown wds command \"replay\""},
     };
     for (const Case& c : cases) {
         ProgramResult r = RunHkdiag(c.args, temp.Path() + L"\\");
@@ -199,11 +202,14 @@ const wchar_t kProfilesKey[] =
     L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
 
 // The demo takes the machine's MAPI registration, MAPI's profiles, the log
-// level and the protocol handler stand-in's record: the tests' prefix gets
+// level, the store's cache and the protocol handler: the tests' prefix gets
 // them back afterwards.
 struct DemoKeys {
     hk::test::RegistryKeyGuard outlook{HKEY_LOCAL_MACHINE, kOutlookKey};
     hk::test::RegistryKeyGuard handler{HKEY_CURRENT_USER, L"Software\\Hearthkit\\Standins\\WdsHandler"};
+    hk::test::RegistryKeyGuard handlerClass{
+        HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\{5896A718-788B-47C0-965A-7B124E091AB6}"};
+    hk::test::RegistryKeyGuard wds{HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows Desktop Search"};
     hk::test::RegistryKeyGuard profiles{HKEY_CURRENT_USER, kProfilesKey};
     hk::test::RegistryKeyGuard client{HKEY_CURRENT_USER, kClientKey};
 };
@@ -352,6 +358,52 @@ TEST(HkdiagL10n, TheModulesTextWithItsInsertOrTheFallbacks) {
     EXPECT_EQ("The Stowhaven operation could not be completed : [4294967295]\r\n"
               "  (no resource module: the built-in text)\r\n",
               none.output);
+}
+
+// The queue of a store named on the command line, shown and then replayed
+// against the protocol handler stand-in registered in the prefix.
+TEST(Hkdiag, WdsShowsAndReplaysTheIndexingQueue) {
+    const std::wstring store = std::wstring(kClientKey) + L"\\TESTSTORE";
+    const wchar_t wdsKey[] = L"Software\\Microsoft\\Windows Desktop Search";
+    const wchar_t controlKey[] = L"Software\\Hearthkit\\Standins\\WdsHandler";
+    hk::test::RegistryKeyGuard client(HKEY_CURRENT_USER, kClientKey), wds(HKEY_LOCAL_MACHINE, wdsKey),
+        control(HKEY_CURRENT_USER, controlKey),
+        handlerClass(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\{5896A718-788B-47C0-965A-7B124E091AB6}");
+    hk::test::TempDir temp(L"hkdiag"), cache(L"hkdiag-cache");
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, store.c_str()));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(L"HLRootDirectory", cache.Path().c_str()));
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, wdsKey));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(L"Version", L"4.0.6001.16503"));
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, controlKey));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(L"CallLog", temp.File(L"calls.txt").c_str()));
+    for (const wchar_t* request : {L"\\WDS Index Data\\Add\\Hoardlocal", L"\\WDS Index Data\\Delete\\b.db"}) {
+        ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, (store + request).c_str()));
+    }
+    key.Close();
+    hk::unique_hmodule handler(::LoadLibraryW((hk::test::BinDir() + L"\\WdsHandlerStandin.dll").c_str()));
+    ASSERT_TRUE(handler);
+    auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(::GetProcAddress(handler.get(), "DllRegisterServer")));
+    ASSERT_TRUE(registerServer != nullptr);
+    ASSERT_EQ(S_OK, registerServer());
+
+    ProgramResult queue = RunHkdiag(L"wds queue --store TESTSTORE --json", temp.Path() + L"\\");
+    ASSERT_EQ(0u, queue.exitCode) << queue.output;
+    EXPECT_EQ("{\"ok\":true,\"storeKey\":\"SOFTWARE\\\\Talvo\\\\Stowhaven\\\\Client\\\\TESTSTORE\","
+              "\"wdsVersion\":\"4.0\",\"requests\":[{\"operation\":\"Delete\",\"name\":\"b.db\"},"
+              "{\"operation\":\"Add\",\"name\":\"Hoardlocal\"}]}",
+              std::regex_replace(queue.output, std::regex("\r?\n$"), ""));
+
+    ProgramResult replay = RunHkdiag(L"wds replay --store TESTSTORE", temp.Path() + L"\\");
+    ASSERT_EQ(0u, replay.exitCode) << replay.output;
+    EXPECT_NE(std::string::npos, replay.output.find("Replayed 2 queued requests; 0 left")) << replay.output;
+    EXPECT_EQ("DeleteFile " + hk::test::Narrow(cache.Path()) + "\\TESTSTORE\\b.db\r\nAddAll\r\n",
+              hk::test::ReadFileText(temp.File(L"calls.txt")));
+
+    ProgramResult empty = RunHkdiag(L"wds queue --store TESTSTORE", temp.Path() + L"\\");
+    EXPECT_EQ(0u, empty.exitCode) << empty.output;
+    EXPECT_NE(std::string::npos, empty.output.find("Queued requests: 0")) << empty.output;
 }
 
 } // namespace

@@ -49,9 +49,11 @@ HRESULT RunTourProcess(const Invocation& invocation, const DemoSetup& setup, DWO
     if (chars == 0 || chars >= MAX_PATH) {
         return HkHResultFromWin32(::GetLastError());
     }
-    std::wstring command = Quoted(exe) + L" demo --tour --server " + Quoted(setup.serverUrl) +
-                           L" --profile " + Quoted(setup.profile) + L" --module " +
-                           Quoted(setup.resourceModule) + (invocation.json ? L" --json" : L"");
+    std::wstring command =
+        Quoted(exe) + L" demo --tour --server " + Quoted(setup.serverUrl) + L" --profile " +
+        Quoted(setup.profile) + L" --module " + Quoted(setup.resourceModule) +
+        (setup.handlerCalls.empty() ? L"" : L" --handler-calls " + Quoted(setup.handlerCalls)) +
+        (invocation.json ? L" --json" : L"");
     hk::unique_handle in = InheritableStdHandle(STD_INPUT_HANDLE);
     hk::unique_handle out = InheritableStdHandle(STD_OUTPUT_HANDLE);
     hk::unique_handle err = InheritableStdHandle(STD_ERROR_HANDLE);
@@ -105,6 +107,10 @@ int Prepare(const Invocation& invocation) {
     }
     if (hr == S_OK) {
         setup.handlerCalls = callLog;
+    }
+    hr = PrepareDemoCache();
+    if (FAILED(hr)) {
+        return ReportFailure(invocation, "preparing the Hoardlocal cache", hr);
     }
     hr = SetTraceLevel();
     if (FAILED(hr)) {

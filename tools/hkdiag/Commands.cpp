@@ -29,6 +29,16 @@ const std::vector<Command>& Commands() {
          "  https://ui.perfetto.dev): a track per thread, a slice per operation, the result in args.\n"
          "  OUT.json defaults to FILE with \".json\" appended.\n",
          RunLog},
+        {L"wds", "the queued desktop-search indexing requests; \"wds replay\" replays them",
+         "Usage: hkdiag wds queue [--store NAME] [--json]\n"
+         "  Shows the installed Windows Desktop Search version and the indexing requests queued under\n"
+         "  HKCU <store key>\\\"WDS Index Data\", in the order a replay takes them (Delete, Add, ReIndex).\n"
+         "Usage: hkdiag wds replay [--store NAME] [--json]\n"
+         "  Replays the queue against the Hoardlocal protocol handler and shows what is left. Every\n"
+         "  request it reaches is removed, whether the handler succeeded or WDS is missing.\n"
+         "  --store NAME  the store key name under \"SOFTWARE\\Talvo\\Stowhaven\\Client\" to use, instead\n"
+         "                of the one derived from the default MAPI profile\n",
+         RunWds},
         {L"l10n", "a localised message from the resource module",
          "Usage: hkdiag l10n ID [INSERT] [--module PATH] [--json]\n"
          "  Shows string ID of the resource module as the product's components receive it, with INSERT\n"

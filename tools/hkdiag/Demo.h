@@ -57,6 +57,13 @@ HRESULT PrepareDemoMailbox(const std::wstring& profile, const std::wstring& serv
 // build has none.
 HRESULT RegisterDemoProtocolHandler(const std::wstring& callLog);
 
+// The Hoardlocal cache of the demo's store: "HLRootDirectory" under its
+// store key names DemoCacheRoot(), whose folder of the store holds one
+// database file, "Inbox.db"; Windows Desktop Search is reported installed
+// (version 4.0) unless the machine reports its own.
+HRESULT PrepareDemoCache();
+std::wstring DemoCacheRoot();
+
 // The store key name the marker carries.
 extern const wchar_t kDemoStoreKey[];
 

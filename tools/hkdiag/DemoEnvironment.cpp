@@ -194,6 +194,40 @@ void AddHoardlocalMarker(const StandinMapi& mapi, IMAPIFolder* inbox, IMsgStore*
 
 } // namespace
 
+std::wstring DemoCacheRoot() {
+    wchar_t temp[MAX_PATH];
+    DWORD chars = ::GetTempPathW(MAX_PATH, temp);
+    return std::wstring(chars > 0 && chars < MAX_PATH ? temp : L"") + L"Hoardlocal";
+}
+
+HRESULT PrepareDemoCache() {
+    CRegKey key;
+    std::wstring storeKey = std::wstring(L"SOFTWARE\\Talvo\\Stowhaven\\Client\\") + kDemoStoreKey;
+    LONG error = key.Create(HKEY_CURRENT_USER, storeKey.c_str());
+    if (error == ERROR_SUCCESS) {
+        error = key.SetStringValue(L"HLRootDirectory", DemoCacheRoot().c_str());
+    }
+    std::wstring version;
+    if (error == ERROR_SUCCESS &&
+        key.Create(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows Desktop Search") == ERROR_SUCCESS &&
+        key.QueryStringValue(L"Version", version) != ERROR_SUCCESS) {
+        error = key.SetStringValue(L"Version", L"4.0.6001.16503");
+    }
+    if (error != ERROR_SUCCESS) {
+        return HkHResultFromWin32(error);
+    }
+    std::wstring folder = DemoCacheRoot() + L"\\" + kDemoStoreKey;
+    ::CreateDirectoryW(DemoCacheRoot().c_str(), nullptr);
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    hk::unique_file file(::CreateFileW((folder + L"\\Inbox.db").c_str(), GENERIC_WRITE, 0, nullptr,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (!file || !::WriteFile(file.get(), "Hoardlocal cache", 16, &written, nullptr)) {
+        return HkHResultFromWin32(::GetLastError());
+    }
+    return S_OK;
+}
+
 HRESULT RegisterDemoProtocolHandler(const std::wstring& callLog) {
     std::wstring path = ToolDirectory() + L"WdsHandlerStandin.dll";
     if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {

@@ -191,7 +191,22 @@ void Hoardview(Tour& tour, StepOutcome* outcome) {
 }
 
 void Indexing(Tour& tour, StepOutcome* outcome) {
-    RunCommandStep(tour, L"wds", {L"queue", L"add", tour.workDir + L"Demo.mdc"}, outcome);
+    // The queue lives under the store key, which the library derives from
+    // the mailbox's Hoardlocal marker with the configuration's mailbox
+    // support; the config command comes with it.
+    if (FindOptionalCommand(L"config") == nullptr) {
+        outcome->state = StepState::Absent;
+        outcome->summary = "the store key needs the configuration's mailbox support, not in this build";
+        return;
+    }
+    std::wstring db = DemoCacheRoot() + L"\\" + kDemoStoreKey + L"\\Inbox.db";
+    if (!WDSUtil::PersistWDSIndexingInfo(db.c_str(), WDSIndexAdd) ||
+        !WDSUtil::PersistWDSIndexingInfo(WDSUtil::szHoardlocal, WDSIndexReIndex)) {
+        outcome->hr = E_FAIL;
+        outcome->summary = "the indexing requests were not recorded";
+        return;
+    }
+    RunCommandStep(tour, L"wds", {L"queue"}, outcome);
     if (outcome->state == StepState::Passed && SUCCEEDED(outcome->hr)) {
         RunCommandStep(tour, L"wds", {L"replay"}, outcome);
     }

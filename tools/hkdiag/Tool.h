@@ -32,6 +32,7 @@ const std::vector<Command>& Commands();
 int RunDemo(const Invocation& invocation);
 int RunLog(const Invocation& invocation);
 int RunL10n(const Invocation& invocation);
+int RunWds(const Invocation& invocation);
 
 std::string Utf8(const std::wstring& text);
 

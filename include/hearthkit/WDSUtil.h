@@ -1,0 +1,82 @@
+// WDSUtil: desktop-search indexing of the Hoardlocal cache. Windows Desktop
+// Search indexes the cache's database files ("*.db" in one directory per
+// client store) through the product's protocol handler. The class finds the
+// installed WDS version, lists the cache files, records indexing requests as
+// registry keys and later replays them against the protocol handler.
+//
+// The request queue lives under HKEY_CURRENT_USER, below the client store key
+// K (HearthkitConfig::GetClientStoreKey), as empty keys:
+//
+//   K\"WDS Index Data"\<operation>\<file name | "Hoardlocal">
+//
+// where <operation> is szWDSOps[type] and "Hoardlocal" stands for the whole
+// cache. Recording and replaying share only this queue, so they may run in
+// different processes. Within a process one lock serialises them: a replay
+// holds it for its whole run, so a request recorded meanwhile lands in the
+// queue after the replay. Static members only; nothing here throws.
+#pragma once
+
+#include "HearthkitExport.h"
+#include "HkLock.h"
+#include "HkString.h"
+
+#include <vector>
+
+// The kind of an indexing request; also the index into WDSUtil::szWDSOps.
+enum WDSIndexType {
+    WDSIndexDelete = 0,
+    WDSIndexAdd = 1,
+    WDSIndexReIndex = 2,
+};
+
+class HEARTHKIT_API WDSUtil {
+public:
+    // The oldest WDS version the protocol handler works with: 3.0.
+    static double GetWDSSupportedVer();
+    // HKLM "Software\Microsoft\Windows Desktop Search" "Version" (REG_SZ or
+    // REG_EXPAND_SZ), read by its leading decimal number: "4.0.6001.16503"
+    // is 4.0. False (and -1.0) when WDS is not installed or the value cannot
+    // be read.
+    static bool GetInstalledWDSVersion(double& version);
+    // The pieces of path between backslashes; runs of backslashes count as
+    // one and empty pieces are skipped.
+    static void ExtractProfile(const CStringW& path, std::vector<CStringW>& tokens);
+    // The cache's "*.db" files in the store's directory (the root named by
+    // "HLRootDirectory" under K, then the last piece of K), in the order the
+    // file system gives them: full paths or bare names. Empty when K, the
+    // key or the root cannot be read.
+    static void EnumDBFilesForCurrentProfile(std::vector<CStringW>& files, bool fullPaths);
+    // The full path of one database file: root, the fifth piece of K, the
+    // name. False for an empty name, a root shorter than two characters, a K
+    // of fewer than five pieces or a key that cannot be read.
+    static bool GetDBFullPath(CStringW fileName, CStringW& fullPath);
+    // Records a request for the file (by the last piece of path) or, for
+    // "Hoardlocal" in any case, for the whole cache. Recording one twice
+    // leaves one request. False for an empty path, a path with no name, a
+    // type outside the enumeration, no store key, or a key not created.
+    static bool PersistWDSIndexingInfo(CStringW path, WDSIndexType type);
+    // Performs one whole-cache or one per-file request against the protocol
+    // handler (created in-process or out of process; the calling thread must
+    // have initialised COM). With WDS missing or older than 3.0 nothing is
+    // called. Every outcome, a failure of the handler included, is logged
+    // and answers true: the request counts as handled.
+    static bool UpdateWDSIndexForHL(WDSIndexType type);
+    static bool UpdateWDSIndexForHLFile(WDSIndexType type, CStringW fileName);
+    // Replays the queue: Delete, then Add, then ReIndex requests, each
+    // handled one removed. A "Hoardlocal" request ends its operation's pass
+    // and removes the operation's whole key.
+    static void UpdateWDSIndex();
+
+    // "Delete", "Add", "ReIndex": the operation keys, indexed by WDSIndexType.
+    static const wchar_t* const szWDSOps[3];
+    // "WDS Index Data": the queue key under K.
+    static const wchar_t szWDSIndexData[];
+    // "Hoardlocal": the request name that stands for the whole cache.
+    static const wchar_t szHoardlocal[];
+    // "HLRootDirectory": the value under K that names the cache root.
+    static const wchar_t szHLRootDirectory[];
+
+private:
+    // Held while a request is recorded and for a whole replay.
+    static CHkCriticalSection s_csWDSIndex;
+};

@@ -1,0 +1,374 @@
+// Desktop-search indexing against the registry, a cache directory of the
+// test's own and the protocol handler stand-in (registered in the prefix by
+// its own DllRegisterServer, its calls read back from its call log).
+#include "ConfigTestEnv.h"
+#include "Hearthkit.h"
+
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using configtest::kStoreKey;
+using configtest::Record;
+using configtest::UseStoreKey;
+
+const wchar_t kWdsKey[] = L"Software\\Microsoft\\Windows Desktop Search";
+const wchar_t kControlKey[] = L"Software\\Hearthkit\\Standins\\WdsHandler";
+const wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{5896A718-788B-47C0-965A-7B124E091AB6}";
+const wchar_t kQueueKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client\\TESTSTORE\\WDS Index Data";
+const DWORD kWaitMs = 10000;
+
+HRESULT CallStandinExport(const char* name) {
+    std::wstring path = hk::test::BinDir() + L"\\WdsHandlerStandin.dll";
+    hk::unique_hmodule module(::LoadLibraryW(path.c_str()));
+    if (!module) {
+        return HRESULT_FROM_WIN32(::GetLastError());
+    }
+    auto fn = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(::GetProcAddress(module.get(), name)));
+    return fn != nullptr ? fn() : E_NOTIMPL;
+}
+
+void SetString(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* value,
+               DWORD type = REG_SZ) {
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(root, path));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(name, value, type));
+}
+
+// The queue as "Operation\name" in the registry's enumeration order.
+std::vector<std::wstring> QueuedRequests() {
+    std::vector<std::wstring> entries;
+    for (const wchar_t* op : WDSUtil::szWDSOps) {
+        CRegKey key;
+        std::vector<std::wstring> names;
+        if (key.Open(HKEY_CURRENT_USER, (std::wstring(kQueueKey) + L"\\" + op).c_str(), KEY_READ) ==
+                ERROR_SUCCESS &&
+            key.EnumKeys(names) == ERROR_SUCCESS) {
+            for (const std::wstring& name : names) {
+                entries.push_back(std::wstring(op) + L"\\" + name);
+            }
+        }
+    }
+    return entries;
+}
+
+// Keys, cache directory and handler of one test; the scenarios of the logged
+// test build theirs on the keys the parent left.
+class Wds : public ::testing::Test {
+protected:
+    void SetUp() override {
+        UseStoreKey(true);
+        ASSERT_TRUE(::CreateDirectoryW(m_cache.File(L"TESTSTORE").c_str(), nullptr));
+        for (const wchar_t* file : {L"a.db", L"b.db", L"notes.txt"}) {
+            ASSERT_TRUE(hk::test::WriteFileBytes(m_cache.File(L"TESTSTORE") + L"\\" + file, "x", 1));
+        }
+        SetString(HKEY_CURRENT_USER, kStoreKey, L"HLRootDirectory", m_cache.Path().c_str());
+        SetString(HKEY_LOCAL_MACHINE, kWdsKey, L"Version", L"4.0.6001.16503");
+        SetString(HKEY_CURRENT_USER, kControlKey, L"CallLog", m_work.File(L"calls.txt").c_str());
+        ASSERT_EQ(S_OK, CallStandinExport("DllRegisterServer"));
+        ASSERT_EQ(S_OK, ::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    }
+    void TearDown() override { ::CoUninitialize(); }
+
+    std::wstring StoreFile(const wchar_t* name) const { return m_cache.File(L"TESTSTORE") + L"\\" + name; }
+    // The handler's calls, one line each.
+    std::vector<std::wstring> Calls() const {
+        std::vector<std::wstring> lines;
+        std::istringstream text(hk::test::ReadFileText(m_work.File(L"calls.txt")));
+        for (std::string line; std::getline(text, line);) {
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            lines.push_back(hk::test::Widen(line));
+        }
+        return lines;
+    }
+    void Ask(WDSIndexType type, const wchar_t* path) {
+        ASSERT_TRUE(WDSUtil::PersistWDSIndexingInfo(path, type));
+    }
+
+    configtest::ClientKeys m_keys;
+    hk::test::RegistryKeyGuard m_wds{HKEY_LOCAL_MACHINE, kWdsKey};
+    hk::test::RegistryKeyGuard m_control{HKEY_CURRENT_USER, kControlKey};
+    hk::test::RegistryKeyGuard m_class{HKEY_LOCAL_MACHINE, kClassKey};
+    hk::test::TempDir m_cache{L"wds-cache"};
+    hk::test::TempDir m_work{L"wds-work"};
+};
+
+TEST_F(Wds, InstalledVersionFromTheRegistry) {
+    EXPECT_DOUBLE_EQ(3.0, WDSUtil::GetWDSSupportedVer());
+    double version = 12345.0;
+    ASSERT_TRUE(WDSUtil::GetInstalledWDSVersion(version));
+    EXPECT_DOUBLE_EQ(4.0, version);
+    SetString(HKEY_LOCAL_MACHINE, kWdsKey, L"Version", L"2.6.5", REG_EXPAND_SZ);
+    ASSERT_TRUE(WDSUtil::GetInstalledWDSVersion(version));
+    EXPECT_DOUBLE_EQ(2.6, version);
+
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_LOCAL_MACHINE, kWdsKey));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"Version", 4));
+    version = 12345.0;
+    EXPECT_FALSE(WDSUtil::GetInstalledWDSVersion(version)) << "a number of another type is no version";
+    EXPECT_DOUBLE_EQ(-1.0, version);
+    key.Close();
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kWdsKey));
+    version = 12345.0;
+    EXPECT_FALSE(WDSUtil::GetInstalledWDSVersion(version));
+    EXPECT_DOUBLE_EQ(-1.0, version);
+}
+
+TEST_F(Wds, CacheFilesAreListedFromTheRootAndTheStoreKey) {
+    std::vector<CStringW> files{L"stale"};
+    WDSUtil::EnumDBFilesForCurrentProfile(files, true);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ((std::vector<CStringW>{StoreFile(L"a.db").c_str(), StoreFile(L"b.db").c_str()}), files);
+    // A root that already ends with a separator gets no second one.
+    SetString(HKEY_CURRENT_USER, kStoreKey, L"HLRootDirectory", (m_cache.Path() + L"\\").c_str());
+    WDSUtil::EnumDBFilesForCurrentProfile(files, false);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ((std::vector<CStringW>{L"a.db", L"b.db"}), files);
+
+    CStringW path = L"stale";
+    ASSERT_TRUE(WDSUtil::GetDBFullPath(L"c.db", path));
+    EXPECT_EQ(CStringW(StoreFile(L"c.db").c_str()), path);
+    EXPECT_FALSE(WDSUtil::GetDBFullPath(L"", path));
+    EXPECT_TRUE(path.IsEmpty());
+
+    SetString(HKEY_CURRENT_USER, kStoreKey, L"HLRootDirectory", L"C");
+    EXPECT_FALSE(WDSUtil::GetDBFullPath(L"c.db", path)) << "a root of one character";
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, kStoreKey));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"HLRootDirectory", 1));
+    EXPECT_FALSE(WDSUtil::GetDBFullPath(L"c.db", path)) << "a root of the wrong type";
+    files = {L"stale"};
+    WDSUtil::EnumDBFilesForCurrentProfile(files, true);
+    EXPECT_TRUE(files.empty());
+    ASSERT_EQ(ERROR_SUCCESS, key.DeleteValue(L"HLRootDirectory"));
+    EXPECT_FALSE(WDSUtil::GetDBFullPath(L"c.db", path)) << "no root";
+
+    UseStoreKey(false);
+    files = {L"stale"};
+    WDSUtil::EnumDBFilesForCurrentProfile(files, true);
+    EXPECT_TRUE(files.empty());
+    EXPECT_FALSE(WDSUtil::GetDBFullPath(L"c.db", path));
+    EXPECT_TRUE(path.IsEmpty());
+}
+
+TEST_F(Wds, RequestsAreRecordedByTheLastPieceOfTheirPath) {
+    Ask(WDSIndexAdd, L"D:\\elsewhere\\a.db");
+    Ask(WDSIndexAdd, L"a.db");
+    Ask(WDSIndexReIndex, L"hoardLOCAL");
+    Ask(WDSIndexDelete, L"b.db\\");
+    EXPECT_EQ((std::vector<std::wstring>{L"Delete\\b.db", L"Add\\a.db", L"ReIndex\\Hoardlocal"}),
+              QueuedRequests());
+
+    EXPECT_FALSE(WDSUtil::PersistWDSIndexingInfo(L"", WDSIndexAdd));
+    EXPECT_FALSE(WDSUtil::PersistWDSIndexingInfo(L"\\\\", WDSIndexAdd));
+    EXPECT_FALSE(WDSUtil::PersistWDSIndexingInfo(L"c.db", static_cast<WDSIndexType>(3)));
+    EXPECT_FALSE(WDSUtil::PersistWDSIndexingInfo(std::wstring(300, L'n').c_str(), WDSIndexAdd))
+        << "a name longer than a registry key's";
+    UseStoreKey(false);
+    EXPECT_FALSE(WDSUtil::PersistWDSIndexingInfo(L"c.db", WDSIndexAdd));
+    UseStoreKey(true);
+    EXPECT_EQ(3u, QueuedRequests().size());
+}
+
+TEST_F(Wds, ReplayCallsTheHandlerInOperationOrderAndEmptiesTheQueue) {
+    Ask(WDSIndexReIndex, L"Hoardlocal");
+    Ask(WDSIndexAdd, L"D:\\elsewhere\\a.db");
+    Ask(WDSIndexDelete, L"b.db");
+    WDSUtil::UpdateWDSIndex();
+    EXPECT_EQ((std::vector<std::wstring>{L"DeleteFile " + StoreFile(L"b.db"),
+                                         L"AddFile " + StoreFile(L"a.db"), L"ReIndexAll"}),
+              Calls());
+    EXPECT_TRUE(QueuedRequests().empty());
+}
+
+TEST_F(Wds, WholeCacheRequestAmongFilesEndsItsPassAndTakesTheRest) {
+    Ask(WDSIndexAdd, L"a.db");
+    Ask(WDSIndexAdd, L"Hoardlocal");
+    Ask(WDSIndexAdd, L"z.db");
+    Ask(WDSIndexReIndex, L"b.db");
+    WDSUtil::UpdateWDSIndex();
+    EXPECT_EQ((std::vector<std::wstring>{L"AddFile " + StoreFile(L"a.db"), L"AddAll",
+                                         L"ReIndexFile " + StoreFile(L"b.db")}),
+              Calls());
+    EXPECT_TRUE(QueuedRequests().empty());
+}
+
+TEST_F(Wds, RequestsAreRemovedWhateverTheHandlerOrWdsAnswer) {
+    struct Case {
+        const char* what;
+        void (*arrange)();
+        bool handlerCalled;
+    };
+    const Case cases[] = {
+        {"WDS missing", [] { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kWdsKey); }, false},
+        {"WDS older than 3.0", [] { SetString(HKEY_LOCAL_MACHINE, kWdsKey, L"Version", L"2.6.5"); }, false},
+        {"handler not registered", [] { EXPECT_EQ(S_OK, CallStandinExport("DllUnregisterServer")); }, false},
+        {"handler failing", [] { SetString(HKEY_CURRENT_USER, kControlKey, L"FailMethod", L"AddFile"); },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetString(HKEY_LOCAL_MACHINE, kWdsKey, L"Version", L"4.0");
+        ASSERT_EQ(S_OK, CallStandinExport("DllRegisterServer"));
+        ::DeleteFileW(m_work.File(L"calls.txt").c_str());
+        c.arrange();
+        Ask(WDSIndexAdd, L"a.db");
+        Ask(WDSIndexAdd, L"b.db");
+        Ask(WDSIndexDelete, L"Hoardlocal");
+        WDSUtil::UpdateWDSIndex();
+        EXPECT_TRUE(QueuedRequests().empty());
+        std::vector<std::wstring> none;
+        std::vector<std::wstring> all = {L"DeleteAll", L"AddFile " + StoreFile(L"a.db"),
+                                         L"AddFile " + StoreFile(L"b.db")};
+        EXPECT_EQ(c.handlerCalled ? all : none, Calls());
+    }
+}
+
+TEST_F(Wds, ThousandsOfRequestsGoInOneReplay) {
+    const int count = 1000;
+    for (int i = 0; i < count; ++i) {
+        Ask(WDSIndexReIndex, (L"f" + std::to_wstring(i) + L".db").c_str());
+    }
+    LARGE_INTEGER start, end, frequency;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&start);
+    WDSUtil::UpdateWDSIndex();
+    ::QueryPerformanceCounter(&end);
+    std::printf("%d requests replayed in %.0f ms\n", count,
+                (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart);
+    EXPECT_TRUE(QueuedRequests().empty());
+    EXPECT_EQ(static_cast<size_t>(count), Calls().size());
+}
+
+TEST_F(Wds, StoreKeyOfFewerThanFivePiecesDropsFileRequests) {
+    const wchar_t shortKey[] = L"SOFTWARE\\HkWdsShortKey";
+    hk::test::RegistryKeyGuard guard(HKEY_CURRENT_USER, shortKey);
+    SetString(HKEY_CURRENT_USER, shortKey, L"HLRootDirectory", m_cache.Path().c_str());
+    UseStoreKey(false);
+    HearthkitConfig::m_szStoreRootKey = new wchar_t[std::size(shortKey)];
+    std::copy(std::begin(shortKey), std::end(shortKey), HearthkitConfig::m_szStoreRootKey);
+    Ask(WDSIndexAdd, L"a.db");
+    WDSUtil::UpdateWDSIndex();
+    EXPECT_TRUE(Calls().empty());
+    CRegKey ops;
+    ASSERT_EQ(ERROR_SUCCESS, ops.Open(HKEY_CURRENT_USER, L"SOFTWARE\\HkWdsShortKey\\WDS Index Data\\Add"));
+    std::vector<std::wstring> left{L"stale"};
+    ASSERT_EQ(ERROR_SUCCESS, ops.EnumKeys(left));
+    EXPECT_TRUE(left.empty());
+}
+
+TEST_F(Wds, RequestRecordedDuringAReplayLandsAfterIt) {
+    hk::unique_handle held(::CreateEventW(nullptr, TRUE, FALSE, L"HkWdsHandlerStandin.Held"));
+    hk::unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, L"HkWdsHandlerStandin.Release"));
+    ASSERT_TRUE(held && release);
+    ::ResetEvent(held.get());
+    ::ResetEvent(release.get());
+    SetString(HKEY_CURRENT_USER, kControlKey, L"HoldMethod", L"AddFile");
+    Ask(WDSIndexAdd, L"a.db");
+
+    std::thread replay([] {
+        ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        WDSUtil::UpdateWDSIndex();
+        ::CoUninitialize();
+    });
+    bool recorded = false;
+    HANDLE recordDone = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    hk::unique_handle recordDoneOwner(recordDone);
+    std::thread record;
+    if (::WaitForSingleObject(held.get(), kWaitMs) == WAIT_OBJECT_0) {
+        record = std::thread([&] {
+            recorded = WDSUtil::PersistWDSIndexingInfo(L"b.db", WDSIndexAdd);
+            ::SetEvent(recordDone);
+        });
+        EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(recordDone, 300)) << "recorded while the replay ran";
+    } else {
+        ADD_FAILURE() << "the handler was never called";
+    }
+    ::SetEvent(release.get());
+    replay.join();
+    if (record.joinable()) {
+        EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(recordDone, kWaitMs));
+        record.join();
+    }
+    EXPECT_TRUE(recorded);
+    EXPECT_EQ(std::vector<std::wstring>{L"AddFile " + StoreFile(L"a.db")}, Calls());
+    EXPECT_EQ(std::vector<std::wstring>{L"Add\\b.db"}, QueuedRequests());
+}
+
+// The replay's lines in a process of its own (the level is read once per
+// process): a file request whose handler call fails, one that succeeds, a
+// whole-cache request, an operation that does not exist, then the handler
+// gone and WDS too old.
+HK_SCENARIO(WdsReplayLogged) {
+    UseStoreKey(true);
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    WDSUtil::PersistWDSIndexingInfo(L"b.db", WDSIndexDelete);
+    WDSUtil::PersistWDSIndexingInfo(L"a.db", WDSIndexAdd);
+    WDSUtil::PersistWDSIndexingInfo(L"Hoardlocal", WDSIndexReIndex);
+    WDSUtil::UpdateWDSIndex();
+    WDSUtil::UpdateWDSIndexForHL(static_cast<WDSIndexType>(5));
+    CallStandinExport("DllUnregisterServer");
+    WDSUtil::UpdateWDSIndexForHL(WDSIndexAdd);
+    WDSUtil::UpdateWDSIndexForHLFile(WDSIndexAdd, L"a.db");
+    SetString(HKEY_LOCAL_MACHINE, kWdsKey, L"Version", L"2.6.5");
+    WDSUtil::UpdateWDSIndexForHL(WDSIndexAdd);
+    ::CoUninitialize();
+    UseStoreKey(false);
+    return 0;
+}
+
+TEST_F(Wds, ReplayLogsEveryStep) {
+    SetString(HKEY_CURRENT_USER, kControlKey, L"FailMethod", L"DeleteFile");
+    CRegKey control;
+    ASSERT_EQ(ERROR_SUCCESS, control.Open(HKEY_CURRENT_USER, kControlKey));
+    ASSERT_EQ(ERROR_SUCCESS, control.SetDWORDValue(L"FailHr", 0x80070005));
+    configtest::LoggedRun run = configtest::RunLogged("WdsReplayLogged", LOG_DETAIL);
+    ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
+    const std::string& log = run.log;
+    const std::string queue = hk::test::Narrow(kQueueKey);
+    const std::string a = hk::test::Narrow(StoreFile(L"a.db"));
+    const char* handler = "The indexing operation performed by the WDS protocol handler ";
+    std::vector<std::string> expected = {
+        "Successfully created the registry key HKCU\\" + queue + "\\Delete\\b.db to process the WDS index.",
+        "Trying to open the HKCU\\" + queue + "\\Delete key for WDS indexing",
+        "Key \"b.db\" found under HKCU\\" + queue + "\\Delete",
+        "Error code: 0",
+        "WDS version installed is : 4.0.6001.16503 ",
+        std::string(handler) + "returned : 0x80070005",
+        "Key \"\" found under HKCU\\" + queue + "\\Delete",
+        "Error code: 259",
+        "Key \"a.db\" found under HKCU\\" + queue + "\\Add",
+        "HLRootDirectory = " + hk::test::Narrow(m_cache.Path()) + " ",
+        "DBFilePath = " + a + " ",
+        "Operation performed on the Hoardlocal's file in the WDS index : 1",
+        "Hoardlocal file name - " + a,
+        std::string(handler) + "returned : 0x0",
+        "WDSUtil::UpdateWDSIndexForHL succeeded",
+        "Key \"Hoardlocal\" found under HKCU\\" + queue + "\\ReIndex",
+        "Operation performed on the Hoardlocal's WDS index : 2",
+        "Operation performed on the Hoardlocal's WDS index : 5",
+        std::string(handler) + "returned : 0x80070057",
+        std::string(handler) + "failed : 0x80040154",
+        std::string(handler) + "failed: 0x80040154",
+        "WDS version installed is : 2.6.5 ",
+    };
+    size_t at = 0;
+    for (const std::string& line : expected) {
+        size_t found = log.find(": " + line, at);
+        ASSERT_NE(std::string::npos, found) << "missing after offset " << at << ": " << line << "\n" << log;
+        at = found;
+    }
+    EXPECT_NE(std::string::npos, log.find(Record("WDS 3.x or greater not installed"), at)) << log;
+    EXPECT_EQ(std::string::npos, log.find("Could not open the key HKCU- " + queue + "\\Add")) << log;
+}
+
+} // namespace
