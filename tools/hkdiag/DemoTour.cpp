@@ -175,12 +175,16 @@ void Upload(Tour& tour, StepOutcome* outcome) {
     outcome->summary = text + outcome->summary;
 }
 
+// The files of the steps below are made anew on each run.
 void Pst(Tour& tour, StepOutcome* outcome) {
-    RunCommandStep(tour, L"pst", {L"create", tour.workDir + L"Demo.pst"}, outcome);
+    std::wstring pst = tour.workDir + L"Demo.pst";
+    ::DeleteFileW(pst.c_str());
+    RunCommandStep(tour, L"pst", {L"create", pst}, outcome);
 }
 
 void Hoardview(Tour& tour, StepOutcome* outcome) {
     std::wstring mdc = tour.workDir + L"Demo.mdc";
+    ::DeleteFileW(mdc.c_str());
     RunCommandStep(tour, L"hoardview", {L"add", mdc}, outcome);
     if (outcome->state == StepState::Passed && SUCCEEDED(outcome->hr)) {
         RunCommandStep(tour, L"hoardview", {L"list"}, outcome);
