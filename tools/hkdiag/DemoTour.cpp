@@ -9,6 +9,7 @@
 #include "Json.h"
 #include "LogTimeline.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
@@ -278,12 +279,14 @@ std::string LibraryVersion() {
            std::to_string(revision);
 }
 
-// What the step's commands printed, indented below its line.
+// What the step's commands printed, indented below its line; a long output
+// keeps its first lines (the command itself shows it whole).
 std::string Indented(const std::vector<std::string>& outputs) {
+    const size_t kMaxLines = 12;
     std::string out;
     for (const std::string& text : outputs) {
-        size_t at = 0;
-        while (at < text.size()) {
+        size_t at = 0, lines = 0;
+        for (; at < text.size() && lines < kMaxLines; ++lines) {
             size_t end = text.find('\n', at);
             end = end == std::string::npos ? text.size() : end + 1;
             out += "         " + text.substr(at, end - at);
@@ -291,6 +294,11 @@ std::string Indented(const std::vector<std::string>& outputs) {
         }
         if (!out.empty() && out.back() != '\n') {
             out += '\n';
+        }
+        size_t more = std::count(text.begin() + at, text.end(), '\n') +
+                      (at < text.size() && text.back() != '\n' ? 1 : 0);
+        if (more > 0) {
+            out += "         ... " + std::to_string(more) + " more lines\n";
         }
     }
     return out;
