@@ -294,17 +294,6 @@ TEST_F(Engine, ReadersCollectHeadersAndBodiesOfEveryFraming) {
     EXPECT_EQ("closedclosed", Body(r2));
 }
 
-TEST_F(Engine, HttpsSchemeOpensSecureRequests) {
-    Server().Route("/app/plain", Reply());
-    ResponseDetails response;
-    EngineOnServer https(2000, INTERNET_SCHEME_HTTPS);
-    EXPECT_TRUE(FAILED(https.engine.GetDataFromServer("plain", &response))); // TLS to a plain server
-    EXPECT_EQ(0, Server().Count());
-    EngineOnServer http(2000);
-    EXPECT_EQ(S_OK, http.engine.GetDataFromServer("plain", &response));
-    EXPECT_EQ(1, Server().Count());
-}
-
 TEST_F(Engine, ServerThatNeverAnswersTimesOut) {
     Reply hang;
     hang.action = "hang";
