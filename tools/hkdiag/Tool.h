@@ -31,6 +31,8 @@ const std::vector<Command>& Commands();
 
 int RunDemo(const Invocation& invocation);
 int RunLog(const Invocation& invocation);
+int RunProbe(const Invocation& invocation);
+int RunSend(const Invocation& invocation);
 
 std::string Utf8(const std::wstring& text);
 
