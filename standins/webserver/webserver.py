@@ -21,6 +21,8 @@ Control endpoints (never recorded):
                            replies are used in turn, the last one repeats
   POST /__control/reset    forget every route and every recorded request
   GET  /__control/count    the number of recorded requests, in decimal
+  GET  /__control/open     the number of connections open now (this one
+                           included), in decimal
   GET  /__control/request/N   request N (0-based) as received: request line
                            and headers unchanged, then the body (de-chunked)
   POST /__control/quit
@@ -53,6 +55,7 @@ LOCK = threading.Lock()
 ROUTES = {}     # path -> {"replies": [...], "next": int}
 RECORDS = []    # bytes of each request as received (body de-chunked)
 LAST_ACTIVITY = [time.monotonic()]
+OPEN = [0]      # connections being served now
 MAX_HEAD = 4 * 1024 * 1024
 
 
@@ -221,6 +224,8 @@ def control(conn, method, path, body):
             ROUTES, RECORDS = {}, []
         elif path == "/__control/count":
             out = str(len(RECORDS)).encode()
+        elif path == "/__control/open":
+            out = str(OPEN[0]).encode()
         elif path.startswith("/__control/request/"):
             index = int(path.rsplit("/", 1)[1])
             if index < len(RECORDS):
@@ -236,6 +241,8 @@ def control(conn, method, path, body):
 
 def serve(sock, tls):
     conn = Conn(sock)
+    with LOCK:
+        OPEN[0] += 1
     try:
         if tls is not None:
             # A client that refuses the certificate ends here.
@@ -265,6 +272,8 @@ def serve(sock, tls):
     except (ClientGone, ConnectionError, OSError, ValueError, ssl.SSLError):
         pass
     finally:
+        with LOCK:
+            OPEN[0] -= 1
         try:
             sock.close()
         except OSError:

@@ -219,6 +219,18 @@ TEST_F(Engine, UnauthorizedGoesToTheLoginDialog) {
         EXPECT_EQ(401u, response.dwStatusCode);
     }
     {
+        // Wrong credentials: the server refuses again and again until the
+        // user gives up; no limit of the engine's own ends it earlier.
+        EngineOnServer s;
+        s.engine.password = "wrong";
+        s.engine.dialogAnswers = {ERROR_INTERNET_FORCE_RETRY, ERROR_INTERNET_FORCE_RETRY,
+                                  ERROR_INTERNET_FORCE_RETRY, ERROR_CANCELLED};
+        ResponseDetails response;
+        EXPECT_EQ(kCancelled, s.engine.GetDataFromServer("auth", &response));
+        EXPECT_EQ(4, s.engine.dialogCalls);
+        EXPECT_EQ(401u, response.dwStatusCode);
+    }
+    {
         EngineOnServer s;
         s.engine.dialogAnswers = {0};
         ResponseDetails response;
@@ -347,6 +359,46 @@ TEST_F(Engine, BrokenRepliesEndInAResultWithoutHanging) {
     ResponseDetails r4;
     timed("garbage", r4); // WinINet reads it as a headerless reply: any result, no hang
     EXPECT_LE(r4.dwBodyLength, 24u);
+}
+
+// A request handle left open keeps its connection (WinINet's handles are no
+// kernel handles): the stand-in counts the connections still open.
+TEST_F(Engine, AThousandExchangesLeaveNoHandleBehind) {
+    Reply ok;
+    ok.body = "ok";
+    Reply missing;
+    missing.status = 404;
+    missing.reason = "Not Found";
+    Reply truncated;
+    truncated.body = "0123456789";
+    truncated.length = "100";
+    Reply chunked;
+    chunked.body = "chunked body";
+    chunked.length = "chunked";
+    Server().Route("/app/ok", ok);
+    Server().Route("/app/missing", missing);
+    Server().Route("/app/truncated", truncated);
+    Server().Route("/app/chunked", chunked);
+    const char* paths[] = {"ok", "missing", "truncated", "chunked"};
+    EngineOnServer s(5000);
+    std::vector<FieldData> fields = {{"a", "1"}};
+    auto exchange = [&](int i) {
+        ResponseDetails response;
+        HRESULT hr = i % 2 ? s.engine.GetDataFromServer(paths[i % 4], &response)
+                           : s.engine.PostFormDataToServer(paths[i % 4], fields, &response);
+        EXPECT_EQ(S_OK, hr) << i;
+    };
+    for (int i = 0; i < 8; ++i) {
+        exchange(i); // WinINet's own first-use handles
+    }
+    DWORD before = 0, after = 0;
+    ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &before));
+    for (int i = 0; i < 1000 && !HasFailure(); ++i) {
+        exchange(i);
+    }
+    ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &after));
+    EXPECT_EQ(before, after);
+    EXPECT_LE(Server().OpenConnections(), 3); // the kept-alive one and this question
 }
 
 } // namespace

@@ -233,6 +233,10 @@ int WebServer::Count() {
     return std::atoi(Control("GET", "/__control/count", "").c_str());
 }
 
+int WebServer::OpenConnections() {
+    return std::atoi(Control("GET", "/__control/open", "").c_str());
+}
+
 RecordedRequest WebServer::Request(int index) {
     RecordedRequest r;
     int status = 0;

@@ -65,6 +65,8 @@ public:
     void Route(const std::string& path, const std::vector<Reply>& replies);
     void Route(const std::string& path, const Reply& reply) { Route(path, std::vector<Reply>{reply}); }
     int Count();
+    // Connections open now, the one asking included.
+    int OpenConnections();
     RecordedRequest Request(int index);
     // A connection that a test leaves unanswered ends when the stand-in
     // resets: ask it what it saw instead.
