@@ -32,6 +32,8 @@ const std::vector<Command>& Commands();
 int RunDemo(const Invocation& invocation);
 int RunLog(const Invocation& invocation);
 int RunWds(const Invocation& invocation);
+int RunProbe(const Invocation& invocation);
+int RunSend(const Invocation& invocation);
 
 std::string Utf8(const std::wstring& text);
 
