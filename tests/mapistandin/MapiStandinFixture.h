@@ -1,5 +1,7 @@
-// Loads the MAPI stand-in the way a loader does (LoadLibrary of its file,
-// GetProcAddress of the MAPI names) and resolves its control surface.
+// Registers the MAPI stand-in as Outlook's MAPI and only then loads
+// Hearthkit.dll, whose loader finds it by the registry lookup: the MAPI
+// names tests call are the library's forwarding functions; only the
+// control surface is the stand-in's own.
 #pragma once
 
 #include <windows.h>
@@ -17,7 +19,9 @@
 namespace mapitest {
 
 struct StandinApi {
-    HMODULE module = nullptr;
+    HMODULE module = nullptr;                                 // the stand-in
+    HMODULE library = nullptr;                                // Hearthkit.dll
+    const char*(WINAPI* LoaderFunctionName)(ULONG) = nullptr; // MAPILoader::FunctionName
     SCODE(WINAPI* AllocateBuffer)(ULONG, LPVOID*) = nullptr;
     SCODE(WINAPI* AllocateMore)(ULONG, LPVOID, LPVOID*) = nullptr;
     ULONG(WINAPI* FreeBuffer)(LPVOID) = nullptr;
@@ -39,7 +43,8 @@ struct StandinApi {
     decltype(&MapiStandinPlayPstOverride) PlayPstOverride = nullptr;
 };
 
-// Loaded once per process from the test program's folder.
+// Loaded once per process from the test program's folder; the registry
+// value is put back as it was when the process ends.
 const StandinApi& Api();
 std::wstring StandinPath();
 
