@@ -300,4 +300,119 @@ TEST_F(MapiStandinStore, OnlyPersonalFolderStoresOfferTheOverrideRequest) {
     EXPECT_EQ(nullptr, request);
 }
 
+// Multi-valued values kept in the file; copies between messages; named ids
+// back to names; a folder deleted only with what it holds when asked.
+TEST_F(MapiStandinStore, MultiValuesCopiesNamesAndFolderDeletion) {
+    hk::test::TempDir dir;
+    std::wstring path = dir.File(L"mv.pst");
+    const ULONG PR_COUNTS = PROP_TAG(PT_MV_LONG, 0x6801);
+    wchar_t* words[] = {const_cast<wchar_t*>(L"alpha"), const_cast<wchar_t*>(L""),
+                        const_cast<wchar_t*>(L"g")};
+    LONG counts[] = {7, -1};
+    SBinary copiedEid{};
+    std::vector<BYTE> copiedBytes;
+    {
+        Ptr<IMsgStore> store;
+        OpenPst("StandinMv", "MSUPST MS", path, store.put());
+        Ptr<IMAPIFolder> inbox;
+        Inbox(store.p, inbox.put());
+        const ULONG named = NamedTag(store.p, L"Keywords", MAPI_CREATE);
+        Ptr<IMessage> source, copy;
+        ASSERT_EQ(S_OK, inbox->CreateMessage(nullptr, 0, source.put()));
+        ASSERT_EQ(S_OK, inbox->CreateMessage(nullptr, 0, copy.put()));
+        SPropValue props[3] = {};
+        props[0].ulPropTag = PROP_TAG(PT_MV_UNICODE, PROP_ID(named));
+        props[0].Value.MVszW = {3, words};
+        props[1].ulPropTag = PR_COUNTS;
+        props[1].Value.MVl = {2, counts};
+        props[2].ulPropTag = PR_SUBJECT_W;
+        props[2].Value.lpszW = const_cast<wchar_t*>(L"source");
+        ASSERT_EQ(S_OK, source->SetProps(3, props, nullptr));
+        props[2].Value.lpszW = const_cast<wchar_t*>(L"kept");
+        ASSERT_EQ(S_OK, copy->SetProps(1, &props[2], nullptr));
+
+        EXPECT_EQ(MAPI_E_INVALID_PARAMETER,
+                  source->CopyTo(0, nullptr, nullptr, 0, nullptr, &IID_IMessage, nullptr, 0, nullptr));
+        EXPECT_EQ(MAPI_E_NO_ACCESS,
+                  source->CopyTo(0, nullptr, nullptr, 0, nullptr, &IID_IMessage, source.p, 0, nullptr));
+        SizedSPropTagArray(1, noCounts) = {1, {PR_COUNTS}};
+        EXPECT_EQ(S_OK, source->CopyTo(0, nullptr, reinterpret_cast<LPSPropTagArray>(&noCounts), 0, nullptr,
+                                       &IID_IMessage, copy.p, MAPI_NOREPLACE, nullptr));
+        Buf<SPropValue> v;
+        ASSERT_EQ(S_OK, Api().HrGetOneProp(copy.p, PR_SUBJECT_W, v.put()));
+        EXPECT_STREQ(L"kept", v->Value.lpszW) << "MAPI_NOREPLACE keeps what the target has";
+        EXPECT_EQ(MAPI_E_NOT_FOUND, Api().HrGetOneProp(copy.p, PR_COUNTS, v.put())) << "excluded";
+        EXPECT_EQ(S_OK, source->CopyProps(reinterpret_cast<LPSPropTagArray>(&noCounts), 0, nullptr,
+                                          &IID_IMessage, copy.p, MAPI_MOVE, nullptr));
+        EXPECT_EQ(MAPI_E_NOT_FOUND, Api().HrGetOneProp(source.p, PR_COUNTS, v.put())) << "moved away";
+        ASSERT_EQ(S_OK, copy->SaveChanges(0));
+        ASSERT_EQ(S_OK, Api().HrGetOneProp(copy.p, PR_ENTRYID, v.put()));
+        copiedBytes.assign(v->Value.bin.lpb, v->Value.bin.lpb + v->Value.bin.cb);
+
+        // Names of ids: one known, one that names nothing; then every name.
+        SizedSPropTagArray(2, ids) = {2, {named, PROP_TAG(PT_UNSPECIFIED, 0xFFF0)}};
+        LPSPropTagArray idList = reinterpret_cast<LPSPropTagArray>(&ids);
+        ULONG count = 0xdeadbeef;
+        Buf<MAPINAMEID*> names;
+        ASSERT_EQ(MAPI_W_ERRORS_RETURNED, store->GetNamesFromIDs(&idList, nullptr, 0, &count, names.put()));
+        ASSERT_EQ(2u, count);
+        ASSERT_NE(nullptr, names.p[0]);
+        EXPECT_TRUE(IsEqualGUID(kOwnSet, *names.p[0]->lpguid));
+        EXPECT_STREQ(L"Keywords", names.p[0]->Kind.lpwstrName);
+        EXPECT_EQ(nullptr, names.p[1]);
+        Buf<SPropTagArray> all;
+        ASSERT_EQ(S_OK, store->GetNamesFromIDs(all.put(), &kOwnSet, 0, &count, names.put()));
+        EXPECT_EQ(1u, count);
+        EXPECT_EQ(MAPI_E_INVALID_PARAMETER, store->GetNamesFromIDs(nullptr, nullptr, 0, &count, names.put()));
+
+        // A folder with a sub folder holding a message.
+        Ptr<IMAPIFolder> outer, inner;
+        Ptr<IMessage> deep;
+        ASSERT_EQ(S_OK, inbox->CreateFolder(FOLDER_GENERIC, const_cast<char*>("Outer"), nullptr, nullptr, 0,
+                                            outer.put()));
+        ASSERT_EQ(S_OK, outer->CreateFolder(FOLDER_GENERIC, const_cast<char*>("Inner"), nullptr, nullptr, 0,
+                                            inner.put()));
+        ASSERT_EQ(S_OK, inner->CreateMessage(nullptr, 0, deep.put()));
+        ASSERT_EQ(S_OK, deep->SaveChanges(0));
+        ASSERT_EQ(S_OK, Api().HrGetOneProp(outer.p, PR_ENTRYID, v.put()));
+        LPENTRYID outerId = reinterpret_cast<LPENTRYID>(v->Value.bin.lpb);
+        BYTE junk[3] = {1, 2, 3};
+        EXPECT_EQ(MAPI_E_INVALID_ENTRYID, inbox->DeleteFolder(sizeof(junk), reinterpret_cast<LPENTRYID>(junk),
+                                                              0, nullptr, DEL_FOLDERS | DEL_MESSAGES));
+        EXPECT_EQ(MAPI_E_NOT_FOUND, outer->DeleteFolder(v->Value.bin.cb, outerId, 0, nullptr, DEL_FOLDERS));
+        EXPECT_EQ(MAPI_E_HAS_FOLDERS, inbox->DeleteFolder(v->Value.bin.cb, outerId, 0, nullptr, 0));
+        EXPECT_EQ(MAPI_E_HAS_MESSAGES,
+                  inbox->DeleteFolder(v->Value.bin.cb, outerId, 0, nullptr, DEL_FOLDERS));
+        EXPECT_EQ(S_OK,
+                  inbox->DeleteFolder(v->Value.bin.cb, outerId, 0, nullptr, DEL_FOLDERS | DEL_MESSAGES));
+    }
+    m_session.put();
+
+    Ptr<IMsgStore> store;
+    OpenPst("StandinMv2", "MSUPST MS", path, store.put());
+    Ptr<IMessage> copy;
+    ULONG type = 0;
+    copiedEid = {static_cast<ULONG>(copiedBytes.size()), copiedBytes.data()};
+    ASSERT_EQ(S_OK, store->OpenEntry(copiedEid.cb, reinterpret_cast<LPENTRYID>(copiedEid.lpb), nullptr, 0,
+                                     &type, reinterpret_cast<LPUNKNOWN*>(copy.put())));
+    Buf<SPropValue> v;
+    ASSERT_EQ(S_OK, Api().HrGetOneProp(copy.p, PR_COUNTS, v.put()));
+    ASSERT_EQ(2u, v->Value.MVl.cValues);
+    EXPECT_EQ(-1, v->Value.MVl.lpl[1]);
+    ASSERT_EQ(S_OK,
+              Api().HrGetOneProp(copy.p, PROP_TAG(PT_MV_UNICODE, PROP_ID(NamedTag(store.p, L"Keywords", 0))),
+                                 v.put()));
+    ASSERT_EQ(3u, v->Value.MVszW.cValues);
+    EXPECT_STREQ(L"alpha", v->Value.MVszW.lppszW[0]);
+    EXPECT_STREQ(L"", v->Value.MVszW.lppszW[1]);
+    EXPECT_STREQ(L"g", v->Value.MVszW.lppszW[2]);
+    Ptr<IMAPIFolder> inbox;
+    Inbox(store.p, inbox.put());
+    Ptr<IMAPITable> folders;
+    ASSERT_EQ(S_OK, inbox->GetHierarchyTable(0, folders.put()));
+    ULONG count = 0xdeadbeef;
+    ASSERT_EQ(S_OK, folders->GetRowCount(0, &count));
+    EXPECT_EQ(0u, count) << "the deleted folder stays gone";
+}
+
 } // namespace
