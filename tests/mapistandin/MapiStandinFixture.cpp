@@ -72,6 +72,28 @@ const StandinApi& Api() {
     return api;
 }
 
+const wchar_t kProfiles[] =
+    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
+MAPIUID kGlobalSection = {
+    {0x13, 0xDB, 0xB0, 0xC8, 0xAA, 0x05, 0x10, 0x1A, 0x9B, 0xB0, 0x00, 0xAA, 0x00, 0x2F, 0xC4, 0x5A}};
+
+Match::Match(ULONG tag, ULONG op, ULONG rt) {
+    value.ulPropTag = tag;
+    r.rt = rt;
+    if (rt == RES_CONTENT)
+        r.res.resContent = {op, tag, &value};
+    else
+        r.res.resProperty = {op, tag, &value};
+}
+
+HRESULT QueryAll(IMAPITable* table, std::initializer_list<ULONG> columns, SRestriction* r, Rows* rows,
+                 SSortOrderSet* sort, LONG maxRows) {
+    std::vector<ULONG> tags{static_cast<ULONG>(columns.size())};
+    tags.insert(tags.end(), columns.begin(), columns.end());
+    return Api().HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(tags.data()), r, sort, maxRows,
+                                rows->put());
+}
+
 void LeakCheckedTest::SetUp() {
     Api().Reset();
     m_objects = Api().LiveObjects();

@@ -19,8 +19,6 @@ struct IStandinOverrideRequest : IUnknown {
 
 namespace {
 
-const wchar_t kProfiles[] =
-    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
 const ULONG PR_PST_PATH = PROP_TAG(PT_UNICODE, 0x6700);
 const ULONG kStoreUnicodeOk = 0x00040000;
 const ULONG kDeleteHardDelete = 0x00000010;
@@ -47,10 +45,8 @@ protected:
                   admin->CreateMsgService(const_cast<char*>(service), const_cast<char*>("Ignored"), 0, 0));
         Ptr<IMAPITable> services;
         ASSERT_EQ(S_OK, admin->GetMsgServiceTable(0, services.put()));
-        SizedSPropTagArray(1, cols) = {1, {PR_SERVICE_UID}};
         Rows rows;
-        ASSERT_EQ(S_OK, Api().HrQueryAllRows(services.p, reinterpret_cast<LPSPropTagArray>(&cols), nullptr,
-                                             nullptr, 0, rows.put()));
+        ASSERT_EQ(S_OK, QueryAll(services.p, {PR_SERVICE_UID}, nullptr, &rows));
         ASSERT_EQ(1u, rows->cRows);
         MAPIUID uid;
         memcpy(uid.ab, rows->aRow[0].lpProps[0].Value.bin.lpb, 16);
@@ -61,9 +57,7 @@ protected:
 
         Ptr<IMAPITable> stores;
         ASSERT_EQ(S_OK, m_session->GetMsgStoresTable(0, stores.put()));
-        SizedSPropTagArray(1, eidCols) = {1, {PR_ENTRYID}};
-        ASSERT_EQ(S_OK, Api().HrQueryAllRows(stores.p, reinterpret_cast<LPSPropTagArray>(&eidCols), nullptr,
-                                             nullptr, 1, rows.put()));
+        ASSERT_EQ(S_OK, QueryAll(stores.p, {PR_ENTRYID}, nullptr, &rows, nullptr, 1));
         ASSERT_EQ(1u, rows->cRows);
         const SBinary& eid = rows->aRow[0].lpProps[0].Value.bin;
         ASSERT_EQ(S_OK, m_session->OpenMsgStore(0, eid.cb, reinterpret_cast<LPENTRYID>(eid.lpb), nullptr,
@@ -159,17 +153,12 @@ TEST_F(MapiStandinStore, ConfiguredServiceMakesTheFileAndContentSurvivesReopenin
     Inbox(store.p, inbox.put());
     Ptr<IMAPITable> hidden;
     ASSERT_EQ(S_OK, inbox->GetContentsTable(MAPI_ASSOCIATED, hidden.put()));
-    SPropValue cls{};
-    cls.ulPropTag = PR_MESSAGE_CLASS_A;
-    cls.Value.lpszA = const_cast<char*>("IPM.Note.Stowhaven.Settings");
-    SRestriction r{};
-    r.rt = RES_PROPERTY;
-    r.res.resProperty = {RELOP_EQ, PR_MESSAGE_CLASS_A, &cls};
-    SizedSPropTagArray(2, cols) = {2, {PR_ENTRYID, PR_CREATION_TIME}};
+    Match cls(PR_MESSAGE_CLASS_A);
+    cls.value.Value.lpszA = const_cast<char*>("IPM.Note.Stowhaven.Settings");
     SizedSSortOrderSet(1, sort) = {1, 0, 0, {{PR_CREATION_TIME, TABLE_SORT_DESCEND}}};
     Rows rows;
-    ASSERT_EQ(S_OK, Api().HrQueryAllRows(hidden.p, reinterpret_cast<LPSPropTagArray>(&cols), &r,
-                                         reinterpret_cast<LPSSortOrderSet>(&sort), 0, rows.put()));
+    ASSERT_EQ(S_OK, QueryAll(hidden.p, {PR_ENTRYID, PR_CREATION_TIME}, &cls.r, &rows,
+                             reinterpret_cast<LPSSortOrderSet>(&sort)));
     ASSERT_EQ(3u, rows->cRows);
     EXPECT_EQ(3u, rows->aRow[0].lpProps[1].Value.ft.dwHighDateTime);
     EXPECT_EQ(1u, rows->aRow[2].lpProps[1].Value.ft.dwHighDateTime);
@@ -185,10 +174,8 @@ TEST_F(MapiStandinStore, ConfiguredServiceMakesTheFileAndContentSurvivesReopenin
     EXPECT_STREQ(L"STORE-1", storeId->Value.lpszW);
     Ptr<IMAPITable> attachments;
     ASSERT_EQ(S_OK, message->GetAttachmentTable(0, attachments.put()));
-    SizedSPropTagArray(1, numCols) = {1, {PR_ATTACH_NUM}};
     Rows attachRows;
-    ASSERT_EQ(S_OK, Api().HrQueryAllRows(attachments.p, reinterpret_cast<LPSPropTagArray>(&numCols), nullptr,
-                                         nullptr, 0, attachRows.put()));
+    ASSERT_EQ(S_OK, QueryAll(attachments.p, {PR_ATTACH_NUM}, nullptr, &attachRows));
     ASSERT_EQ(1u, attachRows->cRows);
     Ptr<IAttach> attach;
     ASSERT_EQ(S_OK, message->OpenAttach(static_cast<ULONG>(attachRows->aRow[0].lpProps[0].Value.l), nullptr,

@@ -13,13 +13,9 @@ using namespace mapitest;
 
 namespace {
 
-const wchar_t kProfiles[] =
-    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
 const ULONG PR_SERVICE_NAME_A_TAG = PROP_TAG(PT_STRING8, 0x3D09);
 const ULONG PR_PST_PATH = PROP_TAG(PT_UNICODE, 0x6700);
 const ULONG PR_PST_FLAGS = PROP_TAG(PT_LONG, 0x6770);
-MAPIUID kGlobalSection = {
-    {0x13, 0xDB, 0xB0, 0xC8, 0xAA, 0x05, 0x10, 0x1A, 0x9B, 0xB0, 0x00, 0xAA, 0x00, 0x2F, 0xC4, 0x5A}};
 
 std::wstring Hex(const BYTE* b, ULONG n) {
     static const wchar_t digits[] = L"0123456789abcdef";
@@ -69,10 +65,8 @@ protected:
                   admin->CreateMsgService(const_cast<char*>(service), const_cast<char*>("Ignored"), 0, 0));
         Ptr<IMAPITable> table;
         ASSERT_EQ(S_OK, admin->GetMsgServiceTable(0, table.put()));
-        SizedSPropTagArray(1, cols) = {1, {PR_SERVICE_UID}};
         Rows rows;
-        ASSERT_EQ(S_OK, Api().HrQueryAllRows(table.p, reinterpret_cast<LPSPropTagArray>(&cols), nullptr,
-                                             nullptr, 0, rows.put()));
+        ASSERT_EQ(S_OK, QueryAll(table.p, {PR_SERVICE_UID}, nullptr, &rows));
         ASSERT_GE(rows->cRows, 1u);
         const SPropValue& v = rows->aRow[rows->cRows - 1].lpProps[0];
         ASSERT_EQ(PR_SERVICE_UID, v.ulPropTag);
@@ -137,16 +131,10 @@ TEST_F(MapiStandin, ProfilesLiveInMapisRegistryLayout) {
 
     Ptr<IMAPITable> table;
     ASSERT_EQ(S_OK, admin->GetProfileTable(0, table.put()));
-    SPropValue name{};
-    name.ulPropTag = PR_DISPLAY_NAME_A;
-    name.Value.lpszA = const_cast<char*>("StandinLayout");
-    SRestriction r{};
-    r.rt = RES_PROPERTY;
-    r.res.resProperty.relop = RELOP_EQ;
-    r.res.resProperty.ulPropTag = PR_DISPLAY_NAME_A;
-    r.res.resProperty.lpProp = &name;
+    Match name(PR_DISPLAY_NAME_A);
+    name.value.Value.lpszA = const_cast<char*>("StandinLayout");
     Rows rows;
-    ASSERT_EQ(S_OK, Api().HrQueryAllRows(table.p, nullptr, &r, nullptr, 0, rows.put()));
+    ASSERT_EQ(S_OK, Api().HrQueryAllRows(table.p, nullptr, &name.r, nullptr, 0, rows.put()));
     EXPECT_EQ(1u, rows->cRows);
 
     ASSERT_EQ(S_OK, admin->DeleteProfile(const_cast<char*>("StandinLayout"), 0));
@@ -212,18 +200,10 @@ TEST_F(MapiStandin, ServicesAreCreatedConfiguredFoundAndDeleted) {
     {
         Ptr<IMAPITable> table;
         ASSERT_EQ(S_OK, admin->GetMsgServiceTable(0, table.put()));
-        SPropValue name{};
-        name.ulPropTag = PR_SERVICE_NAME_A_TAG;
-        name.Value.lpszA = const_cast<char*>("SHMSP");
-        SRestriction r{};
-        r.rt = RES_PROPERTY;
-        r.res.resProperty.relop = RELOP_EQ;
-        r.res.resProperty.ulPropTag = PR_SERVICE_NAME_A_TAG;
-        r.res.resProperty.lpProp = &name;
-        SizedSPropTagArray(2, cols) = {2, {PR_SERVICE_UID, PR_SERVICE_NAME_A_TAG}};
+        Match name(PR_SERVICE_NAME_A_TAG);
+        name.value.Value.lpszA = const_cast<char*>("SHMSP");
         Rows rows;
-        ASSERT_EQ(S_OK, Api().HrQueryAllRows(table.p, reinterpret_cast<LPSPropTagArray>(&cols), &r, nullptr,
-                                             0, rows.put()));
+        ASSERT_EQ(S_OK, QueryAll(table.p, {PR_SERVICE_UID, PR_SERVICE_NAME_A_TAG}, &name.r, &rows));
         ASSERT_EQ(1u, rows->cRows);
         EXPECT_EQ(0, memcmp(shmsp.ab, rows->aRow[0].lpProps[0].Value.bin.lpb, 16));
         EXPECT_STREQ("SHMSP", rows->aRow[0].lpProps[1].Value.lpszA);
@@ -256,18 +236,10 @@ TEST_F(MapiStandin, ServicesAreCreatedConfiguredFoundAndDeleted) {
     ASSERT_EQ(S_OK, admin->AdminProviders(&pst, 0, providers.put()));
     Ptr<IMAPITable> providerTable;
     ASSERT_EQ(S_OK, providers->GetProviderTable(0, providerTable.put()));
-    SPropValue serviceName{};
-    serviceName.ulPropTag = PR_SERVICE_NAME_A_TAG;
-    serviceName.Value.lpszA = const_cast<char*>("MSUPST MS");
-    SRestriction content{};
-    content.rt = RES_CONTENT;
-    content.res.resContent.ulFuzzyLevel = FL_FULLSTRING;
-    content.res.resContent.ulPropTag = PR_SERVICE_NAME_A_TAG;
-    content.res.resContent.lpProp = &serviceName;
-    SizedSPropTagArray(1, providerCols) = {1, {PR_PROVIDER_UID}};
+    Match serviceName(PR_SERVICE_NAME_A_TAG, FL_FULLSTRING, RES_CONTENT);
+    serviceName.value.Value.lpszA = const_cast<char*>("MSUPST MS");
     Rows providerRows;
-    ASSERT_EQ(S_OK, Api().HrQueryAllRows(providerTable.p, reinterpret_cast<LPSPropTagArray>(&providerCols),
-                                         &content, nullptr, 0, providerRows.put()));
+    ASSERT_EQ(S_OK, QueryAll(providerTable.p, {PR_PROVIDER_UID}, &serviceName.r, &providerRows));
     ASSERT_EQ(1u, providerRows->cRows);
     MAPIUID provider;
     memcpy(provider.ab, providerRows->aRow[0].lpProps[0].Value.bin.lpb, 16);
@@ -299,19 +271,11 @@ TEST_F(MapiStandin, ServicesAreCreatedConfiguredFoundAndDeleted) {
     // The store table finds the PST's store by its service UID.
     Ptr<IMAPITable> stores;
     ASSERT_EQ(S_OK, session->GetMsgStoresTable(0, stores.put()));
-    SPropValue uid{};
-    uid.ulPropTag = PR_SERVICE_UID;
-    uid.Value.bin.cb = 16;
-    uid.Value.bin.lpb = pst.ab;
-    SRestriction byService{};
-    byService.rt = RES_PROPERTY;
-    byService.res.resProperty.relop = RELOP_EQ;
-    byService.res.resProperty.ulPropTag = PR_SERVICE_UID;
-    byService.res.resProperty.lpProp = &uid;
-    SizedSPropTagArray(2, storeCols) = {2, {PR_ENTRYID, PROP_TAG(PT_LONG, 0x6806)}};
+    Match byService(PR_SERVICE_UID);
+    byService.value.Value.bin = {16, pst.ab};
     Rows storeRows;
-    ASSERT_EQ(S_OK, Api().HrQueryAllRows(stores.p, reinterpret_cast<LPSPropTagArray>(&storeCols), &byService,
-                                         nullptr, 1, storeRows.put()));
+    ASSERT_EQ(S_OK, QueryAll(stores.p, {PR_ENTRYID, PROP_TAG(PT_LONG, 0x6806)}, &byService.r, &storeRows,
+                             nullptr, 1));
     ASSERT_EQ(1u, storeRows->cRows);
     EXPECT_EQ(PR_ENTRYID, storeRows->aRow[0].lpProps[0].ulPropTag);
     EXPECT_EQ(PROP_TAG(PT_ERROR, 0x6806), storeRows->aRow[0].lpProps[1].ulPropTag);
@@ -348,11 +312,10 @@ TEST_F(MapiStandin, TablesSortRestrictAndLimit) {
     EXPECT_EQ(MAPI_E_TABLE_TOO_BIG, Api().HrQueryAllRows(stores.p, nullptr, nullptr, nullptr, 2, &tooMany));
 
     // Display names sorted descending, then everything but the public store.
-    SizedSPropTagArray(1, cols) = {1, {PR_DISPLAY_NAME_A}};
     SizedSSortOrderSet(1, sort) = {1, 0, 0, {{PR_DISPLAY_NAME_A, TABLE_SORT_DESCEND}}};
     Rows rows;
-    ASSERT_EQ(S_OK, Api().HrQueryAllRows(stores.p, reinterpret_cast<LPSPropTagArray>(&cols), nullptr,
-                                         reinterpret_cast<LPSSortOrderSet>(&sort), 0, rows.put()));
+    ASSERT_EQ(S_OK, QueryAll(stores.p, {PR_DISPLAY_NAME_A}, nullptr, &rows,
+                             reinterpret_cast<LPSSortOrderSet>(&sort)));
     ASSERT_EQ(3u, rows->cRows);
     EXPECT_STREQ("Public Folders", rows->aRow[0].lpProps[0].Value.lpszA);
     EXPECT_STREQ("Personal Folders", rows->aRow[1].lpProps[0].Value.lpszA);
@@ -360,37 +323,23 @@ TEST_F(MapiStandin, TablesSortRestrictAndLimit) {
 
     BYTE publicUid[16] = {0x78, 0xB2, 0xFA, 0x70, 0xAF, 0xF7, 0x11, 0xCD,
                           0x9B, 0xC8, 0x00, 0xAA, 0x00, 0x2F, 0xC4, 0x5A};
-    SPropValue provider{};
-    provider.ulPropTag = PR_MDB_PROVIDER;
-    provider.Value.bin.cb = 16;
-    provider.Value.bin.lpb = publicUid;
-    SPropValue notDefault{};
-    notDefault.ulPropTag = PR_DEFAULT_STORE;
-    notDefault.Value.b = TRUE;
-    SRestriction parts[2] = {};
-    parts[0].rt = RES_PROPERTY;
-    parts[0].res.resProperty = {RELOP_NE, PR_MDB_PROVIDER, &provider};
-    parts[1].rt = RES_PROPERTY;
-    parts[1].res.resProperty = {RELOP_NE, PR_DEFAULT_STORE, &notDefault};
+    Match notPublic(PR_MDB_PROVIDER, RELOP_NE), notDefault(PR_DEFAULT_STORE, RELOP_NE);
+    notPublic.value.Value.bin = {16, publicUid};
+    notDefault.value.Value.b = TRUE;
+    SRestriction parts[2] = {notPublic.r, notDefault.r};
     SRestriction both{};
     both.rt = RES_AND;
     both.res.resAnd = {2, parts};
-    ASSERT_EQ(S_OK, Api().HrQueryAllRows(stores.p, reinterpret_cast<LPSPropTagArray>(&cols), &both, nullptr,
-                                         0, rows.put()));
+    ASSERT_EQ(S_OK, QueryAll(stores.p, {PR_DISPLAY_NAME_A}, &both, &rows));
     EXPECT_EQ(2u, rows->cRows);
 
     // The default store flag follows SetDefaultStore.
     ASSERT_EQ(S_OK, session->SetDefaultStore(MAPI_DEFAULT_STORE, 0, nullptr));
-    SPropValue isDefault{};
-    isDefault.ulPropTag = PR_DEFAULT_STORE;
-    isDefault.Value.b = TRUE;
-    SRestriction byDefault{};
-    byDefault.rt = RES_PROPERTY;
-    byDefault.res.resProperty = {RELOP_EQ, PR_DEFAULT_STORE, &isDefault};
+    Match isDefault(PR_DEFAULT_STORE);
+    isDefault.value.Value.b = TRUE;
     Ptr<IMAPITable> again;
     ASSERT_EQ(S_OK, session->GetMsgStoresTable(0, again.put()));
-    ASSERT_EQ(S_OK, Api().HrQueryAllRows(again.p, reinterpret_cast<LPSPropTagArray>(&cols), &byDefault,
-                                         nullptr, 0, rows.put()));
+    ASSERT_EQ(S_OK, QueryAll(again.p, {PR_DISPLAY_NAME_A}, &isDefault.r, &rows));
     ASSERT_EQ(1u, rows->cRows);
     EXPECT_STREQ("Personal Folders", rows->aRow[0].lpProps[0].Value.lpszA);
 }
