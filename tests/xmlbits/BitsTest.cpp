@@ -111,23 +111,23 @@ HK_SCENARIO(BitsMakeManager) {
 }
 
 TEST(BitsManagerLog, VersionIsLoggedAndAMissingClassIsReported) {
-    LoggedRun made;
+    hk::test::LoggedRun made;
     {
         hk::test::RegistryKeyGuard guard(HKEY_LOCAL_MACHINE, kBits20Key);
         CRegKey key;
         ASSERT_EQ(ERROR_SUCCESS,
                   key.Create(HKEY_LOCAL_MACHINE, (std::wstring(kBits20Key) + L"\\TreatAs").c_str()));
         ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(nullptr, kBits10Clsid));
-        made = RunLoggedScenario("BitsMakeManager");
+        made = hk::test::RunLoggedScenario("BitsMakeManager");
     }
     EXPECT_NE(std::string::npos, made.result.output.find("hr=0x00000000 version=2.0")) << made.result.output;
     EXPECT_NE(std::string::npos, made.log.find("BITS version is, '2.0'")) << made.log;
 
-    LoggedRun missing;
+    hk::test::LoggedRun missing;
     {
         hk::test::RegistryKeyGuard guard(HKEY_LOCAL_MACHINE, kBits20Key);
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kBits20Key);
-        missing = RunLoggedScenario("BitsMakeManager");
+        missing = hk::test::RunLoggedScenario("BitsMakeManager");
     }
     EXPECT_NE(std::string::npos, missing.result.output.find("hr=0x80040154 version=-1.0"))
         << missing.result.output;
