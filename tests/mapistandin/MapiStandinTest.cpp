@@ -3,6 +3,7 @@
 // tables, the control surface, and reference counts back to zero.
 #include "MapiStandinFixture.h"
 #include "MAPILoader.h" // FunctionCount only: the program does not link the library
+#include "HkRegKey.h"
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -28,24 +29,13 @@ std::wstring Hex(const BYTE* b, ULONG n) {
 }
 
 bool ReadBinary(const std::wstring& key, const wchar_t* value, std::vector<BYTE>* data) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    DWORD size = 0;
-    LONG rc = RegQueryValueExW(h, value, nullptr, nullptr, nullptr, &size);
-    data->resize(size);
-    if (rc == ERROR_SUCCESS && size)
-        rc = RegQueryValueExW(h, value, nullptr, nullptr, data->data(), &size);
-    RegCloseKey(h);
-    return rc == ERROR_SUCCESS;
+    CRegKey k;
+    return k.Open(HKEY_CURRENT_USER, key.c_str(), KEY_READ) == ERROR_SUCCESS &&
+           k.QueryBinaryValue(value, *data) == ERROR_SUCCESS;
 }
 
 bool KeyExists(const std::wstring& key) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(h);
-    return true;
+    return CRegKey().Open(HKEY_CURRENT_USER, key.c_str(), KEY_READ) == ERROR_SUCCESS;
 }
 
 // Every test: its own copy of the profiles root, no faults, and no object
