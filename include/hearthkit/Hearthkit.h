@@ -25,3 +25,4 @@
 #include "TidyMAPIBuffer.h"
 #include "TidyRowSet.h"
 #include "AutoPtrWithFreePolicy.h"
+#include "SHMSPConfig.h"
