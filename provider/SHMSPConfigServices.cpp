@@ -29,11 +29,14 @@ LPSPropTagArray Columns(const Sized& columns) {
     return reinterpret_cast<LPSPropTagArray>(const_cast<Sized*>(&columns));
 }
 
-// A property restriction, tag = value, over a value the caller keeps alive.
+// A property restriction, tag = value. It points into itself, so it is
+// never copied.
 struct EqualsRestriction {
     SPropValue value{};
     SRestriction restriction{};
 
+    EqualsRestriction(const EqualsRestriction&) = delete;
+    EqualsRestriction& operator=(const EqualsRestriction&) = delete;
     explicit EqualsRestriction(const SPropValue& v) : value(v) {
         restriction.rt = RES_PROPERTY;
         restriction.res.resProperty.relop = RELOP_EQ;
