@@ -4,8 +4,10 @@
 #include "JsonCheck.h"
 #include "RunHkdiag.h"
 #include "TestEnv.h"
+#include "tests/mapistandin/MapiStandinFixture.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -76,6 +78,9 @@ TEST(Hkdiag, BadUsageExitsWithTwoAndDoesNothing) {
         {L"wds", "wds needs queue or replay"},
         {L"wds queue --store", "--store needs a store key name"},
         {L"wds queue replay", "unknown wds command \"replay\""},
+        {L"hoardview frob", "unknown hoardview command \"frob\""},
+        {L"hoardview remove", "hoardview remove needs an MDC path"},
+        {L"hoardview cleanup x.db", "hoardview cleanup takes no MDC path"},
     };
     for (const Case& c : cases) {
         ProgramResult r = RunHkdiag(c.args, temp.Path() + L"\\");
@@ -221,6 +226,66 @@ TEST(Hkdiag, WdsShowsAndReplaysTheIndexingQueue) {
     ProgramResult empty = RunHkdiag(L"wds queue --store TESTSTORE", temp.Path() + L"\\");
     EXPECT_EQ(0u, empty.exitCode) << empty.output;
     EXPECT_NE(std::string::npos, empty.output.find("Queued requests: 0")) << empty.output;
+}
+
+// hoardview on the MAPI stand-in, which hkdiag's own loader finds.
+TEST(Hkdiag, HoardviewAddsListsRemovesAndCleansUp) {
+    const wchar_t profilesRoot[] =
+        L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
+    hk::test::RegistryKeyGuard outlook(HKEY_LOCAL_MACHINE, L"Software\\Clients\\Mail\\Microsoft Outlook");
+    hk::test::RegistryKeyGuard profiles(HKEY_CURRENT_USER, profilesRoot);
+    hk::test::RegistryKeyGuard client(HKEY_CURRENT_USER, kClientKey);
+    ASSERT_EQ(S_OK, mapitest::Api().Register(nullptr));
+    {
+        mapitest::Ptr<IProfAdmin> admin;
+        ASSERT_EQ(S_OK, mapitest::Api().AdminProfiles(0, admin.put()));
+        admin->DeleteProfile(const_cast<char*>("HkdiagProfile"), 0);
+        ASSERT_EQ(S_OK, admin->CreateProfile(const_cast<char*>("HkdiagProfile"), nullptr, 0, 0));
+        ASSERT_EQ(S_OK, admin->SetDefaultProfile(const_cast<char*>("HkdiagProfile"), 0));
+    }
+    hk::test::TempDir temp(L"hkdiag");
+    ASSERT_TRUE(::CreateDirectoryW(temp.File(L"STORE").c_str(), nullptr));
+    const std::wstring mdc = temp.File(L"STORE\\m1.db");
+    std::wstring upper = mdc;
+    ::CharUpperW(&upper[0]);
+    const std::wstring tmp = temp.Path() + L"\\";
+    auto run = [&](const std::wstring& args) {
+        ProgramResult result = RunHkdiag(args, tmp);
+        result.output.erase(std::remove(result.output.begin(), result.output.end(), '\r'),
+                            result.output.end());
+        return result;
+    };
+
+    ProgramResult r = run(L"hoardview add \"" + mdc + L"\" --name \"Archive one\"");
+    EXPECT_EQ(0u, r.exitCode) << r.output;
+    EXPECT_EQ(hk::test::Narrow(mdc) + ": added\n", r.output);
+    r = run(L"hoardview add \"" + upper + L"\" --profile HkdiagProfile");
+    EXPECT_EQ(hk::test::Narrow(upper) + ": already configured, nothing changed\n", r.output);
+
+    r = run(L"--json hoardview");
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    EXPECT_EQ(std::string::npos, hk::test::JsonCheck::FirstError(r.output)) << r.output;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.output, m,
+                                  std::regex("\"count\":1,\"services\":\\[\\{\"uid\":\"[0-9A-F]{32}\","
+                                             "\"displayName\":\"Archive one\",\"mdcPath\":\"(.*)\","
+                                             "\"mdcKey\":\"m1\",\"record\":\"none\"\\}\\]")))
+        << r.output;
+    EXPECT_EQ(hk::test::Narrow(mdc), std::regex_replace(m[1].str(), std::regex("\\\\\\\\"), "\\"));
+
+    r = run(L"hoardview remove \"" + upper + L"\"");
+    EXPECT_EQ(hk::test::Narrow(upper) + ": removed\n", r.output);
+    run(L"hoardview add \"" + mdc + L"\"");
+    r = run(L"hoardview cleanup");
+    EXPECT_EQ(0u, r.exitCode) << r.output;
+    EXPECT_EQ("HkdiagProfile: services 1 -> 0, store providers 1 -> 0\n", r.output);
+    r = run(L"hoardview list");
+    EXPECT_NE(std::string::npos, r.output.find("SHMSP services: 0\n")) << r.output;
+
+    r = run(L"hoardview list --profile Nobody");
+    EXPECT_EQ(1u, r.exitCode);
+    EXPECT_NE(std::string::npos, r.output.find("hkdiag: MAPILogonEx: 0x80040111 MAPI_E_LOGON_FAILED"))
+        << r.output;
 }
 
 } // namespace

@@ -54,6 +54,21 @@ const std::vector<Command>& Commands() {
          "  with an exact length and shows the bytes sent and the throughput. --timeout: milliseconds for\n"
          "  each send and receive (30000).\n",
          RunSend},
+        {L"hoardview",
+         "the SHMSP services of a MAPI profile; add, remove, registry clean-up of every profile",
+         "Usage: hkdiag hoardview [list] [--profile NAME] [--json]\n"
+         "  The SHMSP services (the Hoardview) of the profile (the default profile without --profile):\n"
+         "  each service's UID, display name and MDC path, and the profile's configuration record of the\n"
+         "  MDC file (its MDC key is the file's base name), when the client store key is known.\n"
+         "Usage: hkdiag hoardview add MDC_PATH [--name DISPLAY] [--key MDC_KEY] [--profile NAME]\n"
+         "  Adds a service for the MDC file unless one serves it already (the name defaults to Hoardview).\n"
+         "Usage: hkdiag hoardview remove MDC_PATH [--key MDC_KEY] [--keep-config] [--profile NAME]\n"
+         "  Removes the first service of the MDC file and, unless --keep-config, its record.\n"
+         "Usage: hkdiag hoardview cleanup [--json]\n"
+         "  Strips the SHMSP services and store providers out of every MAPI profile directly in the\n"
+         "  registry (no MAPI session) and removes the client \"Profiles\" keys of their MDC files.\n"
+         "  Prints each profile's numbers of services and store providers before and after.\n",
+         RunHoardview},
     };
     return table;
 }

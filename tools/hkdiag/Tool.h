@@ -34,6 +34,7 @@ int RunLog(const Invocation& invocation);
 int RunWds(const Invocation& invocation);
 int RunProbe(const Invocation& invocation);
 int RunSend(const Invocation& invocation);
+int RunHoardview(const Invocation& invocation);
 
 std::string Utf8(const std::wstring& text);
 
