@@ -203,6 +203,19 @@ HRESULT Guarded(Body body) noexcept {
     }
 }
 
+// Runs one record operation on an open file: open() opens it (or finds it
+// open) first, and write(open) gets the same action to reopen it with.
+template <typename Open, typename Body>
+HRESULT GuardedOpen(Open open, Body write) noexcept {
+    return Guarded([&] {
+        HRESULT hr = open();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        return write(open);
+    });
+}
+
 // Deletes the oldest "sh_client_log_*.txt" of dir when more than the kept
 // number are there; one file per open. Failures are ignored.
 void DeleteOldestLogFile(const wchar_t* dir) {
@@ -273,31 +286,28 @@ HRESULT CDesktopLog::WriteRecord(LogLevel level, bool headed, const char* format
     if (format == nullptr) {
         return E_INVALIDARG;
     }
-    return Guarded([&] {
-        HRESULT hr = Init();
-        if (FAILED(hr)) {
-            return hr;
-        }
-        auto open = [this] { return Init(); };
-        if (!headed) {
-            return WriteFormatted(open, format, args...);
-        }
-        // PrependTimeStamp's layout; a record of usual size builds its
-        // header on the stack instead of the heap.
-        char thread[13] = "";
-        if (s_nLogLevel.load() > 0) {
-            hklog::FormatThreadField(thread, static_cast<unsigned>(::GetCurrentThreadId()));
-        }
-        UpdateTimeStamp();
-        char header[512];
-        size_t needed = hklog::ComposeHeader(header, sizeof(header), m_szTimeStamp, thread,
-                                             m_strPrefix.c_str(), m_strPrefix.size(), format);
-        if (needed < sizeof(header)) {
-            return WriteFormatted(open, static_cast<const char*>(header), args...);
-        }
-        HeaderText heap(PrependTimeStamp(format));
-        return WriteFormatted(open, static_cast<const char*>(heap.get()), args...);
-    });
+    return GuardedOpen(
+        [this] { return Init(); },
+        [&](auto open) {
+            if (!headed) {
+                return WriteFormatted(open, format, args...);
+            }
+            // PrependTimeStamp's layout; a record of usual size builds its
+            // header on the stack instead of the heap.
+            char thread[13] = "";
+            if (s_nLogLevel.load() > 0) {
+                hklog::FormatThreadField(thread, static_cast<unsigned>(::GetCurrentThreadId()));
+            }
+            UpdateTimeStamp();
+            char header[512];
+            size_t needed = hklog::ComposeHeader(header, sizeof(header), m_szTimeStamp, thread,
+                                                 m_strPrefix.c_str(), m_strPrefix.size(), format);
+            if (needed < sizeof(header)) {
+                return WriteFormatted(open, static_cast<const char*>(header), args...);
+            }
+            HeaderText heap(PrependTimeStamp(format));
+            return WriteFormatted(open, static_cast<const char*>(heap.get()), args...);
+        });
 }
 
 CDesktopLog::CDesktopLog(const char* name, HRESULT* phr, const char* prefix)
@@ -545,22 +555,18 @@ HRESULT CDesktopLog::LogHR(LogLevel level, const char* text, HRESULT hr) {
     if (Filtered(level)) {
         return S_OK;
     }
-    return Guarded([&] {
-        HRESULT opened = Init();
-        if (FAILED(opened)) {
-            return opened;
-        }
-        UpdateTimeStamp();
-        auto open = [this] { return Init(); };
-        // The text is an argument, not part of the format: it may hold '%'.
-        if (s_nLogLevel.load() > 0) {
-            return WriteFormatted(open, "%s[%4u]: %s%s: 0x%X\n", m_szTimeStamp,
-                                  static_cast<unsigned>(::GetCurrentThreadId()), m_strPrefix.c_str(), text,
-                                  static_cast<unsigned>(hr));
-        }
-        return WriteFormatted(open, "%s: %s%s: 0x%X\n", m_szTimeStamp, m_strPrefix.c_str(), text,
-                              static_cast<unsigned>(hr));
-    });
+    return GuardedOpen([this] { return Init(); },
+                       [&](auto open) {
+                           UpdateTimeStamp();
+                           // The text is an argument, not part of the format: it may hold '%'.
+                           if (s_nLogLevel.load() > 0) {
+                               return WriteFormatted(open, "%s[%4u]: %s%s: 0x%X\n", m_szTimeStamp,
+                                                     static_cast<unsigned>(::GetCurrentThreadId()),
+                                                     m_strPrefix.c_str(), text, static_cast<unsigned>(hr));
+                           }
+                           return WriteFormatted(open, "%s: %s%s: 0x%X\n", m_szTimeStamp, m_strPrefix.c_str(),
+                                                 text, static_cast<unsigned>(hr));
+                       });
 }
 
 HRESULT CDesktopLog::LogHR(LogLevel level, const wchar_t* text, HRESULT hr) {
@@ -606,31 +612,28 @@ HRESULT CDesktopLog::LogXML(LogLevel level, const BYTE* data, int length) {
     if (data == nullptr || length < 0) {
         return E_INVALIDARG;
     }
-    return Guarded([&] {
-        HRESULT hr = Init();
-        if (FAILED(hr)) {
-            return hr;
-        }
-        auto open = [this] { return Init(); };
-        if (length < 1 || data[0] != 0xFF || data[1] != 0xFE) {
-            // At most length bytes, ending early at a zero byte.
-            return WriteFormatted(open, "%.*s\n", length, reinterpret_cast<const char*>(data));
-        }
-        // UTF-16 with its mark: length counts 16-bit units, the mark included.
-        try {
-            const wchar_t* wide = reinterpret_cast<const wchar_t*>(data);
-            int size = ::WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
-            if (size == 0) {
-                return S_OK;
+    return GuardedOpen(
+        [this] { return Init(); },
+        [&](auto open) {
+            if (length < 1 || data[0] != 0xFF || data[1] != 0xFE) {
+                // At most length bytes, ending early at a zero byte.
+                return WriteFormatted(open, "%.*s\n", length, reinterpret_cast<const char*>(data));
             }
-            std::unique_ptr<char[]> ansi(new char[size + 1]);
-            ::WideCharToMultiByte(CP_ACP, 0, wide, length, ansi.get(), size, nullptr, nullptr);
-            ansi[size] = '\0';
-            return WriteFormatted(open, "%s\n", ansi.get());
-        } catch (...) {
-            return WriteFormatted(open, "__________Conversion Failed ______________\n");
-        }
-    });
+            // UTF-16 with its mark: length counts 16-bit units, the mark included.
+            try {
+                const wchar_t* wide = reinterpret_cast<const wchar_t*>(data);
+                int size = ::WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
+                if (size == 0) {
+                    return S_OK;
+                }
+                std::unique_ptr<char[]> ansi(new char[size + 1]);
+                ::WideCharToMultiByte(CP_ACP, 0, wide, length, ansi.get(), size, nullptr, nullptr);
+                ansi[size] = '\0';
+                return WriteFormatted(open, "%s\n", ansi.get());
+            } catch (...) {
+                return WriteFormatted(open, "__________Conversion Failed ______________\n");
+            }
+        });
 }
 
 HRESULT CDesktopLog::LogException(const _com_error& error) {

@@ -26,3 +26,4 @@
 #include "TidyMAPIBuffer.h"
 #include "TidyRowSet.h"
 #include "AutoPtrWithFreePolicy.h"
+#include "SHMSPConfig.h"

@@ -81,17 +81,8 @@ std::vector<PropBag> ProviderRows(const std::wstring& name, const MAPIUID* servi
         services.push_back(*service);
     else
         services = profile::ReadUidList(name, profile::kServicesSection, PR_SERVICES);
-    LONG rowId = 0;
-    for (const MAPIUID& s : services) {
-        for (const MAPIUID& p : profile::ReadUidList(name, s, PR_STORE_PROVIDERS)) {
-            PropBag row;
-            if (FAILED(profile::ReadSection(name, p, &row)))
-                continue;
-            row.Set(MakeBinary(PR_INSTANCE_KEY, p.ab, 16));
-            row.Set(MakeLong(PR_ROWID, rowId++));
-            rows.push_back(row);
-        }
-    }
+    for (const MAPIUID& s : services)
+        profile::AppendSectionRows(name, profile::ReadUidList(name, s, PR_STORE_PROVIDERS), &rows);
     return rows;
 }
 
@@ -157,15 +148,8 @@ public:
         if (!profile::Exists(m_profile))
             return MAPI_E_NOT_FOUND;
         std::vector<PropBag> rows;
-        LONG rowId = 0;
-        for (const MAPIUID& s : profile::ReadUidList(m_profile, profile::kServicesSection, PR_SERVICES)) {
-            PropBag row;
-            if (FAILED(profile::ReadSection(m_profile, s, &row)))
-                continue;
-            row.Set(MakeBinary(PR_INSTANCE_KEY, s.ab, 16));
-            row.Set(MakeLong(PR_ROWID, rowId++));
-            rows.push_back(row);
-        }
+        profile::AppendSectionRows(
+            m_profile, profile::ReadUidList(m_profile, profile::kServicesSection, PR_SERVICES), &rows);
         return Hand(CreateTable(std::move(rows), {PR_SERVICE_UID, PR_SERVICE_NAME_W, PR_DISPLAY_NAME_W}),
                     out);
     }
@@ -254,10 +238,7 @@ public:
 
 private:
     bool Known(const MAPIUID& uid) const {
-        for (const MAPIUID& s : profile::ReadUidList(m_profile, profile::kServicesSection, PR_SERVICES))
-            if (memcmp(s.ab, uid.ab, 16) == 0)
-                return true;
-        return false;
+        return profile::Lists(m_profile, profile::kServicesSection, PR_SERVICES, uid);
     }
 
     std::wstring m_profile;

@@ -7,6 +7,8 @@
 
 #include "Standin.h"
 
+#include <functional>
+
 namespace standin {
 
 // Which store a provider serves.
@@ -47,7 +49,19 @@ std::vector<MAPIUID> ReadUidList(const std::wstring& name, const MAPIUID& sectio
 HRESULT WriteUidList(const std::wstring& name, const MAPIUID& section, ULONG tag,
                      const std::vector<MAPIUID>& uids);
 
+// Appends a table row per listed section that can be read: its values with
+// PR_INSTANCE_KEY (its UID) and PR_ROWID (the row's place in rows); extra,
+// when given, adds the caller's own columns.
+void AppendSectionRows(const std::wstring& name, const std::vector<MAPIUID>& sections,
+                       std::vector<PropBag>* rows,
+                       const std::function<void(const MAPIUID&, PropBag*)>& extra = nullptr);
+// Whether the list (tag) of a section names uid.
+bool Lists(const std::wstring& name, const MAPIUID& section, ULONG tag, const MAPIUID& uid);
+
 } // namespace profile
+
+// A PT_LONG value of the bag, or 0 when it is missing or of another type.
+LONG LongOf(const PropBag& bag, ULONG tag);
 
 // Message services the stand-in knows (its MAPISVC.INF).
 struct ProviderDef {

@@ -561,7 +561,7 @@ bool EncodeValue(const SPropValue& v, std::vector<BYTE>* data) {
         put(v.Value.lpguid, sizeof(GUID));
         return true;
     default:
-        return false;
+        return EncodeMultiValue(v, data);
     }
 }
 
@@ -616,7 +616,7 @@ bool DecodeValue(ULONG tag, const std::vector<BYTE>& data, PropBag* bag) {
         v.Value.lpguid = reinterpret_cast<GUID*>(const_cast<BYTE*>(data.data()));
         break;
     default:
-        return false;
+        return DecodeMultiValue(tag, data, bag);
     }
     bag->Set(v);
     return true;

@@ -43,24 +43,16 @@ public:
         if (!out)
             return MAPI_E_INVALID_PARAMETER;
         std::vector<PropBag> rows;
-        LONG rowId = 0;
-        for (const MAPIUID& p :
-             profile::ReadUidList(m_profile, profile::kServicesSection, PR_STORE_PROVIDERS)) {
-            PropBag row;
-            if (FAILED(profile::ReadSection(m_profile, p, &row)))
-                continue;
-            std::vector<BYTE> eid = MakeStoreEntryId(p);
-            const SPropValue* flags = row.Find(PR_RESOURCE_FLAGS);
-            bool isDefault =
-                flags && PROP_TYPE(flags->ulPropTag) == PT_LONG && (flags->Value.l & STATUS_DEFAULT_STORE);
-            row.Set(MakeBinary(PR_ENTRYID, eid.data(), static_cast<ULONG>(eid.size())));
-            row.Set(MakeBinary(PR_RECORD_KEY, p.ab, 16));
-            row.Set(MakeBinary(PR_INSTANCE_KEY, p.ab, 16));
-            row.Set(MakeBool(PR_DEFAULT_STORE, isDefault));
-            row.Set(MakeLong(PR_ROWID, rowId++));
-            row.Set(MakeLong(PR_OBJECT_TYPE, MAPI_STORE));
-            rows.push_back(row);
-        }
+        profile::AppendSectionRows(
+            m_profile, profile::ReadUidList(m_profile, profile::kServicesSection, PR_STORE_PROVIDERS), &rows,
+            [](const MAPIUID& p, PropBag* row) {
+                std::vector<BYTE> eid = MakeStoreEntryId(p);
+                bool isDefault = (LongOf(*row, PR_RESOURCE_FLAGS) & STATUS_DEFAULT_STORE) != 0;
+                row->Set(MakeBinary(PR_ENTRYID, eid.data(), static_cast<ULONG>(eid.size())));
+                row->Set(MakeBinary(PR_RECORD_KEY, p.ab, 16));
+                row->Set(MakeBool(PR_DEFAULT_STORE, isDefault));
+                row->Set(MakeLong(PR_OBJECT_TYPE, MAPI_STORE));
+            });
         *out =
             CreateTable(std::move(rows), {PR_ENTRYID, PR_DISPLAY_NAME_W, PR_DEFAULT_STORE, PR_MDB_PROVIDER});
         return S_OK;
@@ -138,8 +130,7 @@ public:
         for (const MAPIUID& p : stores) {
             PropBag section;
             profile::ReadSection(m_profile, p, &section);
-            const SPropValue* v = section.Find(PR_RESOURCE_FLAGS);
-            LONG resourceFlags = v && PROP_TYPE(v->ulPropTag) == PT_LONG ? v->Value.l : 0;
+            LONG resourceFlags = LongOf(section, PR_RESOURCE_FLAGS);
             resourceFlags = SameUid(p, chosen) ? (resourceFlags | STATUS_DEFAULT_STORE)
                                                : (resourceFlags & ~STATUS_DEFAULT_STORE);
             Prop value = MakeLong(PR_RESOURCE_FLAGS, resourceFlags);
@@ -165,11 +156,7 @@ public:
 
 private:
     bool InProfile(const MAPIUID& provider) const {
-        for (const MAPIUID& p :
-             profile::ReadUidList(m_profile, profile::kServicesSection, PR_STORE_PROVIDERS))
-            if (SameUid(p, provider))
-                return true;
-        return false;
+        return profile::Lists(m_profile, profile::kServicesSection, PR_STORE_PROVIDERS, provider);
     }
     // The profile may be gone from the admin's view (deleted while in use)
     // and still serve this session.

@@ -233,13 +233,20 @@ private:
 
 // Stored form of one value (profile sections, store files): fixed-size
 // values as their bytes, strings with their terminator, binaries as they
-// are. False for the types not kept (multi-valued ones).
+// are, multi-valued ones as PropMulti.cpp lays them out. False for the
+// types not kept.
 bool EncodeValue(const SPropValue& value, std::vector<BYTE>* data);
 bool DecodeValue(ULONG tag, const std::vector<BYTE>& data, PropBag* bag);
+bool EncodeMultiValue(const SPropValue& value, std::vector<BYTE>* data);
+bool DecodeMultiValue(ULONG tag, const std::vector<BYTE>& data, PropBag* bag);
 
 // A MAPI table over rows copied when it is made (Table.cpp). The caller
 // owns the returned reference.
 IMAPITable* CreateTable(std::vector<PropBag> rows, const std::vector<ULONG>& defaultColumns);
+
+// IMAPIProp::CopyTo (include null) and CopyProps (PropCopy.cpp).
+HRESULT CopyProperties(IMAPIProp* source, const SPropTagArray* include, const SPropTagArray* exclude,
+                       LPCIID iid, void* dest, ULONG flags, LPSPropProblemArray* problems);
 
 // MAPIUID helpers.
 std::wstring UidHex(const MAPIUID& uid); // lower-case, 32 digits

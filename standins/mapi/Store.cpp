@@ -86,7 +86,27 @@ public:
             Bag().Delete(tags->aulPropTag[i]);
         return Written();
     }
-    STANDIN_PROP_NO_COPY
+    STDMETHODIMP CopyTo(ULONG, LPCIID, LPSPropTagArray exclude, ULONG, LPMAPIPROGRESS, LPCIID iid,
+                        LPVOID dest, ULONG flags, LPSPropProblemArray* problems) override {
+        if (HRESULT hr = Hook((m_name + "::CopyTo").c_str()))
+            return hr;
+        return CopyProperties(this, nullptr, exclude, iid, dest, flags, problems);
+    }
+    STDMETHODIMP CopyProps(LPSPropTagArray include, ULONG, LPMAPIPROGRESS, LPCIID iid, LPVOID dest,
+                           ULONG flags, LPSPropProblemArray* problems) override {
+        if (HRESULT hr = Hook((m_name + "::CopyProps").c_str()))
+            return hr;
+        if (!include)
+            return MAPI_E_INVALID_PARAMETER;
+        return CopyProperties(this, include, nullptr, iid, dest, flags, problems);
+    }
+    STDMETHODIMP GetNamesFromIDs(LPSPropTagArray* tags, LPGUID guid, ULONG flags, ULONG* count,
+                                 LPMAPINAMEID** out) override {
+        if (HRESULT hr = Hook((m_name + "::GetNamesFromIDs").c_str()))
+            return hr;
+        std::lock_guard<std::mutex> lock(m_info->data->lock);
+        return m_info->data->IdsToNames(tags, guid, flags, count, out);
+    }
     STDMETHODIMP GetIDsFromNames(ULONG count, LPMAPINAMEID* names, ULONG flags,
                                  LPSPropTagArray* out) override {
         if (HRESULT hr = Hook((m_name + "::GetIDsFromNames").c_str()))
@@ -517,8 +537,11 @@ public:
     STDMETHODIMP CopyFolder(ULONG, LPENTRYID, LPCIID, LPVOID, LPTSTR, ULONG, LPMAPIPROGRESS, ULONG) override {
         return MAPI_E_NO_SUPPORT;
     }
-    STDMETHODIMP DeleteFolder(ULONG, LPENTRYID, ULONG, LPMAPIPROGRESS, ULONG) override {
-        return MAPI_E_NO_SUPPORT;
+    STDMETHODIMP DeleteFolder(ULONG cb, LPENTRYID eid, ULONG, LPMAPIPROGRESS, ULONG flags) override {
+        if (HRESULT hr = Hook("IMAPIFolder::DeleteFolder"))
+            return hr;
+        std::lock_guard<std::mutex> lock(m_info->data->lock);
+        return m_info->data->RemoveFolder(m_id, cb, eid, flags);
     }
     STDMETHODIMP SetReadFlags(LPENTRYLIST, ULONG, LPMAPIPROGRESS, ULONG) override { return S_OK; }
     STDMETHODIMP GetMessageStatus(ULONG, LPENTRYID, ULONG, ULONG*) override { return MAPI_E_NO_SUPPORT; }

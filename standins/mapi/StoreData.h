@@ -53,6 +53,11 @@ public:
     bool ParseEntryId(ULONG size, const ENTRYID* eid, BYTE* type, ULONG* id) const;
     // GetIDsFromNames over this store's ids.
     HRESULT NamesToIds(ULONG count, LPMAPINAMEID* names, ULONG flags, LPSPropTagArray* out);
+    // GetNamesFromIDs over this store's ids (StoreEdit.cpp).
+    HRESULT IdsToNames(LPSPropTagArray* tags, const GUID* guid, ULONG flags, ULONG* count,
+                       LPMAPINAMEID** out);
+    // IMAPIFolder::DeleteFolder of a sub folder of parent (StoreEdit.cpp).
+    HRESULT RemoveFolder(ULONG parent, ULONG size, const ENTRYID* eid, ULONG flags);
 
     std::mutex lock;
     std::wstring path;

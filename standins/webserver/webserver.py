@@ -3,6 +3,13 @@
 answers the tests choose per path and which keeps every request it received.
 
     webserver.py --port-file FILE [--watch-pid PID] [--idle SECONDS]
+                 [--tls PORTFILE,CERT,KEY]...
+
+Each --tls adds a listener on another ephemeral port that speaks HTTPS with
+the certificate chain of the PEM file CERT (sent as it stands) and the key
+in KEY, and writes its port to PORTFILE. Routes, records and control are
+shared by every listener; the tests drive the control endpoints over plain
+HTTP.
 
 It binds an ephemeral port on 127.0.0.1 and writes the number to FILE (after
 binding, so a reader that sees the number can connect). It ends by itself
@@ -14,6 +21,8 @@ Control endpoints (never recorded):
                            replies are used in turn, the last one repeats
   POST /__control/reset    forget every route and every recorded request
   GET  /__control/count    the number of recorded requests, in decimal
+  GET  /__control/open     the number of connections open now (this one
+                           included), in decimal
   GET  /__control/request/N   request N (0-based) as received: request line
                            and headers unchanged, then the body (de-chunked)
   POST /__control/quit
@@ -36,6 +45,7 @@ A reply R (JSON object, every member optional):
 import json
 import os
 import socket
+import ssl
 import struct
 import sys
 import threading
@@ -45,6 +55,7 @@ LOCK = threading.Lock()
 ROUTES = {}     # path -> {"replies": [...], "next": int}
 RECORDS = []    # bytes of each request as received (body de-chunked)
 LAST_ACTIVITY = [time.monotonic()]
+OPEN = [0]      # connections being served now
 MAX_HEAD = 4 * 1024 * 1024
 
 
@@ -213,6 +224,8 @@ def control(conn, method, path, body):
             ROUTES, RECORDS = {}, []
         elif path == "/__control/count":
             out = str(len(RECORDS)).encode()
+        elif path == "/__control/open":
+            out = str(OPEN[0]).encode()
         elif path.startswith("/__control/request/"):
             index = int(path.rsplit("/", 1)[1])
             if index < len(RECORDS):
@@ -226,9 +239,15 @@ def control(conn, method, path, body):
     conn.sock.sendall(b"HTTP/1.1 %d X\r\nContent-Length: %d\r\n\r\n" % (status, len(out)) + out)
 
 
-def serve(sock):
+def serve(sock, tls):
     conn = Conn(sock)
+    with LOCK:
+        OPEN[0] += 1
     try:
+        if tls is not None:
+            # A client that refuses the certificate ends here.
+            sock = tls.wrap_socket(sock, server_side=True)
+            conn = Conn(sock)
         while True:
             head, method, path, version, headers = read_request(conn)
             LAST_ACTIVITY[0] = time.monotonic()
@@ -250,9 +269,11 @@ def serve(sock):
             if not answer(conn, reply, method == "HEAD"):
                 break
             LAST_ACTIVITY[0] = time.monotonic()
-    except (ClientGone, ConnectionError, OSError, ValueError):
+    except (ClientGone, ConnectionError, OSError, ValueError, ssl.SSLError):
         pass
     finally:
+        with LOCK:
+            OPEN[0] -= 1
         try:
             sock.close()
         except OSError:
@@ -273,28 +294,44 @@ def watch(pid, idle):
             os._exit(0)
 
 
-def main():
-    args = sys.argv[1:]
-    opts = dict(zip(args[::2], args[1::2]))
-    # Nothing of the starter's output is held open: CTest waits for it.
-    null = os.open(os.devnull, os.O_RDWR)
-    for fd in (0, 1, 2):
-        os.dup2(null, fd)
+def listen(port_file, port=0):
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.bind(("127.0.0.1", int(opts.get("--port", "0"))))
+    listener.bind(("127.0.0.1", port))
     listener.listen(64)
-    port_file = opts.get("--port-file")
     if port_file:
         tmp = port_file + ".tmp"
         with open(tmp, "w") as f:
             f.write(str(listener.getsockname()[1]))
         os.replace(tmp, port_file)
-    threading.Thread(target=watch, args=(int(opts.get("--watch-pid", "0")), float(opts.get("--idle", "300"))),
-                     daemon=True).start()
+    return listener
+
+
+def accept(listener, tls):
     while True:
         sock, _ = listener.accept()
         LAST_ACTIVITY[0] = time.monotonic()
-        threading.Thread(target=serve, args=(sock,), daemon=True).start()
+        threading.Thread(target=serve, args=(sock, tls), daemon=True).start()
+
+
+def main():
+    args = sys.argv[1:]
+    pairs = list(zip(args[::2], args[1::2]))
+    opts = dict(pairs)
+    # Nothing of the starter's output is held open: CTest waits for it.
+    null = os.open(os.devnull, os.O_RDWR)
+    for fd in (0, 1, 2):
+        os.dup2(null, fd)
+    # The TLS listeners first: the plain port file says that all are up.
+    for name, value in pairs:
+        if name == "--tls":
+            port_file, cert, key = value.split(",")
+            tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            tls.load_cert_chain(cert, key)
+            threading.Thread(target=accept, args=(listen(port_file), tls), daemon=True).start()
+    listener = listen(opts.get("--port-file"), int(opts.get("--port", "0")))
+    threading.Thread(target=watch, args=(int(opts.get("--watch-pid", "0")), float(opts.get("--idle", "300"))),
+                     daemon=True).start()
+    accept(listener, None)
 
 
 if __name__ == "__main__":

@@ -5,62 +5,17 @@
 
 #include "Hearthkit.h"
 #include "JsonCheck.h"
+#include "RunHkdiag.h"
 #include "TestEnv.h"
+#include "tests/mapistandin/MapiStandinFixture.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
 
 namespace {
-
-struct ProgramResult {
-    DWORD exitCode = 0xDEADBEEF;
-    std::string output; // stdout and stderr
-};
-
-// Runs bin\hkdiag.exe with args, TMP/TEMP set to temp; waits at most
-// timeoutMs.
-ProgramResult RunHkdiag(const std::wstring& args, const std::wstring& temp, DWORD timeoutMs = 60000) {
-    ProgramResult result;
-    hk::test::TempDir capture(L"hkdiag-out");
-    std::wstring outPath = capture.File(L"out.txt");
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    hk::unique_file out(::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out) {
-        result.output = "cannot create the output file";
-        return result;
-    }
-    std::wstring exe = hk::test::BinDir() + L"\\hkdiag.exe";
-    std::wstring cmd = L"\"" + exe + L"\" " + args;
-    std::wstring env = L"TMP=" + temp + L'\0' + L"TEMP=" + temp + L'\0';
-    wchar_t root[MAX_PATH];
-    if (::GetEnvironmentVariableW(L"SystemRoot", root, MAX_PATH) > 0) {
-        env += std::wstring(L"SystemRoot=") + root + L'\0';
-    }
-    env += L'\0';
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = out.get();
-    si.hStdError = out.get();
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, &env[0],
-                          nullptr, &si, &pi)) {
-        result.output = "CreateProcess failed";
-        return result;
-    }
-    hk::unique_handle process(pi.hProcess), thread(pi.hThread);
-    out.reset();
-    if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
-        ::TerminateProcess(process.get(), 0xDEAD);
-        ::WaitForSingleObject(process.get(), 10000);
-    }
-    ::GetExitCodeProcess(process.get(), &result.exitCode);
-    result.output = hk::test::ReadFileText(outPath);
-    return result;
-}
 
 const wchar_t kClientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
 
@@ -115,6 +70,9 @@ TEST(Hkdiag, BadUsageExitsWithTwoAndDoesNothing) {
         {L"wds", "wds needs queue or replay"},
         {L"wds queue --store", "--store needs a store key name"},
         {L"wds queue replay", "unknown wds command \"replay\""},
+        {L"hoardview frob", "unknown hoardview command \"frob\""},
+        {L"hoardview remove", "hoardview remove needs an MDC path"},
+        {L"hoardview cleanup x.db", "hoardview cleanup takes no MDC path"},
     };
     for (const Case& c : cases) {
         ProgramResult r = RunHkdiag(c.args, temp.Path() + L"\\");
@@ -248,7 +206,7 @@ TEST(HkdiagDemo, ToursEveryStepThroughTheStandInsAndLeavesNothingRunning) {
     DemoKeys keys;
     ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kOutlookKey, L"DLLPathEx");
     hk::test::TempDir temp(L"hkdiag");
-    ProgramResult r = RunHkdiag(L"demo", temp.Path() + L"\\", 120000);
+    ProgramResult r = RunHkdiag(L"demo", temp.Path() + L"\\");
     ASSERT_EQ(0u, r.exitCode) << r.output;
     std::smatch m;
     ASSERT_TRUE(std::regex_search(r.output, m,
@@ -308,7 +266,7 @@ TEST(HkdiagDemo, ToursEveryStepThroughTheStandInsAndLeavesNothingRunning) {
               RegistryText(HKEY_LOCAL_MACHINE, kOutlookKey, L"DLLPathEx"));
     EXPECT_EQ(L"Stowhaven Demo", RegistryText(HKEY_CURRENT_USER, kProfilesKey, L"DefaultProfile"));
 
-    ProgramResult json = RunHkdiag(L"--json demo", temp.Path() + L"\\", 120000);
+    ProgramResult json = RunHkdiag(L"--json demo", temp.Path() + L"\\");
     ASSERT_EQ(0u, json.exitCode) << json.output;
     EXPECT_TRUE(IsJson(json.output)) << json.output;
     EXPECT_EQ(0u, json.output.rfind("{\"ok\":true,\"version\":\"", 0)) << json.output;
@@ -404,6 +362,66 @@ TEST(Hkdiag, WdsShowsAndReplaysTheIndexingQueue) {
     ProgramResult empty = RunHkdiag(L"wds queue --store TESTSTORE", temp.Path() + L"\\");
     EXPECT_EQ(0u, empty.exitCode) << empty.output;
     EXPECT_NE(std::string::npos, empty.output.find("Queued requests: 0")) << empty.output;
+}
+
+// hoardview on the MAPI stand-in, which hkdiag's own loader finds.
+TEST(Hkdiag, HoardviewAddsListsRemovesAndCleansUp) {
+    const wchar_t profilesRoot[] =
+        L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
+    hk::test::RegistryKeyGuard outlook(HKEY_LOCAL_MACHINE, L"Software\\Clients\\Mail\\Microsoft Outlook");
+    hk::test::RegistryKeyGuard profiles(HKEY_CURRENT_USER, profilesRoot);
+    hk::test::RegistryKeyGuard client(HKEY_CURRENT_USER, kClientKey);
+    ASSERT_EQ(S_OK, mapitest::Api().Register(nullptr));
+    {
+        mapitest::Ptr<IProfAdmin> admin;
+        ASSERT_EQ(S_OK, mapitest::Api().AdminProfiles(0, admin.put()));
+        admin->DeleteProfile(const_cast<char*>("HkdiagProfile"), 0);
+        ASSERT_EQ(S_OK, admin->CreateProfile(const_cast<char*>("HkdiagProfile"), nullptr, 0, 0));
+        ASSERT_EQ(S_OK, admin->SetDefaultProfile(const_cast<char*>("HkdiagProfile"), 0));
+    }
+    hk::test::TempDir temp(L"hkdiag");
+    ASSERT_TRUE(::CreateDirectoryW(temp.File(L"STORE").c_str(), nullptr));
+    const std::wstring mdc = temp.File(L"STORE\\m1.db");
+    std::wstring upper = mdc;
+    ::CharUpperW(&upper[0]);
+    const std::wstring tmp = temp.Path() + L"\\";
+    auto run = [&](const std::wstring& args) {
+        ProgramResult result = RunHkdiag(args, tmp);
+        result.output.erase(std::remove(result.output.begin(), result.output.end(), '\r'),
+                            result.output.end());
+        return result;
+    };
+
+    ProgramResult r = run(L"hoardview add \"" + mdc + L"\" --name \"Archive one\"");
+    EXPECT_EQ(0u, r.exitCode) << r.output;
+    EXPECT_EQ(hk::test::Narrow(mdc) + ": added\n", r.output);
+    r = run(L"hoardview add \"" + upper + L"\" --profile HkdiagProfile");
+    EXPECT_EQ(hk::test::Narrow(upper) + ": already configured, nothing changed\n", r.output);
+
+    r = run(L"--json hoardview");
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    EXPECT_EQ(std::string::npos, hk::test::JsonCheck::FirstError(r.output)) << r.output;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.output, m,
+                                  std::regex("\"count\":1,\"services\":\\[\\{\"uid\":\"[0-9A-F]{32}\","
+                                             "\"displayName\":\"Archive one\",\"mdcPath\":\"(.*)\","
+                                             "\"mdcKey\":\"m1\",\"record\":\"none\"\\}\\]")))
+        << r.output;
+    EXPECT_EQ(hk::test::Narrow(mdc), std::regex_replace(m[1].str(), std::regex("\\\\\\\\"), "\\"));
+
+    r = run(L"hoardview remove \"" + upper + L"\"");
+    EXPECT_EQ(hk::test::Narrow(upper) + ": removed\n", r.output);
+    run(L"hoardview add \"" + mdc + L"\"");
+    r = run(L"hoardview cleanup");
+    EXPECT_EQ(0u, r.exitCode) << r.output;
+    EXPECT_EQ("HkdiagProfile: services 1 -> 0, store providers 1 -> 0\n", r.output);
+    r = run(L"hoardview list");
+    EXPECT_NE(std::string::npos, r.output.find("SHMSP services: 0\n")) << r.output;
+
+    r = run(L"hoardview list --profile Nobody");
+    EXPECT_EQ(1u, r.exitCode);
+    EXPECT_NE(std::string::npos, r.output.find("hkdiag: MAPILogonEx: 0x80040111 MAPI_E_LOGON_FAILED"))
+        << r.output;
 }
 
 } // namespace

@@ -82,7 +82,7 @@ TEST(HoldersUniqueAny, ClosesOnceAndTransfersOwnership) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), ::GetLastError());
 }
 
-TEST(HoldersString, FormatsNarrowAndWideWithRuntimeConventions) {
+TEST(HoldersString, FormatsSlicesAndComparesWithinBounds) {
     CStringW w;
     w.Format(L"%s|%S|%d|%08X", L"wide", "narrow", -5, 0xBEEFu);
     EXPECT_STREQ(L"wide|narrow|-5|0000BEEF", w);
@@ -92,9 +92,8 @@ TEST(HoldersString, FormatsNarrowAndWideWithRuntimeConventions) {
     CStringW longText;
     longText.Format(L"%s%s", std::wstring(3000, L'x').c_str(), L"!");
     EXPECT_EQ(3001, longText.GetLength());
-}
 
-TEST(HoldersString, SlicesSearchesAndComparesWithinBounds) {
+    // Slices, searches and comparisons stay within bounds.
     CStringW s(L"Outlook.Application.16");
     EXPECT_EQ(7, s.Find(L'.'));
     EXPECT_EQ(19, s.ReverseFind(L'.'));
@@ -114,12 +113,10 @@ TEST(HoldersString, SlicesSearchesAndComparesWithinBounds) {
     EXPECT_STREQ("plain", CStringA(L"plain"));
 }
 
-class HoldersRegKey : public testing::Test {
-protected:
+// Values of the wrong type are invalid, a short buffer learns the size
+// needed, and trees are enumerated and deleted.
+TEST(HoldersRegKey, TypesSizesAndTrees) {
     hk::test::RegistryKeyGuard guard{HKEY_CURRENT_USER, kTestKey};
-};
-
-TEST_F(HoldersRegKey, TreatsValuesOfTheWrongTypeAsInvalid) {
     CRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kTestKey));
     ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(L"Text", L"42"));
@@ -134,11 +131,7 @@ TEST_F(HoldersRegKey, TreatsValuesOfTheWrongTypeAsInvalid) {
     EXPECT_EQ(ERROR_SUCCESS, key.QueryStringValue(L"Text", text));
     EXPECT_EQ(L"42", text);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, key.QueryDWORDValue(L"Missing", number));
-}
 
-TEST_F(HoldersRegKey, StringQueryReportsTheSizeNeeded) {
-    CRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kTestKey));
     ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(L"Text", L"abcdef"));
     wchar_t small[3];
     ULONG chars = 3;
@@ -149,11 +142,7 @@ TEST_F(HoldersRegKey, StringQueryReportsTheSizeNeeded) {
     EXPECT_EQ(ERROR_SUCCESS, key.QueryStringValue(L"Text", big, &chars));
     EXPECT_STREQ(L"abcdef", big);
     EXPECT_EQ(7u, chars);
-}
 
-TEST_F(HoldersRegKey, DeletesATreeAndEnumeratesSubKeys) {
-    CRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kTestKey));
     for (const wchar_t* sub : {L"a", L"b\\deep\\deeper", L"c"}) {
         CRegKey child;
         ASSERT_EQ(ERROR_SUCCESS, child.Create(key, sub));

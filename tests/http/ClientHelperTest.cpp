@@ -1,13 +1,51 @@
 // The server client base class and the URL splitter.
 #include "CHttpClientHelper.h"
 #include "HttpTestSupport.h"
+#include "TestEnv.h"
 #include "UrlComponents.h"
 
 #include <gtest/gtest.h>
+#include <wincrypt.h>
 
 using namespace hk::test;
 
 namespace {
+
+// The test authority of tests/http/tls in the machine's root store of this
+// prefix, for the life of the object.
+class TrustedTestAuthority {
+public:
+    TrustedTestAuthority() {
+        std::string pem = ReadFileText(SourceDir() + L"\\tests\\http\\tls\\ca.pem");
+        BYTE der[4096];
+        DWORD size = sizeof(der);
+        if (!::CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der, &size, nullptr,
+                                    nullptr)) {
+            return;
+        }
+        m_store = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+        if (m_store != nullptr) {
+            ::CertAddEncodedCertificateToStore(m_store, X509_ASN_ENCODING, der, size,
+                                               CERT_STORE_ADD_REPLACE_EXISTING, &m_cert);
+            // A registry store writes its changes at commit or close: the
+            // chain engine reads the registry.
+            ::CertControlStore(m_store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+        }
+    }
+    ~TrustedTestAuthority() {
+        if (m_cert != nullptr) {
+            ::CertDeleteCertificateFromStore(m_cert); // frees the context too
+        }
+        if (m_store != nullptr) {
+            ::CertCloseStore(m_store, 0);
+        }
+    }
+    bool Ok() const { return m_cert != nullptr; }
+
+private:
+    HCERTSTORE m_store = nullptr;
+    PCCERT_CONTEXT m_cert = nullptr;
+};
 
 class Client : public CHttpClientHelper {
 public:
@@ -106,6 +144,33 @@ TEST_F(HelperTest, TimeOutAppliesToEveryRequest) {
     DWORD elapsed = ::GetTickCount() - start;
     EXPECT_GE(elapsed, 900u);
     EXPECT_LT(elapsed, 6000u);
+}
+
+TEST_F(HelperTest, HttpsNeedsATrustedCertificate) {
+    TrustedTestAuthority authority;
+    ASSERT_TRUE(authority.Ok());
+    Reply secret;
+    secret.body = "over TLS";
+    Server().Route("/app/op", secret);
+    std::vector<FieldData> fields = {{"a", "1"}};
+
+    // The listener speaks TLS only: the requests were secure.
+    Client trusted(Server().HttpsUrlW("/app"), 5000);
+    ASSERT_TRUE(trusted.Init());
+    ResponseDetails response;
+    EXPECT_EQ(S_OK, trusted.PostFormDataToServer("op", fields, &response));
+    EXPECT_EQ(200u, response.dwStatusCode);
+    EXPECT_EQ("over TLS", Body(response));
+    ASSERT_EQ(1, Server().Count());
+    EXPECT_EQ("a=1", Server().Request(0).body);
+
+    Client untrusted(Server().HttpsUrlW("/app", WebServer::Tls::Untrusted), 5000);
+    ASSERT_TRUE(untrusted.Init());
+    ResponseDetails refused;
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INTERNET_INVALID_CA),
+              untrusted.PostFormDataToServer("op", fields, &refused));
+    EXPECT_EQ(0u, refused.dwStatusCode);
+    EXPECT_EQ(1, Server().Count());
 }
 
 TEST_F(HelperTest, EmptyPathGivesTheRootAsUrlBase) {

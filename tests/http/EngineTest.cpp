@@ -90,12 +90,17 @@ TEST_F(Engine, Utf8XmlPostChecksTheReplyType) {
     EXPECT_EQ("1", Server().Request(1).Header("X-One"));
 }
 
-TEST_F(Engine, CollectedMultipartPostIsByteExactAndAnnouncesItsLength) {
+// Files are refused, not left out of a body whose length counts them.
+TEST_F(Engine, CollectedMultipartPostIsByteExactAndRefusesFiles) {
     Server().Route("/app/parts", Reply());
     EngineOnServer s;
     std::vector<FieldData> fields = {{"n", "v"}, {"q\"uote", "line1\r\nline2\"\r\n"}, {"empty", ""}};
-    std::vector<FileData> files;
+    BYTE data[3] = {1, 2, 3};
+    std::vector<FileData> files = {{"f", "a.bin", data, 3, "application/octet-stream"}};
     ResponseDetails response;
+    EXPECT_EQ(E_INVALIDARG, s.engine.PostDataToServer("parts", files, fields, &response));
+    EXPECT_EQ(0, Server().Count());
+    files.clear();
     ASSERT_EQ(S_OK, s.engine.PostDataToServer("parts", files, fields, &response));
     RecordedRequest r = Server().Request(0);
     std::string b = BoundaryOf(r);
@@ -103,17 +108,6 @@ TEST_F(Engine, CollectedMultipartPostIsByteExactAndAnnouncesItsLength) {
     EXPECT_EQ(ExpectedBody(b, fields, {}), r.body);
     EXPECT_EQ(std::to_string(r.body.size()), r.Header("Content-Length"));
     EXPECT_EQ(1, r.HeaderCount("Content-Length"));
-}
-
-TEST_F(Engine, CollectedMultipartPostRefusesFilesAndSendsNothing) {
-    Server().Route("/app/parts", Reply());
-    EngineOnServer s;
-    BYTE data[3] = {1, 2, 3};
-    std::vector<FileData> files = {{"f", "a.bin", data, 3, "application/octet-stream"}};
-    std::vector<FieldData> fields = {{"n", "v"}};
-    ResponseDetails response;
-    EXPECT_EQ(E_INVALIDARG, s.engine.PostDataToServer("parts", files, fields, &response));
-    EXPECT_EQ(0, Server().Count());
 }
 
 TEST_F(Engine, LargePostProbesOnceThenStreamsEveryPartExactly) {
@@ -219,6 +213,18 @@ TEST_F(Engine, UnauthorizedGoesToTheLoginDialog) {
         EXPECT_EQ(401u, response.dwStatusCode);
     }
     {
+        // Wrong credentials: the server refuses again and again until the
+        // user gives up; no limit of the engine's own ends it earlier.
+        EngineOnServer s;
+        s.engine.password = "wrong";
+        s.engine.dialogAnswers = {ERROR_INTERNET_FORCE_RETRY, ERROR_INTERNET_FORCE_RETRY,
+                                  ERROR_INTERNET_FORCE_RETRY, ERROR_CANCELLED};
+        ResponseDetails response;
+        EXPECT_EQ(kCancelled, s.engine.GetDataFromServer("auth", &response));
+        EXPECT_EQ(4, s.engine.dialogCalls);
+        EXPECT_EQ(401u, response.dwStatusCode);
+    }
+    {
         EngineOnServer s;
         s.engine.dialogAnswers = {0};
         ResponseDetails response;
@@ -294,17 +300,6 @@ TEST_F(Engine, ReadersCollectHeadersAndBodiesOfEveryFraming) {
     EXPECT_EQ("closedclosed", Body(r2));
 }
 
-TEST_F(Engine, HttpsSchemeOpensSecureRequests) {
-    Server().Route("/app/plain", Reply());
-    ResponseDetails response;
-    EngineOnServer https(2000, INTERNET_SCHEME_HTTPS);
-    EXPECT_TRUE(FAILED(https.engine.GetDataFromServer("plain", &response))); // TLS to a plain server
-    EXPECT_EQ(0, Server().Count());
-    EngineOnServer http(2000);
-    EXPECT_EQ(S_OK, http.engine.GetDataFromServer("plain", &response));
-    EXPECT_EQ(1, Server().Count());
-}
-
 TEST_F(Engine, ServerThatNeverAnswersTimesOut) {
     Reply hang;
     hang.action = "hang";
@@ -358,6 +353,46 @@ TEST_F(Engine, BrokenRepliesEndInAResultWithoutHanging) {
     ResponseDetails r4;
     timed("garbage", r4); // WinINet reads it as a headerless reply: any result, no hang
     EXPECT_LE(r4.dwBodyLength, 24u);
+}
+
+// A request handle left open keeps its connection (WinINet's handles are no
+// kernel handles): the stand-in counts the connections still open.
+TEST_F(Engine, AThousandExchangesLeaveNoHandleBehind) {
+    Reply ok;
+    ok.body = "ok";
+    Reply missing;
+    missing.status = 404;
+    missing.reason = "Not Found";
+    Reply truncated;
+    truncated.body = "0123456789";
+    truncated.length = "100";
+    Reply chunked;
+    chunked.body = "chunked body";
+    chunked.length = "chunked";
+    Server().Route("/app/ok", ok);
+    Server().Route("/app/missing", missing);
+    Server().Route("/app/truncated", truncated);
+    Server().Route("/app/chunked", chunked);
+    const char* paths[] = {"ok", "missing", "truncated", "chunked"};
+    EngineOnServer s(5000);
+    std::vector<FieldData> fields = {{"a", "1"}};
+    auto exchange = [&](int i) {
+        ResponseDetails response;
+        HRESULT hr = i % 2 ? s.engine.GetDataFromServer(paths[i % 4], &response)
+                           : s.engine.PostFormDataToServer(paths[i % 4], fields, &response);
+        EXPECT_EQ(S_OK, hr) << i;
+    };
+    for (int i = 0; i < 8; ++i) {
+        exchange(i); // WinINet's own first-use handles
+    }
+    DWORD before = 0, after = 0;
+    ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &before));
+    for (int i = 0; i < 1000 && !HasFailure(); ++i) {
+        exchange(i);
+    }
+    ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &after));
+    EXPECT_EQ(before, after);
+    EXPECT_LE(Server().OpenConnections(), 3); // the kept-alive one and this question
 }
 
 } // namespace

@@ -123,15 +123,22 @@ WebServer::WebServer() {
     ::WSAStartup(MAKEWORD(2, 2), &data);
     static TempDir dir(L"webserver");
     std::wstring portFile = dir.File(L"port.txt");
+    std::wstring trustedFile = dir.File(L"trusted.txt");
+    std::wstring untrustedFile = dir.File(L"untrusted.txt");
     std::string script = UnixPath(SourceDir() + L"\\standins\\webserver\\webserver.py");
+    std::string tls = UnixPath(SourceDir() + L"\\tests\\http\\tls");
     std::string portUnix = UnixPath(portFile);
-    if (script.empty() || portUnix.empty()) {
+    if (script.empty() || portUnix.empty() || tls.empty()) {
         m_error = "wine_get_unix_file_name is not available";
         return;
     }
+    auto listener = [&](const std::wstring& file, const char* cert) {
+        return " --tls \"" + UnixPath(file) + "," + tls + "/" + cert + ".pem," + tls + "/" + cert + ".key\"";
+    };
     // Debian's own interpreter: the stand-in needs only the standard library.
     std::wstring cmd = Widen("/usr/bin/python3 \"" + script + "\" --port-file \"" + portUnix +
-                             "\" --watch-pid " + UnixPid() + " --idle 300");
+                             "\" --watch-pid " + UnixPid() + " --idle 300" + listener(trustedFile, "server") +
+                             listener(untrustedFile, "untrusted"));
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
@@ -151,7 +158,11 @@ WebServer::WebServer() {
     }
     if (m_port == 0) {
         m_error = "the web server stand-in did not write its port within 10 s";
+        return;
     }
+    // The plain port is written last.
+    m_trustedPort = std::atoi(ReadFileText(trustedFile).c_str());
+    m_untrustedPort = std::atoi(ReadFileText(untrustedFile).c_str());
 }
 
 std::string WebServer::Url(const std::string& path) const {
@@ -159,6 +170,10 @@ std::string WebServer::Url(const std::string& path) const {
 }
 std::wstring WebServer::UrlW(const std::string& path) const {
     return Widen(Url(path));
+}
+std::wstring WebServer::HttpsUrlW(const std::string& path, Tls tls) const {
+    int port = tls == Tls::Trusted ? m_trustedPort : m_untrustedPort;
+    return Widen("https://127.0.0.1:" + std::to_string(port) + path);
 }
 
 std::string WebServer::Control(const std::string& method, const std::string& path, const std::string& body,
@@ -216,6 +231,10 @@ void WebServer::Route(const std::string& path, const std::vector<Reply>& replies
 
 int WebServer::Count() {
     return std::atoi(Control("GET", "/__control/count", "").c_str());
+}
+
+int WebServer::OpenConnections() {
+    return std::atoi(Control("GET", "/__control/open", "").c_str());
 }
 
 RecordedRequest WebServer::Request(int index) {

@@ -54,12 +54,19 @@ public:
     std::string Url(const std::string& path) const;
     std::wstring UrlW(const std::string& path) const;
 
+    // The same server over https: with a certificate that tests/http/tls/ca.pem
+    // signed, and with a self-signed one that nobody trusts.
+    enum class Tls { Trusted, Untrusted };
+    std::wstring HttpsUrlW(const std::string& path, Tls tls = Tls::Trusted) const;
+
     // Forget every route and recorded request.
     void Reset();
     // The replies for path, given in turn; the last one repeats.
     void Route(const std::string& path, const std::vector<Reply>& replies);
     void Route(const std::string& path, const Reply& reply) { Route(path, std::vector<Reply>{reply}); }
     int Count();
+    // Connections open now, the one asking included.
+    int OpenConnections();
     RecordedRequest Request(int index);
     // A connection that a test leaves unanswered ends when the stand-in
     // resets: ask it what it saw instead.
@@ -70,6 +77,8 @@ private:
     std::string Control(const std::string& method, const std::string& path, const std::string& body,
                         int* status = nullptr);
     int m_port = 0;
+    int m_trustedPort = 0;
+    int m_untrustedPort = 0;
     std::string m_error;
 };
 

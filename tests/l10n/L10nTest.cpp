@@ -3,6 +3,7 @@
 // LOG_DETAIL into a folder of the test's own) that prints what it found; the
 // parent checks the answers and the log lines.
 #include "Hearthkit.h"
+#include "LoggedRun.h"
 #include "Scenario.h"
 #include "TestEnv.h"
 
@@ -18,7 +19,6 @@ namespace {
 using hk::test::Narrow;
 using hk::test::TempDir;
 
-const wchar_t kClientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
 const char kFullGeneric[] = "The Stowhaven operation could not be completed.";
 
 std::wstring FullModule() {
@@ -126,56 +126,23 @@ HK_SCENARIO(L10nLookups) {
     return 0;
 }
 
-struct LookupRun {
-    std::map<std::string, std::string> values;
-    std::string log;
+struct LookupRun : hk::test::LoggedRun {
     const std::string& operator[](const char* key) { return values[key]; }
 };
 
 // Runs the scenario logging at LOG_DETAIL; extraPath goes in front of PATH.
 LookupRun RunLookups(const std::vector<std::wstring>& args, const std::wstring& extraPath = L"") {
-    LookupRun run;
-    TempDir logDir(L"l10nlog");
-    std::vector<std::wstring> env = {L"TMP=" + logDir.Path() + L"\\", L"TEMP=" + logDir.Path() + L"\\"};
+    std::vector<std::wstring> env;
     if (!extraPath.empty()) {
         std::vector<wchar_t> path(32767);
         ::GetEnvironmentVariableW(L"PATH", path.data(), 32767);
         env.push_back(L"PATH=" + extraPath + L";" + path.data());
     }
-    hk::test::ScenarioResult r;
-    {
-        hk::test::RegistryKeyGuard guard(HKEY_CURRENT_USER, kClientKey);
-        CRegKey key;
-        EXPECT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kClientKey));
-        EXPECT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"LoggingLevel", LOG_DETAIL));
-        r = hk::test::RunScenario("L10nLookups", args, 60000, env);
-    }
-    EXPECT_FALSE(r.timedOut);
-    EXPECT_EQ(0u, r.exitCode) << r.output;
-    size_t at = 0;
-    while (at < r.output.size()) {
-        size_t end = r.output.find('\n', at);
-        if (end == std::string::npos) {
-            end = r.output.size();
-        }
-        std::string line = r.output.substr(at, end - at);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        size_t eq = line.find('=');
-        if (eq != std::string::npos) {
-            run.values[line.substr(0, eq)] = line.substr(eq + 1);
-        }
-        at = end + 1;
-    }
-    WIN32_FIND_DATAW found;
-    HANDLE find = ::FindFirstFileW(logDir.File(L"sh_client_log_*.txt").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            run.log += hk::test::ReadFileText(logDir.File(found.cFileName));
-        } while (::FindNextFileW(find, &found));
-        ::FindClose(find);
-    }
+    LookupRun run;
+    static_cast<hk::test::LoggedRun&>(run) =
+        hk::test::RunLoggedScenario("L10nLookups", args, LOG_DETAIL, env);
+    EXPECT_FALSE(run.result.timedOut);
+    EXPECT_EQ(0u, run.result.exitCode) << run.result.output;
     return run;
 }
 
@@ -223,12 +190,6 @@ TEST(L10nModule, LoadedFromItsPathAnswersItsStringsAndResources) {
     EXPECT_EQ(0u, Count(run.log, "as localised resources are not available")) << run.log;
 }
 
-TEST(L10nModule, ConcurrentInitialiseLoadsOnce) {
-    LookupRun run = RunLookups({L"threads", FullModule()});
-    EXPECT_EQ(Narrow(FullModule()), run["module"]);
-    EXPECT_EQ(1u, Count(run.log, "resource module")) << run.log;
-}
-
 TEST(L10nModule, APathThatDoesNotLoadFallsBackToSkyrendInItsDirectory) {
     TempDir dir(L"l10n");
     ASSERT_TRUE(::CopyFileW(FullModule().c_str(), dir.File(L"skyrend.dll").c_str(), FALSE));
@@ -260,8 +221,12 @@ TEST(L10nModule, APathWithoutDirectoryOrNoPathUsesTheStandardSearch) {
     }
 }
 
-TEST(L10nModule, ASecondInitialiseChangesNothing) {
-    LookupRun run = RunLookups({L"again", BareModule(), FullModule()});
+// Four threads at once, or a second Initialise: one module is loaded.
+TEST(L10nModule, InitialisesOnce) {
+    LookupRun run = RunLookups({L"threads", FullModule()});
+    EXPECT_EQ(Narrow(FullModule()), run["module"]);
+    EXPECT_EQ(1u, Count(run.log, "resource module")) << run.log;
+    run = RunLookups({L"again", BareModule(), FullModule()});
     EXPECT_EQ(Narrow(BareModule()), run["module"]);
     EXPECT_EQ("Datei a.pst nicht gefunden", run["m1001"]);
     EXPECT_EQ(1u, Count(run.log, "resource module")) << run.log;

@@ -3,6 +3,7 @@
 // whose temporary directory (TMP/TEMP) is a folder of the test's own, with
 // "LoggingLevel" set by the test; the parent reads the files it leaves.
 #include "Hearthkit.h"
+#include "LoggedRun.h"
 #include "Scenario.h"
 #include "TestEnv.h"
 
@@ -124,24 +125,7 @@ std::vector<std::string> Texts(const std::vector<Line>& lines) {
     return texts;
 }
 
-// "key=value" lines the child printed.
-std::map<std::string, std::string> Report(const std::string& output) {
-    std::map<std::string, std::string> values;
-    size_t pos = 0;
-    while (pos < output.size()) {
-        size_t end = output.find('\n', pos);
-        std::string line = output.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-        pos = end == std::string::npos ? output.size() : end + 1;
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        size_t eq = line.find('=');
-        if (eq != std::string::npos) {
-            values[line.substr(0, eq)] = line.substr(eq + 1);
-        }
-    }
-    return values;
-}
+using hk::test::ParseReport;
 
 void PrintState() {
     std::printf("level=%d\ntracing=%d\nenabled=%d\nfile=%s\nthread=%lu\n", CDesktopLog::ReturnLogLevel(),
@@ -174,7 +158,7 @@ TEST(LogLevel, DecodesLowBitsAndTracingFlagFromRegistry) {
         TempDir dir(L"lvl");
         ScenarioResult r = RunLogged("LogLevelProbe", c.value, dir);
         ASSERT_EQ(0u, r.exitCode) << r.output;
-        auto report = Report(r.output);
+        auto report = ParseReport(r.output);
         EXPECT_EQ(c.level, report["level"]) << std::hex << c.value;
         EXPECT_EQ(c.tracing, report["tracing"]) << std::hex << c.value;
         // Only the trace level's entry line opens the file at construction.
@@ -214,8 +198,8 @@ TEST(LogLevel, AReadOnlyClientKeyIsNotHonoured) {
         GTEST_SKIP() << "the registry does not enforce the key's access list here (" << rc << ")";
     }
     ASSERT_EQ(0u, r.exitCode) << r.output;
-    EXPECT_EQ("1", Report(r.output)["level"]);
-    EXPECT_EQ("0", Report(r.output)["tracing"]);
+    EXPECT_EQ("1", ParseReport(r.output)["level"]);
+    EXPECT_EQ("0", ParseReport(r.output)["tracing"]);
 }
 
 HK_SCENARIO(LogAnonymousOnly) {
@@ -230,7 +214,7 @@ TEST(LogLevel, NothingIsLoggedBeforeTheFirstNamedObject) {
     TempDir dir(L"anon");
     ScenarioResult r = RunLogged("LogAnonymousOnly", 3, dir);
     ASSERT_EQ(0u, r.exitCode) << r.output;
-    auto report = Report(r.output);
+    auto report = ParseReport(r.output);
     EXPECT_EQ("-255", report["level"]);
     EXPECT_EQ("0", report["enabled"]);
     EXPECT_EQ("", report["file"]);
@@ -271,7 +255,7 @@ TEST(LogLifecycle, TraceLevelWritesEntryExitLinesAndTheExitHookCloses) {
     TempDir dir(L"trace");
     ScenarioResult r = RunLogged("LogTraceTour", 3, dir);
     ASSERT_EQ(0u, r.exitCode) << r.output;
-    auto report = Report(r.output);
+    auto report = ParseReport(r.output);
     EXPECT_EQ("lf|", report["name"]);
     EXPECT_EQ("255", report["longlen"]); // 254 and the line feed
     auto files = LogFiles(dir);
@@ -358,7 +342,7 @@ TEST(LogLifecycle, TheExitHookRunsWhenTheLibraryIsUnloaded) {
     TempDir dir(L"unload");
     ScenarioResult r = RunLogged("LogUnloadCopy", 1, dir);
     ASSERT_EQ(0u, r.exitCode) << r.output;
-    auto report = Report(r.output);
+    auto report = ParseReport(r.output);
     EXPECT_EQ("1", report["unloaded"]);
     ASSERT_EQ(1u, LogFiles(dir).size());
     std::vector<std::string> expected = {"Log file created (level 1).", "written through the copy",
@@ -421,7 +405,7 @@ TEST(LogRecords, EveryRecordKindWritesItsExactLine) {
     ScenarioResult r = RunLogged("LogRecordTour", 1, dir);
     long long after = utcNow();
     ASSERT_EQ(0u, r.exitCode) << r.output;
-    auto report = Report(r.output);
+    auto report = ParseReport(r.output);
     EXPECT_EQ("80070057", report["xmlnull"]);
     EXPECT_EQ("80070057", report["textnull"]);
     EXPECT_EQ("0", report["filtered"]);
@@ -503,7 +487,7 @@ TEST(LogLevelZero, FileComesWithTheFirstErrorAndHeadersHaveNoThreadField) {
     TempDir dir(L"zero");
     ScenarioResult r = RunLogged("LogLevelZero", 0, dir);
     ASSERT_EQ(0u, r.exitCode) << r.output;
-    EXPECT_EQ("0", Report(r.output)["enabled"]);
+    EXPECT_EQ("0", ParseReport(r.output)["enabled"]);
     auto files = LogFiles(dir);
     ASSERT_EQ(1u, files.size());
     auto lines = ParseLog(dir.File(files[0].c_str()));
@@ -546,7 +530,7 @@ TEST(LogFile, CloseThenARecordOpensASecondFileAndTheFirstSurvives) {
     TempDir dir(L"reopen");
     ScenarioResult r = RunLogged("LogCloseAndReopen", 1, dir);
     ASSERT_EQ(0u, r.exitCode) << r.output;
-    auto report = Report(r.output);
+    auto report = ParseReport(r.output);
     EXPECT_EQ("1", report["reader"]);
     EXPECT_EQ("0", report["writer"]);
     EXPECT_EQ("0", report["close"]);
@@ -602,7 +586,7 @@ TEST(LogFile, AnExistingFileOfTheSameSecondIsKept) {
     TempDir dir(L"taken");
     ScenarioResult r = RunLogged("LogNameTaken", 1, dir);
     ASSERT_EQ(0u, r.exitCode) << r.output;
-    std::string mine = Leaf(Report(r.output)["file"]);
+    std::string mine = Leaf(ParseReport(r.output)["file"]);
     EXPECT_TRUE(std::regex_match(mine, std::regex(R"(sh_client_log_\d{14}_02\.txt)"))) << mine;
     auto files = LogFiles(dir);
     ASSERT_EQ(7u, files.size());
@@ -645,7 +629,7 @@ TEST(LogFile, RetentionDeletesOnlyTheOldestFilePerOpen) {
         bool oldestGone = total > 20;
         EXPECT_EQ(oldestGone, std::find(files.begin(), files.end(), planted[0]) == files.end()) << older;
         EXPECT_TRUE(std::find(files.begin(), files.end(), planted[1]) != files.end()) << older;
-        EXPECT_EQ(Leaf(Report(r.output)["file"]), Narrow(files.back()));
+        EXPECT_EQ(Leaf(ParseReport(r.output)["file"]), Narrow(files.back()));
         EXPECT_EQ(1u, hk::test::ReadFileBytes(dir.File(L"other.txt")).size());
     }
 }
@@ -673,7 +657,7 @@ TEST(LogFile, AFailedOpenDropsTheRecordAndTheNextRecordRetries) {
         r = RunScenario("LogOpenFails", {}, 60000, {L"TMP=" + missing, L"TEMP=" + missing});
     }
     ASSERT_EQ(0u, r.exitCode) << r.output;
-    auto report = Report(r.output);
+    auto report = ParseReport(r.output);
     EXPECT_EQ("80004005", report["hr1"]);
     EXPECT_EQ("0", report["enabled1"]);
     EXPECT_EQ("0", report["hr2"]);
@@ -722,7 +706,7 @@ TEST(LogThreads, EightWritersNeverMixWithinALine) {
     TempDir dir(L"threads");
     ScenarioResult r = RunLogged("LogEightThreads", 3, dir);
     ASSERT_EQ(0u, r.exitCode) << r.output;
-    auto report = Report(r.output);
+    auto report = ParseReport(r.output);
     auto files = LogFiles(dir);
     ASSERT_EQ(1u, files.size()); // one open although eight threads came at once
     auto lines = ParseLog(dir.File(files[0].c_str()));

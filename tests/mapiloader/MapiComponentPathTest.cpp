@@ -130,15 +130,6 @@ TEST_F(MapiComponentPath, QualifiersAreAskedApplicationThenOfficeThenNone) {
     EXPECT_EQ(Call("mapi32.dll", kApp) + Call("mapi32.dll", kOffice), report["calls"]);
 }
 
-TEST_F(MapiComponentPath, EmptyQualifierValuesAreNotAsked) {
-    SystemFile mapi32(L"mapi32.dll", L"hk_fakemapistub.dll");
-    m_outlook.SetString(L"MSIComponentID", kComponent);
-    m_outlook.SetBytes(L"MSIApplicationLCID", ""); // no bytes: empty; MSIOfficeLCID missing
-    auto report = Report("-=1:#2");
-    EXPECT_EQ(std::to_string(kNonePath), report["reached"]);
-    EXPECT_EQ(Call("mapi32.dll", "-"), report["calls"]);
-}
-
 TEST_F(MapiComponentPath, NoPathFromTheComponentFallsBackToDllPathEx) {
     SystemFile mapi32(L"mapi32.dll", L"hk_fakemapistub.dll");
     RegisterAll();
@@ -150,12 +141,20 @@ TEST_F(MapiComponentPath, NoPathFromTheComponentFallsBackToDllPathEx) {
               report["calls"]);
 }
 
-TEST_F(MapiComponentPath, ComponentIdIsEmptyOnlyWithoutBytes) {
+// Empty qualifier values are not asked; the component is empty only
+// without bytes.
+TEST_F(MapiComponentPath, EmptyValues) {
     SystemFile mapi32(L"mapi32.dll", L"hk_fakemapistub.dll");
+    m_outlook.SetString(L"MSIComponentID", kComponent);
+    m_outlook.SetBytes(L"MSIApplicationLCID", ""); // no bytes: empty; MSIOfficeLCID missing
+    auto report = Report("-=1:#2");
+    EXPECT_EQ(std::to_string(kNonePath), report["reached"]);
+    EXPECT_EQ(Call("mapi32.dll", "-"), report["calls"]);
+
     m_outlook.SetString(L"DLLPathEx", m_fakes.Path(kDllPathEx));
     // A string holding only its terminating zero is still a component.
     m_outlook.SetString(L"MSIComponentID", L"");
-    auto report = Report("-=1:#2");
+    report = Report("-=1:#2");
     EXPECT_EQ(std::to_string(kNonePath), report["reached"]);
     EXPECT_EQ(Call("mapi32.dll", "-", ""), report["calls"]);
 
@@ -165,30 +164,25 @@ TEST_F(MapiComponentPath, ComponentIdIsEmptyOnlyWithoutBytes) {
     EXPECT_EQ("", report["calls"]);
 }
 
-TEST_F(MapiComponentPath, MapiStubIsAskedWhenMapi32DoesNotLoad) {
-    SystemFile mapi32(L"mapi32.dll", nullptr);
-    SystemFile mapistub(L"mapistub.dll", L"hk_fakemapistub.dll");
+// mapistub.dll is asked only when mapi32.dll does not load; with neither,
+// or a stub without FGetComponentPath, DLLPathEx is used.
+TEST_F(MapiComponentPath, StubFallbacks) {
     RegisterAll();
-    auto report = Report("-=1:#2", L"mapi32=");
-    EXPECT_EQ(std::to_string(kNonePath), report["reached"]);
-    EXPECT_EQ(Call("mapistub.dll", kApp) + Call("mapistub.dll", kOffice) + Call("mapistub.dll", "-"),
-              report["calls"]);
-    EXPECT_EQ("0,0", report["stubs"]);
-}
-
-TEST_F(MapiComponentPath, NeitherStubLoadsSoDllPathExIsUsed) {
-    SystemFile mapi32(L"mapi32.dll", nullptr);
-    SystemFile mapistub(L"mapistub.dll", nullptr);
-    RegisterAll();
-    auto report = Report("-=1:#2", L"mapi32,mapistub=");
-    EXPECT_EQ(std::to_string(kDllPathEx), report["reached"]);
-    EXPECT_EQ("", report["calls"]);
-}
-
-TEST_F(MapiComponentPath, StubWithoutFGetComponentPathGivesNoPath) {
+    {
+        SystemFile mapi32(L"mapi32.dll", nullptr);
+        SystemFile mapistub(L"mapistub.dll", L"hk_fakemapistub.dll");
+        auto report = Report("-=1:#2", L"mapi32=");
+        EXPECT_EQ(std::to_string(kNonePath), report["reached"]);
+        EXPECT_EQ(Call("mapistub.dll", kApp) + Call("mapistub.dll", kOffice) + Call("mapistub.dll", "-"),
+                  report["calls"]);
+        EXPECT_EQ("0,0", report["stubs"]);
+        SystemFile noStub(L"mapistub.dll", nullptr);
+        report = Report("-=1:#2", L"mapi32,mapistub=");
+        EXPECT_EQ(std::to_string(kDllPathEx), report["reached"]);
+        EXPECT_EQ("", report["calls"]);
+    }
     SystemFile mapi32(L"mapi32.dll", L"hk_fakemapistub_bare.dll");
     SystemFile mapistub(L"mapistub.dll", L"hk_fakemapistub.dll");
-    RegisterAll();
     auto report = Report("-=1:#2");
     EXPECT_EQ(std::to_string(kDllPathEx), report["reached"])
         << "mapistub.dll is tried only when mapi32.dll fails";

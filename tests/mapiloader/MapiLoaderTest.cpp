@@ -106,46 +106,15 @@ TEST(MapiLoaderSources, ModuleLackingTheLastNameBindsNothing) {
     EXPECT_EQ("-1", report["reached"]);
 }
 
-// Runs the probe that loads a copy of the fake named olmapi32.dll and only
-// then Hearthkit.dll; answers its exit code and output.
-hk::test::ScenarioResult RunOlMapiProbe(const std::wstring& olmapi, const std::wstring& registered) {
-    hk::test::ScenarioResult result;
-    hk::test::TempDir dir(L"olprobe");
-    std::wstring outPath = dir.File(L"out.txt");
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    hk::unique_file out(::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::wstring exe = hk::test::BinDir() + L"\\hk_olmapi_probe.exe";
-    std::wstring cmd = L"\"" + exe + L"\" \"" + olmapi + L"\" \"" + registered + L"\"";
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = si.hStdError = out.get();
-    PROCESS_INFORMATION pi = {};
-    if (!out ||
-        !::CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        result.output = "cannot start the probe";
-        return result;
-    }
-    hk::unique_handle process(pi.hProcess), thread(pi.hThread);
-    out.reset();
-    if (::WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) {
-        result.timedOut = true;
-        ::TerminateProcess(process.get(), 0xDEAD);
-        ::WaitForSingleObject(process.get(), 10000);
-    }
-    ::GetExitCodeProcess(process.get(), &result.exitCode);
-    result.output = hk::test::ReadFileText(outPath);
-    return result;
-}
-
 TEST(MapiLoaderSources, OlMapi32AlreadyInTheProcessIsUsedAsItIs) {
     FakeCopies olmapi(L"hk_fakemapi.dll", 1, L"olmapi32.dll");
     FakeCopies registered(L"hk_fakemapi.dll", 1);
     OutlookRegistration outlook;
     outlook.SetString(L"MSIComponentID", L"{00000000-0000-0000-0000-000000000000}");
     outlook.SetString(L"DLLPathEx", registered.Path(0));
-    auto result = RunOlMapiProbe(olmapi.Path(0), registered.Path(0));
+    // The probe loads the copy named olmapi32.dll and only then Hearthkit.dll.
+    auto result = hk::test::RunProgram(hk::test::BinDir() + L"\\hk_olmapi_probe.exe",
+                                       {olmapi.Path(0), registered.Path(0)});
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(0u, result.exitCode) << result.output;
 }

@@ -1,4 +1,5 @@
 #include "MapiTestSupport.h"
+#include "LoggedRun.h"
 
 #include "HkRegKey.h"
 #include "MAPILoader.h"
@@ -99,26 +100,9 @@ HK_SCENARIO(ReportMapiLoader) {
 
 std::map<std::string, std::string> ReportLoader(const std::vector<std::wstring>& candidates,
                                                 const std::vector<std::wstring>& extraEnv) {
-    std::map<std::string, std::string> report;
     ScenarioResult result = RunScenario("ReportMapiLoader", candidates, 60000, extraEnv);
     EXPECT_EQ(0u, result.exitCode) << result.output;
-    size_t start = 0;
-    while (start < result.output.size()) {
-        size_t end = result.output.find('\n', start);
-        if (end == std::string::npos) {
-            end = result.output.size();
-        }
-        std::string line = result.output.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        size_t eq = line.find('=');
-        if (eq != std::string::npos) {
-            report[line.substr(0, eq)] = line.substr(eq + 1);
-        }
-        start = end + 1;
-    }
-    return report;
+    return ParseReport(result.output);
 }
 
 } // namespace test

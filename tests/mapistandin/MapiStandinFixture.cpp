@@ -20,19 +20,14 @@ void Resolve(HMODULE module, const char* name, F* slot) {
 }
 
 StandinApi Load() {
+    static hk::test::RegistryKeyGuard outlook(HKEY_LOCAL_MACHINE,
+                                              L"Software\\Clients\\Mail\\Microsoft Outlook");
+    if (GetModuleHandleW(L"Hearthkit.dll"))
+        throw std::runtime_error("Hearthkit.dll was loaded before the stand-in was registered");
     StandinApi api;
     api.module = LoadLibraryW(StandinPath().c_str());
     if (!api.module)
         throw std::runtime_error("MapiStandin.dll does not load");
-    Resolve(api.module, "MAPIAllocateBuffer", &api.AllocateBuffer);
-    Resolve(api.module, "MAPIAllocateMore", &api.AllocateMore);
-    Resolve(api.module, "MAPIFreeBuffer", &api.FreeBuffer);
-    Resolve(api.module, "HrGetOneProp", &api.HrGetOneProp);
-    Resolve(api.module, "FreeProws", &api.FreeProws);
-    Resolve(api.module, "PpropFindProp", &api.PpropFindProp);
-    Resolve(api.module, "HrQueryAllRows", &api.HrQueryAllRows);
-    Resolve(api.module, "MAPILogonEx", &api.LogonEx);
-    Resolve(api.module, "MAPIAdminProfiles", &api.AdminProfiles);
     Resolve(api.module, "MapiStandinFailCall", &api.FailCall);
     Resolve(api.module, "MapiStandinCallCount", &api.CallCount);
     Resolve(api.module, "MapiStandinLiveObjects", &api.LiveObjects);
@@ -42,6 +37,31 @@ StandinApi Load() {
     Resolve(api.module, "MapiStandinCreateMailboxProfile", &api.CreateMailboxProfile);
     Resolve(api.module, "MapiStandinGetPstOverrideRegistration", &api.GetPstOverrideRegistration);
     Resolve(api.module, "MapiStandinPlayPstOverride", &api.PlayPstOverride);
+    if (FAILED(api.Register(nullptr)))
+        throw std::runtime_error("the stand-in cannot be registered");
+
+    api.library = LoadLibraryW((hk::test::BinDir() + L"\\Hearthkit.dll").c_str());
+    if (!api.library)
+        throw std::runtime_error("Hearthkit.dll does not load");
+    Resolve(api.library, "MAPIAllocateBuffer", &api.AllocateBuffer);
+    Resolve(api.library, "MAPIAllocateMore", &api.AllocateMore);
+    Resolve(api.library, "MAPIFreeBuffer", &api.FreeBuffer);
+    Resolve(api.library, "HrGetOneProp", &api.HrGetOneProp);
+    Resolve(api.library, "FreeProws", &api.FreeProws);
+    Resolve(api.library, "PpropFindProp", &api.PpropFindProp);
+    Resolve(api.library, "HrQueryAllRows", &api.HrQueryAllRows);
+    Resolve(api.library, "MAPILogonEx", &api.LogonEx);
+    Resolve(api.library, "MAPIAdminProfiles", &api.AdminProfiles);
+    Resolve(api.library, "_ZN10MAPILoader12FunctionNameEm", &api.LoaderFunctionName);
+
+    // The library's MAPI is the stand-in: a buffer allocated through it is
+    // one of the stand-in's.
+    const LONG before = api.LiveBuffers();
+    void* probe = nullptr;
+    const bool reached = SUCCEEDED(api.AllocateBuffer(8, &probe)) && api.LiveBuffers() == before + 1;
+    api.FreeBuffer(probe);
+    if (!reached)
+        throw std::runtime_error("the library's loader did not bind the stand-in");
     return api;
 }
 
@@ -50,6 +70,28 @@ StandinApi Load() {
 const StandinApi& Api() {
     static const StandinApi api = Load();
     return api;
+}
+
+const wchar_t kProfiles[] =
+    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
+MAPIUID kGlobalSection = {
+    {0x13, 0xDB, 0xB0, 0xC8, 0xAA, 0x05, 0x10, 0x1A, 0x9B, 0xB0, 0x00, 0xAA, 0x00, 0x2F, 0xC4, 0x5A}};
+
+Match::Match(ULONG tag, ULONG op, ULONG rt) {
+    value.ulPropTag = tag;
+    r.rt = rt;
+    if (rt == RES_CONTENT)
+        r.res.resContent = {op, tag, &value};
+    else
+        r.res.resProperty = {op, tag, &value};
+}
+
+HRESULT QueryAll(IMAPITable* table, std::initializer_list<ULONG> columns, SRestriction* r, Rows* rows,
+                 SSortOrderSet* sort, LONG maxRows) {
+    std::vector<ULONG> tags{static_cast<ULONG>(columns.size())};
+    tags.insert(tags.end(), columns.begin(), columns.end());
+    return Api().HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(tags.data()), r, sort, maxRows,
+                                rows->put());
 }
 
 void LeakCheckedTest::SetUp() {

@@ -1,5 +1,7 @@
-// Loads the MAPI stand-in the way a loader does (LoadLibrary of its file,
-// GetProcAddress of the MAPI names) and resolves its control surface.
+// Registers the MAPI stand-in as Outlook's MAPI and only then loads
+// Hearthkit.dll, whose loader finds it by the registry lookup: the MAPI
+// names tests call are the library's forwarding functions; only the
+// control surface is the stand-in's own.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +10,9 @@
 #include <mapitags.h>
 #include <mapicode.h>
 
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -17,7 +21,9 @@
 namespace mapitest {
 
 struct StandinApi {
-    HMODULE module = nullptr;
+    HMODULE module = nullptr;                                 // the stand-in
+    HMODULE library = nullptr;                                // Hearthkit.dll
+    const char*(WINAPI* LoaderFunctionName)(ULONG) = nullptr; // MAPILoader::FunctionName
     SCODE(WINAPI* AllocateBuffer)(ULONG, LPVOID*) = nullptr;
     SCODE(WINAPI* AllocateMore)(ULONG, LPVOID, LPVOID*) = nullptr;
     ULONG(WINAPI* FreeBuffer)(LPVOID) = nullptr;
@@ -39,7 +45,8 @@ struct StandinApi {
     decltype(&MapiStandinPlayPstOverride) PlayPstOverride = nullptr;
 };
 
-// Loaded once per process from the test program's folder.
+// Loaded once per process from the test program's folder; the registry
+// value is put back as it was when the process ends.
 const StandinApi& Api();
 std::wstring StandinPath();
 
@@ -64,33 +71,47 @@ struct Ptr {
 };
 
 // Owns a row set (FreeProws) or a MAPI buffer (MAPIFreeBuffer).
-struct Rows {
-    SRowSet* p = nullptr;
-    Rows() = default;
-    Rows(const Rows&) = delete;
-    Rows& operator=(const Rows&) = delete;
-    ~Rows() { Api().FreeProws(p); }
-    SRowSet** put() {
-        Api().FreeProws(p);
-        p = nullptr;
-        return &p;
-    }
-    SRowSet* operator->() const { return p; }
-};
-template <class T>
-struct Buf {
+template <class T, void (*Free)(T*)>
+struct Owned {
     T* p = nullptr;
-    Buf() = default;
-    Buf(const Buf&) = delete;
-    Buf& operator=(const Buf&) = delete;
-    ~Buf() { Api().FreeBuffer(p); }
+    Owned() = default;
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    ~Owned() { Free(p); }
     T** put() {
-        Api().FreeBuffer(p);
+        Free(p);
         p = nullptr;
         return &p;
     }
     T* operator->() const { return p; }
 };
+inline void FreeRows(SRowSet* p) {
+    Api().FreeProws(p);
+}
+template <class T>
+void FreeBuf(T* p) {
+    Api().FreeBuffer(p);
+}
+using Rows = Owned<SRowSet, FreeRows>;
+template <class T>
+using Buf = Owned<T, FreeBuf<T>>;
+
+extern const wchar_t kProfiles[]; // MAPI's profiles root under HKCU
+extern MAPIUID kGlobalSection;
+
+// A value and a one-value restriction on it: RES_PROPERTY with op as the
+// relation, or RES_CONTENT with op as the fuzzy level.
+struct Match {
+    SPropValue value{};
+    SRestriction r{};
+    explicit Match(ULONG tag, ULONG op = RELOP_EQ, ULONG rt = RES_PROPERTY);
+    Match(const Match&) = delete;
+    Match& operator=(const Match&) = delete;
+};
+
+// The library's HrQueryAllRows over the columns listed.
+HRESULT QueryAll(IMAPITable* table, std::initializer_list<ULONG> columns, SRestriction* r, Rows* rows,
+                 SSortOrderSet* sort = nullptr, LONG maxRows = 0);
 
 // A test that starts without faults and ends with every object and buffer
 // of the stand-in freed again; Release() lets a derived test drop what it

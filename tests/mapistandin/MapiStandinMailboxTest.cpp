@@ -10,8 +10,6 @@ using namespace mapitest;
 
 namespace {
 
-const wchar_t kProfiles[] =
-    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
 const ULONG PR_HOME_SERVER = PROP_TAG(PT_STRING8, 0x6602);
 const ULONG PR_OWNER_ENTRYID = PROP_TAG(PT_BINARY, 0x6619);
 const ULONG PR_MAILBOX_TYPE = PROP_TAG(PT_LONG, 0x6806);
@@ -21,8 +19,6 @@ BYTE kDelegate[16] = {0x9E, 0xB4, 0x77, 0x00, 0x74, 0xE4, 0x11, 0xCE,
                       0x8C, 0x5E, 0x00, 0xAA, 0x00, 0x42, 0x54, 0xE2};
 BYTE kPublic[16] = {0x78, 0xB2, 0xFA, 0x70, 0xAF, 0xF7, 0x11, 0xCD,
                     0x9B, 0xC8, 0x00, 0xAA, 0x00, 0x2F, 0xC4, 0x5A};
-MAPIUID kGlobalSection = {
-    {0x13, 0xDB, 0xB0, 0xC8, 0xAA, 0x05, 0x10, 0x1A, 0x9B, 0xB0, 0x00, 0xAA, 0x00, 0x2F, 0xC4, 0x5A}};
 
 class MailboxProfile : public LeakCheckedTest {
 protected:
@@ -30,31 +26,20 @@ protected:
 
     // Rows of the store table for one provider, with an optional second
     // condition, as a client asks for a store of a kind.
-    ULONG CountStores(BYTE* provider, SRestriction* extra, SRowSet** out = nullptr) {
+    ULONG CountStores(BYTE* provider, SRestriction* extra, Rows* out = nullptr) {
         Ptr<IMAPITable> stores;
         EXPECT_EQ(S_OK, m_session->GetMsgStoresTable(0, stores.put()));
-        SPropValue uid{};
-        uid.ulPropTag = PR_MDB_PROVIDER;
-        uid.Value.bin.cb = 16;
-        uid.Value.bin.lpb = provider;
-        SRestriction parts[2] = {};
-        parts[0].rt = RES_PROPERTY;
-        parts[0].res.resProperty = {RELOP_EQ, PR_MDB_PROVIDER, &uid};
-        if (extra)
-            parts[1] = *extra;
+        Match uid(PR_MDB_PROVIDER);
+        uid.value.Value.bin = {16, provider};
+        SRestriction parts[2] = {uid.r, extra ? *extra : uid.r};
         SRestriction both{};
         both.rt = RES_AND;
-        both.res.resAnd = {extra ? 2u : 1u, parts};
-        SizedSPropTagArray(4, cols) = {4, {PR_ENTRYID, PR_DISPLAY_NAME_W, PR_DEFAULT_STORE, PR_MAILBOX_TYPE}};
-        SRowSet* rows = nullptr;
-        EXPECT_EQ(S_OK, Api().HrQueryAllRows(stores.p, reinterpret_cast<LPSPropTagArray>(&cols), &both,
-                                             nullptr, 0, &rows));
-        ULONG count = rows ? rows->cRows : 0;
-        if (out)
-            *out = rows;
-        else
-            Api().FreeProws(rows);
-        return count;
+        both.res.resAnd = {2, parts};
+        Rows rows;
+        EXPECT_EQ(S_OK, QueryAll(stores.p, {PR_ENTRYID, PR_DISPLAY_NAME_W, PR_DEFAULT_STORE, PR_MAILBOX_TYPE},
+                                 &both, out ? out : &rows));
+        const SRowSet* set = (out ? out : &rows)->p;
+        return set ? set->cRows : 0;
     }
 
     Ptr<IMAPISession> m_session;
@@ -75,26 +60,15 @@ TEST_F(MailboxProfile, ProfileOffersPrimaryDelegateArchiveAndPublicStores) {
     ASSERT_EQ(S_OK, Api().HrGetOneProp(global.p, PR_PROFILE_NAME_W, value.put()));
     EXPECT_STREQ(L"StandinMailbox", value->Value.lpszW);
 
-    SPropValue yes{};
-    yes.ulPropTag = PR_DEFAULT_STORE;
-    yes.Value.b = TRUE;
-    SRestriction isDefault{};
-    isDefault.rt = RES_PROPERTY;
-    isDefault.res.resProperty = {RELOP_EQ, PR_DEFAULT_STORE, &yes};
-    SPropValue archive{};
-    archive.ulPropTag = PR_MAILBOX_TYPE;
-    archive.Value.l = 32;
-    SRestriction notArchive{};
-    notArchive.rt = RES_PROPERTY;
-    notArchive.res.resProperty = {RELOP_NE, PR_MAILBOX_TYPE, &archive};
-    EXPECT_EQ(1u, CountStores(kDelegate, &notArchive));
+    Match isDefault(PR_DEFAULT_STORE), notArchive(PR_MAILBOX_TYPE, RELOP_NE);
+    isDefault.value.Value.b = TRUE;
+    notArchive.value.Value.l = 32;
+    EXPECT_EQ(1u, CountStores(kDelegate, &notArchive.r));
     EXPECT_EQ(2u, CountStores(kDelegate, nullptr));
     EXPECT_EQ(1u, CountStores(kPublic, nullptr));
 
-    SRowSet* rows = nullptr;
-    ASSERT_EQ(1u, CountStores(kPrimary, &isDefault, &rows));
-    Rows owned;
-    owned.p = rows;
+    Rows rows;
+    ASSERT_EQ(1u, CountStores(kPrimary, &isDefault.r, &rows));
     EXPECT_STREQ(L"Mailbox - John Doe", rows->aRow[0].lpProps[1].Value.lpszW);
     EXPECT_EQ(PROP_TAG(PT_ERROR, 0x6806), rows->aRow[0].lpProps[3].ulPropTag);
 

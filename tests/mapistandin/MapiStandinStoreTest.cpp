@@ -19,8 +19,6 @@ struct IStandinOverrideRequest : IUnknown {
 
 namespace {
 
-const wchar_t kProfiles[] =
-    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
 const ULONG PR_PST_PATH = PROP_TAG(PT_UNICODE, 0x6700);
 const ULONG kStoreUnicodeOk = 0x00040000;
 const ULONG kDeleteHardDelete = 0x00000010;
@@ -47,10 +45,8 @@ protected:
                   admin->CreateMsgService(const_cast<char*>(service), const_cast<char*>("Ignored"), 0, 0));
         Ptr<IMAPITable> services;
         ASSERT_EQ(S_OK, admin->GetMsgServiceTable(0, services.put()));
-        SizedSPropTagArray(1, cols) = {1, {PR_SERVICE_UID}};
         Rows rows;
-        ASSERT_EQ(S_OK, Api().HrQueryAllRows(services.p, reinterpret_cast<LPSPropTagArray>(&cols), nullptr,
-                                             nullptr, 0, rows.put()));
+        ASSERT_EQ(S_OK, QueryAll(services.p, {PR_SERVICE_UID}, nullptr, &rows));
         ASSERT_EQ(1u, rows->cRows);
         MAPIUID uid;
         memcpy(uid.ab, rows->aRow[0].lpProps[0].Value.bin.lpb, 16);
@@ -61,9 +57,7 @@ protected:
 
         Ptr<IMAPITable> stores;
         ASSERT_EQ(S_OK, m_session->GetMsgStoresTable(0, stores.put()));
-        SizedSPropTagArray(1, eidCols) = {1, {PR_ENTRYID}};
-        ASSERT_EQ(S_OK, Api().HrQueryAllRows(stores.p, reinterpret_cast<LPSPropTagArray>(&eidCols), nullptr,
-                                             nullptr, 1, rows.put()));
+        ASSERT_EQ(S_OK, QueryAll(stores.p, {PR_ENTRYID}, nullptr, &rows, nullptr, 1));
         ASSERT_EQ(1u, rows->cRows);
         const SBinary& eid = rows->aRow[0].lpProps[0].Value.bin;
         ASSERT_EQ(S_OK, m_session->OpenMsgStore(0, eid.cb, reinterpret_cast<LPENTRYID>(eid.lpb), nullptr,
@@ -159,17 +153,12 @@ TEST_F(MapiStandinStore, ConfiguredServiceMakesTheFileAndContentSurvivesReopenin
     Inbox(store.p, inbox.put());
     Ptr<IMAPITable> hidden;
     ASSERT_EQ(S_OK, inbox->GetContentsTable(MAPI_ASSOCIATED, hidden.put()));
-    SPropValue cls{};
-    cls.ulPropTag = PR_MESSAGE_CLASS_A;
-    cls.Value.lpszA = const_cast<char*>("IPM.Note.Stowhaven.Settings");
-    SRestriction r{};
-    r.rt = RES_PROPERTY;
-    r.res.resProperty = {RELOP_EQ, PR_MESSAGE_CLASS_A, &cls};
-    SizedSPropTagArray(2, cols) = {2, {PR_ENTRYID, PR_CREATION_TIME}};
+    Match cls(PR_MESSAGE_CLASS_A);
+    cls.value.Value.lpszA = const_cast<char*>("IPM.Note.Stowhaven.Settings");
     SizedSSortOrderSet(1, sort) = {1, 0, 0, {{PR_CREATION_TIME, TABLE_SORT_DESCEND}}};
     Rows rows;
-    ASSERT_EQ(S_OK, Api().HrQueryAllRows(hidden.p, reinterpret_cast<LPSPropTagArray>(&cols), &r,
-                                         reinterpret_cast<LPSSortOrderSet>(&sort), 0, rows.put()));
+    ASSERT_EQ(S_OK, QueryAll(hidden.p, {PR_ENTRYID, PR_CREATION_TIME}, &cls.r, &rows,
+                             reinterpret_cast<LPSSortOrderSet>(&sort)));
     ASSERT_EQ(3u, rows->cRows);
     EXPECT_EQ(3u, rows->aRow[0].lpProps[1].Value.ft.dwHighDateTime);
     EXPECT_EQ(1u, rows->aRow[2].lpProps[1].Value.ft.dwHighDateTime);
@@ -185,10 +174,8 @@ TEST_F(MapiStandinStore, ConfiguredServiceMakesTheFileAndContentSurvivesReopenin
     EXPECT_STREQ(L"STORE-1", storeId->Value.lpszW);
     Ptr<IMAPITable> attachments;
     ASSERT_EQ(S_OK, message->GetAttachmentTable(0, attachments.put()));
-    SizedSPropTagArray(1, numCols) = {1, {PR_ATTACH_NUM}};
     Rows attachRows;
-    ASSERT_EQ(S_OK, Api().HrQueryAllRows(attachments.p, reinterpret_cast<LPSPropTagArray>(&numCols), nullptr,
-                                         nullptr, 0, attachRows.put()));
+    ASSERT_EQ(S_OK, QueryAll(attachments.p, {PR_ATTACH_NUM}, nullptr, &attachRows));
     ASSERT_EQ(1u, attachRows->cRows);
     Ptr<IAttach> attach;
     ASSERT_EQ(S_OK, message->OpenAttach(static_cast<ULONG>(attachRows->aRow[0].lpProps[0].Value.l), nullptr,
@@ -298,6 +285,121 @@ TEST_F(MapiStandinStore, OnlyPersonalFolderStoresOfferTheOverrideRequest) {
     IUnknown* request = reinterpret_cast<IUnknown*>(0xdeadbeef);
     EXPECT_EQ(E_NOINTERFACE, store->QueryInterface(kOverrideRequest, reinterpret_cast<void**>(&request)));
     EXPECT_EQ(nullptr, request);
+}
+
+// Multi-valued values kept in the file; copies between messages; named ids
+// back to names; a folder deleted only with what it holds when asked.
+TEST_F(MapiStandinStore, MultiValuesCopiesNamesAndFolderDeletion) {
+    hk::test::TempDir dir;
+    std::wstring path = dir.File(L"mv.pst");
+    const ULONG PR_COUNTS = PROP_TAG(PT_MV_LONG, 0x6801);
+    wchar_t* words[] = {const_cast<wchar_t*>(L"alpha"), const_cast<wchar_t*>(L""),
+                        const_cast<wchar_t*>(L"g")};
+    LONG counts[] = {7, -1};
+    SBinary copiedEid{};
+    std::vector<BYTE> copiedBytes;
+    {
+        Ptr<IMsgStore> store;
+        OpenPst("StandinMv", "MSUPST MS", path, store.put());
+        Ptr<IMAPIFolder> inbox;
+        Inbox(store.p, inbox.put());
+        const ULONG named = NamedTag(store.p, L"Keywords", MAPI_CREATE);
+        Ptr<IMessage> source, copy;
+        ASSERT_EQ(S_OK, inbox->CreateMessage(nullptr, 0, source.put()));
+        ASSERT_EQ(S_OK, inbox->CreateMessage(nullptr, 0, copy.put()));
+        SPropValue props[3] = {};
+        props[0].ulPropTag = PROP_TAG(PT_MV_UNICODE, PROP_ID(named));
+        props[0].Value.MVszW = {3, words};
+        props[1].ulPropTag = PR_COUNTS;
+        props[1].Value.MVl = {2, counts};
+        props[2].ulPropTag = PR_SUBJECT_W;
+        props[2].Value.lpszW = const_cast<wchar_t*>(L"source");
+        ASSERT_EQ(S_OK, source->SetProps(3, props, nullptr));
+        props[2].Value.lpszW = const_cast<wchar_t*>(L"kept");
+        ASSERT_EQ(S_OK, copy->SetProps(1, &props[2], nullptr));
+
+        EXPECT_EQ(MAPI_E_INVALID_PARAMETER,
+                  source->CopyTo(0, nullptr, nullptr, 0, nullptr, &IID_IMessage, nullptr, 0, nullptr));
+        EXPECT_EQ(MAPI_E_NO_ACCESS,
+                  source->CopyTo(0, nullptr, nullptr, 0, nullptr, &IID_IMessage, source.p, 0, nullptr));
+        SizedSPropTagArray(1, noCounts) = {1, {PR_COUNTS}};
+        EXPECT_EQ(S_OK, source->CopyTo(0, nullptr, reinterpret_cast<LPSPropTagArray>(&noCounts), 0, nullptr,
+                                       &IID_IMessage, copy.p, MAPI_NOREPLACE, nullptr));
+        Buf<SPropValue> v;
+        ASSERT_EQ(S_OK, Api().HrGetOneProp(copy.p, PR_SUBJECT_W, v.put()));
+        EXPECT_STREQ(L"kept", v->Value.lpszW) << "MAPI_NOREPLACE keeps what the target has";
+        EXPECT_EQ(MAPI_E_NOT_FOUND, Api().HrGetOneProp(copy.p, PR_COUNTS, v.put())) << "excluded";
+        EXPECT_EQ(S_OK, source->CopyProps(reinterpret_cast<LPSPropTagArray>(&noCounts), 0, nullptr,
+                                          &IID_IMessage, copy.p, MAPI_MOVE, nullptr));
+        EXPECT_EQ(MAPI_E_NOT_FOUND, Api().HrGetOneProp(source.p, PR_COUNTS, v.put())) << "moved away";
+        ASSERT_EQ(S_OK, copy->SaveChanges(0));
+        ASSERT_EQ(S_OK, Api().HrGetOneProp(copy.p, PR_ENTRYID, v.put()));
+        copiedBytes.assign(v->Value.bin.lpb, v->Value.bin.lpb + v->Value.bin.cb);
+
+        // Names of ids: one known, one that names nothing; then every name.
+        SizedSPropTagArray(2, ids) = {2, {named, PROP_TAG(PT_UNSPECIFIED, 0xFFF0)}};
+        LPSPropTagArray idList = reinterpret_cast<LPSPropTagArray>(&ids);
+        ULONG count = 0xdeadbeef;
+        Buf<MAPINAMEID*> names;
+        ASSERT_EQ(MAPI_W_ERRORS_RETURNED, store->GetNamesFromIDs(&idList, nullptr, 0, &count, names.put()));
+        ASSERT_EQ(2u, count);
+        ASSERT_NE(nullptr, names.p[0]);
+        EXPECT_TRUE(IsEqualGUID(kOwnSet, *names.p[0]->lpguid));
+        EXPECT_STREQ(L"Keywords", names.p[0]->Kind.lpwstrName);
+        EXPECT_EQ(nullptr, names.p[1]);
+        Buf<SPropTagArray> all;
+        ASSERT_EQ(S_OK, store->GetNamesFromIDs(all.put(), &kOwnSet, 0, &count, names.put()));
+        EXPECT_EQ(1u, count);
+        EXPECT_EQ(MAPI_E_INVALID_PARAMETER, store->GetNamesFromIDs(nullptr, nullptr, 0, &count, names.put()));
+
+        // A folder with a sub folder holding a message.
+        Ptr<IMAPIFolder> outer, inner;
+        Ptr<IMessage> deep;
+        ASSERT_EQ(S_OK, inbox->CreateFolder(FOLDER_GENERIC, const_cast<char*>("Outer"), nullptr, nullptr, 0,
+                                            outer.put()));
+        ASSERT_EQ(S_OK, outer->CreateFolder(FOLDER_GENERIC, const_cast<char*>("Inner"), nullptr, nullptr, 0,
+                                            inner.put()));
+        ASSERT_EQ(S_OK, inner->CreateMessage(nullptr, 0, deep.put()));
+        ASSERT_EQ(S_OK, deep->SaveChanges(0));
+        ASSERT_EQ(S_OK, Api().HrGetOneProp(outer.p, PR_ENTRYID, v.put()));
+        LPENTRYID outerId = reinterpret_cast<LPENTRYID>(v->Value.bin.lpb);
+        BYTE junk[3] = {1, 2, 3};
+        EXPECT_EQ(MAPI_E_INVALID_ENTRYID, inbox->DeleteFolder(sizeof(junk), reinterpret_cast<LPENTRYID>(junk),
+                                                              0, nullptr, DEL_FOLDERS | DEL_MESSAGES));
+        EXPECT_EQ(MAPI_E_NOT_FOUND, outer->DeleteFolder(v->Value.bin.cb, outerId, 0, nullptr, DEL_FOLDERS));
+        EXPECT_EQ(MAPI_E_HAS_FOLDERS, inbox->DeleteFolder(v->Value.bin.cb, outerId, 0, nullptr, 0));
+        EXPECT_EQ(MAPI_E_HAS_MESSAGES,
+                  inbox->DeleteFolder(v->Value.bin.cb, outerId, 0, nullptr, DEL_FOLDERS));
+        EXPECT_EQ(S_OK,
+                  inbox->DeleteFolder(v->Value.bin.cb, outerId, 0, nullptr, DEL_FOLDERS | DEL_MESSAGES));
+    }
+    m_session.put();
+
+    Ptr<IMsgStore> store;
+    OpenPst("StandinMv2", "MSUPST MS", path, store.put());
+    Ptr<IMessage> copy;
+    ULONG type = 0;
+    copiedEid = {static_cast<ULONG>(copiedBytes.size()), copiedBytes.data()};
+    ASSERT_EQ(S_OK, store->OpenEntry(copiedEid.cb, reinterpret_cast<LPENTRYID>(copiedEid.lpb), nullptr, 0,
+                                     &type, reinterpret_cast<LPUNKNOWN*>(copy.put())));
+    Buf<SPropValue> v;
+    ASSERT_EQ(S_OK, Api().HrGetOneProp(copy.p, PR_COUNTS, v.put()));
+    ASSERT_EQ(2u, v->Value.MVl.cValues);
+    EXPECT_EQ(-1, v->Value.MVl.lpl[1]);
+    ASSERT_EQ(S_OK,
+              Api().HrGetOneProp(copy.p, PROP_TAG(PT_MV_UNICODE, PROP_ID(NamedTag(store.p, L"Keywords", 0))),
+                                 v.put()));
+    ASSERT_EQ(3u, v->Value.MVszW.cValues);
+    EXPECT_STREQ(L"alpha", v->Value.MVszW.lppszW[0]);
+    EXPECT_STREQ(L"", v->Value.MVszW.lppszW[1]);
+    EXPECT_STREQ(L"g", v->Value.MVszW.lppszW[2]);
+    Ptr<IMAPIFolder> inbox;
+    Inbox(store.p, inbox.put());
+    Ptr<IMAPITable> folders;
+    ASSERT_EQ(S_OK, inbox->GetHierarchyTable(0, folders.put()));
+    ULONG count = 0xdeadbeef;
+    ASSERT_EQ(S_OK, folders->GetRowCount(0, &count));
+    EXPECT_EQ(0u, count) << "the deleted folder stays gone";
 }
 
 } // namespace

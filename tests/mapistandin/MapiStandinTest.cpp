@@ -2,7 +2,8 @@
 // profiles in MAPI's registry layout, sessions, service administration,
 // tables, the control surface, and reference counts back to zero.
 #include "MapiStandinFixture.h"
-#include "MAPILoader.h"
+#include "MAPILoader.h" // FunctionCount only: the program does not link the library
+#include "HkRegKey.h"
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -13,14 +14,9 @@ using namespace mapitest;
 
 namespace {
 
-const wchar_t kProfiles[] =
-    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
-const wchar_t kOutlookKey[] = L"Software\\Clients\\Mail\\Microsoft Outlook";
 const ULONG PR_SERVICE_NAME_A_TAG = PROP_TAG(PT_STRING8, 0x3D09);
 const ULONG PR_PST_PATH = PROP_TAG(PT_UNICODE, 0x6700);
 const ULONG PR_PST_FLAGS = PROP_TAG(PT_LONG, 0x6770);
-MAPIUID kGlobalSection = {
-    {0x13, 0xDB, 0xB0, 0xC8, 0xAA, 0x05, 0x10, 0x1A, 0x9B, 0xB0, 0x00, 0xAA, 0x00, 0x2F, 0xC4, 0x5A}};
 
 std::wstring Hex(const BYTE* b, ULONG n) {
     static const wchar_t digits[] = L"0123456789abcdef";
@@ -33,24 +29,13 @@ std::wstring Hex(const BYTE* b, ULONG n) {
 }
 
 bool ReadBinary(const std::wstring& key, const wchar_t* value, std::vector<BYTE>* data) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    DWORD size = 0;
-    LONG rc = RegQueryValueExW(h, value, nullptr, nullptr, nullptr, &size);
-    data->resize(size);
-    if (rc == ERROR_SUCCESS && size)
-        rc = RegQueryValueExW(h, value, nullptr, nullptr, data->data(), &size);
-    RegCloseKey(h);
-    return rc == ERROR_SUCCESS;
+    CRegKey k;
+    return k.Open(HKEY_CURRENT_USER, key.c_str(), KEY_READ) == ERROR_SUCCESS &&
+           k.QueryBinaryValue(value, *data) == ERROR_SUCCESS;
 }
 
 bool KeyExists(const std::wstring& key) {
-    HKEY h = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(h);
-    return true;
+    return CRegKey().Open(HKEY_CURRENT_USER, key.c_str(), KEY_READ) == ERROR_SUCCESS;
 }
 
 // Every test: its own copy of the profiles root, no faults, and no object
@@ -70,10 +55,8 @@ protected:
                   admin->CreateMsgService(const_cast<char*>(service), const_cast<char*>("Ignored"), 0, 0));
         Ptr<IMAPITable> table;
         ASSERT_EQ(S_OK, admin->GetMsgServiceTable(0, table.put()));
-        SizedSPropTagArray(1, cols) = {1, {PR_SERVICE_UID}};
         Rows rows;
-        ASSERT_EQ(S_OK, Api().HrQueryAllRows(table.p, reinterpret_cast<LPSPropTagArray>(&cols), nullptr,
-                                             nullptr, 0, rows.put()));
+        ASSERT_EQ(S_OK, QueryAll(table.p, {PR_SERVICE_UID}, nullptr, &rows));
         ASSERT_GE(rows->cRows, 1u);
         const SPropValue& v = rows->aRow[rows->cRows - 1].lpProps[0];
         ASSERT_EQ(PR_SERVICE_UID, v.ulPropTag);
@@ -87,8 +70,8 @@ protected:
 TEST_F(MapiStandin, ExportsTheMapiNamesAndTheControlSurface) {
     // Every name the library's loader binds, in its order.
     for (ULONG i = 0; i < MAPILoader::FunctionCount; ++i)
-        EXPECT_NE(nullptr, GetProcAddress(Api().module, MAPILoader::FunctionName(i)))
-            << MAPILoader::FunctionName(i);
+        EXPECT_NE(nullptr, GetProcAddress(Api().module, Api().LoaderFunctionName(i)))
+            << Api().LoaderFunctionName(i);
     auto noSupport = reinterpret_cast<HRESULT(WINAPI*)()>(
         reinterpret_cast<void*>(GetProcAddress(Api().module, "MAPIOpenLocalFormContainer")));
     EXPECT_EQ(MAPI_E_NO_SUPPORT, noSupport());
@@ -138,16 +121,10 @@ TEST_F(MapiStandin, ProfilesLiveInMapisRegistryLayout) {
 
     Ptr<IMAPITable> table;
     ASSERT_EQ(S_OK, admin->GetProfileTable(0, table.put()));
-    SPropValue name{};
-    name.ulPropTag = PR_DISPLAY_NAME_A;
-    name.Value.lpszA = const_cast<char*>("StandinLayout");
-    SRestriction r{};
-    r.rt = RES_PROPERTY;
-    r.res.resProperty.relop = RELOP_EQ;
-    r.res.resProperty.ulPropTag = PR_DISPLAY_NAME_A;
-    r.res.resProperty.lpProp = &name;
+    Match name(PR_DISPLAY_NAME_A);
+    name.value.Value.lpszA = const_cast<char*>("StandinLayout");
     Rows rows;
-    ASSERT_EQ(S_OK, Api().HrQueryAllRows(table.p, nullptr, &r, nullptr, 0, rows.put()));
+    ASSERT_EQ(S_OK, Api().HrQueryAllRows(table.p, nullptr, &name.r, nullptr, 0, rows.put()));
     EXPECT_EQ(1u, rows->cRows);
 
     ASSERT_EQ(S_OK, admin->DeleteProfile(const_cast<char*>("StandinLayout"), 0));
@@ -213,18 +190,10 @@ TEST_F(MapiStandin, ServicesAreCreatedConfiguredFoundAndDeleted) {
     {
         Ptr<IMAPITable> table;
         ASSERT_EQ(S_OK, admin->GetMsgServiceTable(0, table.put()));
-        SPropValue name{};
-        name.ulPropTag = PR_SERVICE_NAME_A_TAG;
-        name.Value.lpszA = const_cast<char*>("SHMSP");
-        SRestriction r{};
-        r.rt = RES_PROPERTY;
-        r.res.resProperty.relop = RELOP_EQ;
-        r.res.resProperty.ulPropTag = PR_SERVICE_NAME_A_TAG;
-        r.res.resProperty.lpProp = &name;
-        SizedSPropTagArray(2, cols) = {2, {PR_SERVICE_UID, PR_SERVICE_NAME_A_TAG}};
+        Match name(PR_SERVICE_NAME_A_TAG);
+        name.value.Value.lpszA = const_cast<char*>("SHMSP");
         Rows rows;
-        ASSERT_EQ(S_OK, Api().HrQueryAllRows(table.p, reinterpret_cast<LPSPropTagArray>(&cols), &r, nullptr,
-                                             0, rows.put()));
+        ASSERT_EQ(S_OK, QueryAll(table.p, {PR_SERVICE_UID, PR_SERVICE_NAME_A_TAG}, &name.r, &rows));
         ASSERT_EQ(1u, rows->cRows);
         EXPECT_EQ(0, memcmp(shmsp.ab, rows->aRow[0].lpProps[0].Value.bin.lpb, 16));
         EXPECT_STREQ("SHMSP", rows->aRow[0].lpProps[1].Value.lpszA);
@@ -257,18 +226,10 @@ TEST_F(MapiStandin, ServicesAreCreatedConfiguredFoundAndDeleted) {
     ASSERT_EQ(S_OK, admin->AdminProviders(&pst, 0, providers.put()));
     Ptr<IMAPITable> providerTable;
     ASSERT_EQ(S_OK, providers->GetProviderTable(0, providerTable.put()));
-    SPropValue serviceName{};
-    serviceName.ulPropTag = PR_SERVICE_NAME_A_TAG;
-    serviceName.Value.lpszA = const_cast<char*>("MSUPST MS");
-    SRestriction content{};
-    content.rt = RES_CONTENT;
-    content.res.resContent.ulFuzzyLevel = FL_FULLSTRING;
-    content.res.resContent.ulPropTag = PR_SERVICE_NAME_A_TAG;
-    content.res.resContent.lpProp = &serviceName;
-    SizedSPropTagArray(1, providerCols) = {1, {PR_PROVIDER_UID}};
+    Match serviceName(PR_SERVICE_NAME_A_TAG, FL_FULLSTRING, RES_CONTENT);
+    serviceName.value.Value.lpszA = const_cast<char*>("MSUPST MS");
     Rows providerRows;
-    ASSERT_EQ(S_OK, Api().HrQueryAllRows(providerTable.p, reinterpret_cast<LPSPropTagArray>(&providerCols),
-                                         &content, nullptr, 0, providerRows.put()));
+    ASSERT_EQ(S_OK, QueryAll(providerTable.p, {PR_PROVIDER_UID}, &serviceName.r, &providerRows));
     ASSERT_EQ(1u, providerRows->cRows);
     MAPIUID provider;
     memcpy(provider.ab, providerRows->aRow[0].lpProps[0].Value.bin.lpb, 16);
@@ -300,19 +261,11 @@ TEST_F(MapiStandin, ServicesAreCreatedConfiguredFoundAndDeleted) {
     // The store table finds the PST's store by its service UID.
     Ptr<IMAPITable> stores;
     ASSERT_EQ(S_OK, session->GetMsgStoresTable(0, stores.put()));
-    SPropValue uid{};
-    uid.ulPropTag = PR_SERVICE_UID;
-    uid.Value.bin.cb = 16;
-    uid.Value.bin.lpb = pst.ab;
-    SRestriction byService{};
-    byService.rt = RES_PROPERTY;
-    byService.res.resProperty.relop = RELOP_EQ;
-    byService.res.resProperty.ulPropTag = PR_SERVICE_UID;
-    byService.res.resProperty.lpProp = &uid;
-    SizedSPropTagArray(2, storeCols) = {2, {PR_ENTRYID, PROP_TAG(PT_LONG, 0x6806)}};
+    Match byService(PR_SERVICE_UID);
+    byService.value.Value.bin = {16, pst.ab};
     Rows storeRows;
-    ASSERT_EQ(S_OK, Api().HrQueryAllRows(stores.p, reinterpret_cast<LPSPropTagArray>(&storeCols), &byService,
-                                         nullptr, 1, storeRows.put()));
+    ASSERT_EQ(S_OK, QueryAll(stores.p, {PR_ENTRYID, PROP_TAG(PT_LONG, 0x6806)}, &byService.r, &storeRows,
+                             nullptr, 1));
     ASSERT_EQ(1u, storeRows->cRows);
     EXPECT_EQ(PR_ENTRYID, storeRows->aRow[0].lpProps[0].ulPropTag);
     EXPECT_EQ(PROP_TAG(PT_ERROR, 0x6806), storeRows->aRow[0].lpProps[1].ulPropTag);
@@ -349,11 +302,10 @@ TEST_F(MapiStandin, TablesSortRestrictAndLimit) {
     EXPECT_EQ(MAPI_E_TABLE_TOO_BIG, Api().HrQueryAllRows(stores.p, nullptr, nullptr, nullptr, 2, &tooMany));
 
     // Display names sorted descending, then everything but the public store.
-    SizedSPropTagArray(1, cols) = {1, {PR_DISPLAY_NAME_A}};
     SizedSSortOrderSet(1, sort) = {1, 0, 0, {{PR_DISPLAY_NAME_A, TABLE_SORT_DESCEND}}};
     Rows rows;
-    ASSERT_EQ(S_OK, Api().HrQueryAllRows(stores.p, reinterpret_cast<LPSPropTagArray>(&cols), nullptr,
-                                         reinterpret_cast<LPSSortOrderSet>(&sort), 0, rows.put()));
+    ASSERT_EQ(S_OK, QueryAll(stores.p, {PR_DISPLAY_NAME_A}, nullptr, &rows,
+                             reinterpret_cast<LPSSortOrderSet>(&sort)));
     ASSERT_EQ(3u, rows->cRows);
     EXPECT_STREQ("Public Folders", rows->aRow[0].lpProps[0].Value.lpszA);
     EXPECT_STREQ("Personal Folders", rows->aRow[1].lpProps[0].Value.lpszA);
@@ -361,37 +313,23 @@ TEST_F(MapiStandin, TablesSortRestrictAndLimit) {
 
     BYTE publicUid[16] = {0x78, 0xB2, 0xFA, 0x70, 0xAF, 0xF7, 0x11, 0xCD,
                           0x9B, 0xC8, 0x00, 0xAA, 0x00, 0x2F, 0xC4, 0x5A};
-    SPropValue provider{};
-    provider.ulPropTag = PR_MDB_PROVIDER;
-    provider.Value.bin.cb = 16;
-    provider.Value.bin.lpb = publicUid;
-    SPropValue notDefault{};
-    notDefault.ulPropTag = PR_DEFAULT_STORE;
-    notDefault.Value.b = TRUE;
-    SRestriction parts[2] = {};
-    parts[0].rt = RES_PROPERTY;
-    parts[0].res.resProperty = {RELOP_NE, PR_MDB_PROVIDER, &provider};
-    parts[1].rt = RES_PROPERTY;
-    parts[1].res.resProperty = {RELOP_NE, PR_DEFAULT_STORE, &notDefault};
+    Match notPublic(PR_MDB_PROVIDER, RELOP_NE), notDefault(PR_DEFAULT_STORE, RELOP_NE);
+    notPublic.value.Value.bin = {16, publicUid};
+    notDefault.value.Value.b = TRUE;
+    SRestriction parts[2] = {notPublic.r, notDefault.r};
     SRestriction both{};
     both.rt = RES_AND;
     both.res.resAnd = {2, parts};
-    ASSERT_EQ(S_OK, Api().HrQueryAllRows(stores.p, reinterpret_cast<LPSPropTagArray>(&cols), &both, nullptr,
-                                         0, rows.put()));
+    ASSERT_EQ(S_OK, QueryAll(stores.p, {PR_DISPLAY_NAME_A}, &both, &rows));
     EXPECT_EQ(2u, rows->cRows);
 
     // The default store flag follows SetDefaultStore.
     ASSERT_EQ(S_OK, session->SetDefaultStore(MAPI_DEFAULT_STORE, 0, nullptr));
-    SPropValue isDefault{};
-    isDefault.ulPropTag = PR_DEFAULT_STORE;
-    isDefault.Value.b = TRUE;
-    SRestriction byDefault{};
-    byDefault.rt = RES_PROPERTY;
-    byDefault.res.resProperty = {RELOP_EQ, PR_DEFAULT_STORE, &isDefault};
+    Match isDefault(PR_DEFAULT_STORE);
+    isDefault.value.Value.b = TRUE;
     Ptr<IMAPITable> again;
     ASSERT_EQ(S_OK, session->GetMsgStoresTable(0, again.put()));
-    ASSERT_EQ(S_OK, Api().HrQueryAllRows(again.p, reinterpret_cast<LPSPropTagArray>(&cols), &byDefault,
-                                         nullptr, 0, rows.put()));
+    ASSERT_EQ(S_OK, QueryAll(again.p, {PR_DISPLAY_NAME_A}, &isDefault.r, &rows));
     ASSERT_EQ(1u, rows->cRows);
     EXPECT_STREQ("Personal Folders", rows->aRow[0].lpProps[0].Value.lpszA);
 }
@@ -426,19 +364,6 @@ TEST_F(MapiStandin, FaultsFailTheNamedCallWithTheChosenExtendedError) {
     IMAPISession* other = nullptr;
     EXPECT_EQ(static_cast<HRESULT>(0x80040605), Api().LogonEx(0, nullptr, nullptr, 0x28, &other));
     EXPECT_EQ(nullptr, other);
-}
-
-TEST_F(MapiStandin, RegisterPointsTheLoadersRegistryValueAtTheStandin) {
-    hk::test::RegistryKeyGuard guard(HKEY_LOCAL_MACHINE, kOutlookKey);
-    ASSERT_EQ(S_OK, Api().Register(nullptr));
-    wchar_t value[MAX_PATH] = {};
-    DWORD size = sizeof(value);
-    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, kOutlookKey, L"DLLPathEx", RRF_RT_REG_SZ,
-                                          nullptr, value, &size));
-    EXPECT_EQ(0, _wcsicmp(StandinPath().c_str(), value)) << hk::test::Narrow(value);
-    HMODULE loaded = LoadLibraryW(value);
-    EXPECT_EQ(Api().module, loaded);
-    FreeLibrary(loaded);
 }
 
 } // namespace

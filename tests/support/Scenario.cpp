@@ -62,23 +62,19 @@ ScenarioRegistrar::ScenarioRegistrar(const char* name, ScenarioFn fn) {
     Registry()[name] = fn;
 }
 
-ScenarioResult RunScenario(const char* name, const std::vector<std::wstring>& args, DWORD timeoutMs,
-                           const std::vector<std::wstring>& extraEnv) {
-    ScenarioResult result;
-    wchar_t self[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-
-    TempDir dir(L"scenario");
+ProgramResult RunProgram(const std::wstring& exe, const std::vector<std::wstring>& args, DWORD timeoutMs,
+                         const std::vector<std::wstring>& extraEnv) {
+    ProgramResult result;
+    TempDir dir(L"run");
     std::wstring outPath = dir.Path() + L"\\out.txt";
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
     unique_file out(::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out) {
-        result.output = "cannot create the scenario's output file";
+        result.output = "cannot create the program's output file";
         return result;
     }
-
-    std::wstring cmd = Quote(self) + L" " + kFlag + std::wstring(name, name + strlen(name));
+    std::wstring cmd = Quote(exe);
     for (const auto& a : args) {
         cmd += L" " + Quote(a);
     }
@@ -91,8 +87,8 @@ ScenarioResult RunScenario(const char* name, const std::vector<std::wstring>& ar
     si.hStdError = out.get();
     si.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(self, &cmd[0], nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, &env[0], nullptr,
-                          &si, &pi)) {
+    if (!::CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, &env[0],
+                          nullptr, &si, &pi)) {
         result.output = "CreateProcess failed";
         return result;
     }
@@ -107,6 +103,15 @@ ScenarioResult RunScenario(const char* name, const std::vector<std::wstring>& ar
     ::GetExitCodeProcess(process.get(), &result.exitCode);
     result.output = ReadFileText(outPath);
     return result;
+}
+
+ScenarioResult RunScenario(const char* name, const std::vector<std::wstring>& args, DWORD timeoutMs,
+                           const std::vector<std::wstring>& extraEnv) {
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::vector<std::wstring> all{kFlag + std::wstring(name, name + strlen(name))};
+    all.insert(all.end(), args.begin(), args.end());
+    return RunProgram(self, all, timeoutMs, extraEnv);
 }
 
 bool TryRunScenarioFromCommandLine(int argc, wchar_t** argv, int* exitCode) {

@@ -27,15 +27,20 @@ struct ScenarioRegistrar {
     ScenarioRegistrar(const char* name, ScenarioFn fn);
 };
 
-struct ScenarioResult {
+struct ProgramResult {
     DWORD exitCode = 0xDEADBEEF;
     bool timedOut = false;
     std::string output;
 };
+using ScenarioResult = ProgramResult;
 
-// Starts the scenario in a new process of this program, waits at most
-// timeoutMs (killing it past that) and answers its exit code and output.
-// extraEnv holds NAME=VALUE entries added to the child's environment.
+// Starts exe with args (each quoted), stdout and stderr captured together,
+// waits at most timeoutMs (killing it past that) and answers its exit code
+// and output. extraEnv holds NAME=VALUE entries added to its environment.
+ProgramResult RunProgram(const std::wstring& exe, const std::vector<std::wstring>& args = {},
+                         DWORD timeoutMs = 60000, const std::vector<std::wstring>& extraEnv = {});
+
+// Runs the scenario in a new process of this program (RunProgram).
 ScenarioResult RunScenario(const char* name, const std::vector<std::wstring>& args = {},
                            DWORD timeoutMs = 60000, const std::vector<std::wstring>& extraEnv = {});
 

@@ -4,7 +4,6 @@
 #include "HkRegKey.h"
 
 #include <atomic>
-#include <map>
 #include <memory>
 
 namespace hk {
@@ -47,67 +46,42 @@ void DeleteTree(const std::wstring& path) {
     ::RemoveDirectoryW(path.c_str());
 }
 
+// The saved copy of the key: a tree of its own under HKCU, copied with
+// RegCopyTree both ways.
 struct RegistryKeyGuard::Snapshot {
-    struct Value {
-        DWORD type;
-        std::vector<BYTE> data;
-    };
     bool existed = false;
-    std::map<std::wstring, Value> values;
-    std::map<std::wstring, std::unique_ptr<Snapshot>> children;
-
-    static std::unique_ptr<Snapshot> Take(HKEY parent, const std::wstring& name) {
-        auto snap = std::make_unique<Snapshot>();
-        CRegKey key;
-        if (key.Open(parent, name.c_str(), KEY_READ) != ERROR_SUCCESS) {
-            return snap;
-        }
-        snap->existed = true;
-        for (DWORD i = 0;; ++i) {
-            wchar_t valueName[16384];
-            DWORD chars = 16384, type = 0, size = 0;
-            if (::RegEnumValueW(key, i, valueName, &chars, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
-                break;
-            }
-            Value v{type, std::vector<BYTE>(size)};
-            chars = 16384;
-            ::RegEnumValueW(key, i, valueName, &chars, nullptr, &type, v.data.data(), &size);
-            v.data.resize(size);
-            snap->values[valueName] = std::move(v);
-        }
-        std::vector<std::wstring> names;
-        key.EnumKeys(names);
-        for (const auto& child : names) {
-            snap->children[child] = Take(key, child);
-        }
-        return snap;
-    }
-
-    void Restore(HKEY parent, const std::wstring& name) const {
-        CRegKey key;
-        if (key.Create(parent, name.c_str()) != ERROR_SUCCESS) {
-            return;
-        }
-        for (const auto& kv : values) {
-            ::RegSetValueExW(key, kv.first.c_str(), 0, kv.second.type, kv.second.data.data(),
-                             static_cast<DWORD>(kv.second.data.size()));
-        }
-        for (const auto& kv : children) {
-            kv.second->Restore(key, kv.first);
-        }
-    }
+    std::wstring saved;
 };
 
+namespace {
+const wchar_t kSavedRoot[] = L"Software\\HearthkitTests\\SavedKeys";
+} // namespace
+
 RegistryKeyGuard::RegistryKeyGuard(HKEY root, const wchar_t* subKey)
-    : m_root(root), m_subKey(subKey), m_snapshot(Snapshot::Take(root, subKey).release()) {}
+    : m_root(root), m_subKey(subKey), m_snapshot(new Snapshot) {
+    static std::atomic<unsigned> counter{0};
+    m_snapshot->saved = std::wstring(kSavedRoot) + L"\\" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                        std::to_wstring(counter++);
+    CRegKey key, saved;
+    if (key.Open(root, subKey, KEY_READ) == ERROR_SUCCESS &&
+        saved.Create(HKEY_CURRENT_USER, m_snapshot->saved.c_str()) == ERROR_SUCCESS) {
+        m_snapshot->existed = ::RegCopyTreeW(key, nullptr, saved) == ERROR_SUCCESS;
+    }
+}
 
 RegistryKeyGuard::~RegistryKeyGuard() {
     std::unique_ptr<Snapshot> snap(m_snapshot);
     ::RegDeleteTreeW(m_root, m_subKey.c_str());
     ::RegDeleteKeyW(m_root, m_subKey.c_str());
-    if (snap->existed) {
-        snap->Restore(m_root, m_subKey);
+    CRegKey key, saved;
+    if (snap->existed && saved.Open(HKEY_CURRENT_USER, snap->saved.c_str(), KEY_READ) == ERROR_SUCCESS &&
+        key.Create(m_root, m_subKey.c_str()) == ERROR_SUCCESS) {
+        ::RegCopyTreeW(saved, nullptr, key);
     }
+    saved.Close();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, snap->saved.c_str());
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, snap->saved.c_str());
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, kSavedRoot); // only when no other guard holds a copy
 }
 
 std::vector<BYTE> ReadFileBytes(const std::wstring& path) {

@@ -1,14 +1,12 @@
 // The lines the utilities write at LOG_DETAIL and LOG_ERROR, read from the
 // log file of a fresh process (the level is read once per process).
 #include "Hearthkit.h"
-#include "Scenario.h"
+#include "LoggedRun.h"
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-using hk::test::TempDir;
 
 class RetryOnFixedDraw : public RetryInterval {
 public:
@@ -37,24 +35,13 @@ HK_SCENARIO(UtilLogLines) {
     Directory::GetFiles(L"C:\\windows", L"*.none");
     FILETIME ft;
     HearthkitUtil::ConvertISO8601ToFileTime(L"2024-03-05 14:07:09", &ft);
-    std::printf("file=%s\n", hk::test::Narrow(CDesktopLog::GetFilename()).c_str());
     return 0;
 }
 
 TEST(UtilLog, DecisionsAndFailuresAreLogged) {
-    TempDir dir(L"utillog");
-    hk::test::RegistryKeyGuard guard(HKEY_CURRENT_USER, L"SOFTWARE\\Talvo\\Stowhaven\\Client");
-    CRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, L"SOFTWARE\\Talvo\\Stowhaven\\Client"));
-    ASSERT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"LoggingLevel", LOG_DETAIL));
-    std::wstring temp = dir.Path() + L"\\";
-    auto r = hk::test::RunScenario("UtilLogLines", {}, 60000, {L"TMP=" + temp, L"TEMP=" + temp});
-    ASSERT_EQ(0u, r.exitCode) << r.output;
-    size_t at = r.output.find("file=");
-    ASSERT_NE(std::string::npos, at) << r.output;
-    std::string path = r.output.substr(at + 5);
-    path.erase(path.find_last_not_of("\r\n") + 1);
-    std::string text = hk::test::ReadFileText(hk::test::Widen(path));
+    auto run = hk::test::RunLoggedScenario("UtilLogLines");
+    ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
+    const std::string& text = run.log;
 
     const char* expected[] = {
         ": Random element of retry interval is turned off (0)\r\n",

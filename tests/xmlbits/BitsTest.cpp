@@ -21,14 +21,18 @@ namespace {
 const wchar_t kBits20Key[] = L"Software\\Classes\\CLSID\\{6D18AD12-BDE3-4393-B311-099C346E6DF9}";
 const wchar_t kBits10Clsid[] = L"{4991D34B-80A1-4291-83B6-3328366B9097}";
 
+void TreatBits20AsBits() {
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              key.Create(HKEY_LOCAL_MACHINE, (std::wstring(kBits20Key) + L"\\TreatAs").c_str()));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(nullptr, kBits10Clsid));
+}
+
 class Bits20TreatedAsBits : public testing::Test {
 protected:
     void SetUp() override {
         ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        CRegKey key;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  key.Create(HKEY_LOCAL_MACHINE, (std::wstring(kBits20Key) + L"\\TreatAs").c_str()));
-        ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(nullptr, kBits10Clsid));
+        TreatBits20AsBits();
     }
     void TearDown() override {
         for (auto& job : m_jobs) {
@@ -66,18 +70,11 @@ CoTaskMemString Sentinel() {
     return CoTaskMemString(text);
 }
 
-TEST_F(Bits20TreatedAsBits, ManagerIsCreatedAsVersion2) {
-    CComPtr<IBackgroundCopyManager> manager;
-    double version = -1;
-    ASSERT_EQ(S_OK, HearthkitUtil::GetBITSManager(manager, version));
-    EXPECT_TRUE(manager);
-    EXPECT_EQ(2.0, version);
-}
-
-TEST_F(Bits20TreatedAsBits, OneFileJobYieldsBothNamesOtherJobsLeaveTheOwners) {
+TEST_F(Bits20TreatedAsBits, ManagerIsVersion2AndOnlyAOneFileJobYieldsItsNames) {
     CComPtr<IBackgroundCopyManager> manager;
     double version = 0;
     ASSERT_EQ(S_OK, HearthkitUtil::GetBITSManager(manager, version));
+    EXPECT_EQ(2.0, version);
 
     CoTaskMemString local = Sentinel(), remote = Sentinel();
     EXPECT_EQ(S_OK, HearthkitUtil::GetBITSJobFileDetails(MakeJob(manager, 1), local, remote));
@@ -111,23 +108,20 @@ HK_SCENARIO(BitsMakeManager) {
 }
 
 TEST(BitsManagerLog, VersionIsLoggedAndAMissingClassIsReported) {
-    LoggedRun made;
+    hk::test::LoggedRun made;
     {
         hk::test::RegistryKeyGuard guard(HKEY_LOCAL_MACHINE, kBits20Key);
-        CRegKey key;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  key.Create(HKEY_LOCAL_MACHINE, (std::wstring(kBits20Key) + L"\\TreatAs").c_str()));
-        ASSERT_EQ(ERROR_SUCCESS, key.SetStringValue(nullptr, kBits10Clsid));
-        made = RunLoggedScenario("BitsMakeManager");
+        TreatBits20AsBits();
+        made = hk::test::RunLoggedScenario("BitsMakeManager");
     }
     EXPECT_NE(std::string::npos, made.result.output.find("hr=0x00000000 version=2.0")) << made.result.output;
     EXPECT_NE(std::string::npos, made.log.find("BITS version is, '2.0'")) << made.log;
 
-    LoggedRun missing;
+    hk::test::LoggedRun missing;
     {
         hk::test::RegistryKeyGuard guard(HKEY_LOCAL_MACHINE, kBits20Key);
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kBits20Key);
-        missing = RunLoggedScenario("BitsMakeManager");
+        missing = hk::test::RunLoggedScenario("BitsMakeManager");
     }
     EXPECT_NE(std::string::npos, missing.result.output.find("hr=0x80040154 version=-1.0"))
         << missing.result.output;

@@ -131,7 +131,7 @@ HK_SCENARIO(XmlMakeDocument) {
 }
 
 TEST(XmlDocumentLog, FailedParsesLogTheParsersReason) {
-    LoggedRun run = RunLoggedScenario("XmlMakeDocument");
+    hk::test::LoggedRun run = hk::test::RunLoggedScenario("XmlMakeDocument");
     ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
     EXPECT_NE(std::string::npos, run.result.output.find("hr=0x00000000 v3=1 lang=XPath"))
         << run.result.output;
@@ -166,10 +166,10 @@ bool Registered(const wchar_t* key) {
 }
 
 TEST(XmlDocumentFallback, WithoutVersion3TheEarlierEditionIsUsedWithoutXPath) {
-    LoggedRun run;
+    hk::test::LoggedRun run;
     {
         Unregistered dom30(kDom30Key);
-        run = RunLoggedScenario("XmlMakeDocument");
+        run = hk::test::RunLoggedScenario("XmlMakeDocument");
     }
     EXPECT_TRUE(Registered(kDom30Key));
     ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
@@ -186,11 +186,11 @@ TEST(XmlDocumentFallback, WithoutVersion3TheEarlierEditionIsUsedWithoutXPath) {
 }
 
 TEST(XmlDocumentFallback, WithNeitherEditionTheClassIsNotRegistered) {
-    LoggedRun run;
+    hk::test::LoggedRun run;
     {
         Unregistered dom30(kDom30Key);
         Unregistered dom(kDomKey);
-        run = RunLoggedScenario("XmlMakeDocument");
+        run = hk::test::RunLoggedScenario("XmlMakeDocument");
     }
     EXPECT_TRUE(Registered(kDom30Key));
     EXPECT_TRUE(Registered(kDomKey));

@@ -39,6 +39,40 @@ const std::vector<Command>& Commands() {
          "  --store NAME  the store key name under \"SOFTWARE\\Talvo\\Stowhaven\\Client\" to use, instead\n"
          "                of the one derived from the default MAPI profile\n",
          RunWds},
+        {L"probe", "can the archive web server be reached: connectivity, authentication, user agent",
+         "Usage: hkdiag probe URL [--header LINE]... [--login] [--json]\n"
+         "  Asks the library whether URL can be reached (for a URL naming \"/clienttest.gif\", the server\n"
+         "  must answer with the 43-byte test image) and, when it can, whether the server asks for Basic\n"
+         "  or integrated authentication. Shows the user agent and the open type "
+         "(\"INTERNETOPENTYPEDIRECT\")\n"
+         "  that the library's sessions use. --header adds a request header; --login shows WinINet's\n"
+         "  credentials dialog on a 401. Exits with 1 when the server cannot be reached.\n",
+         RunProbe},
+        {L"send", "one exchange with the server: a form, an XML document or an upload of files",
+         "Usage: hkdiag send form URL [NAME=VALUE]... [--timeout MS] [--json]\n"
+         "       hkdiag send xml URL FILE [--timeout MS] [--json]\n"
+         "       hkdiag send upload URL FILE... [--field NAME=VALUE]... [--timeout MS] [--json]\n"
+         "  Sends one request through the library's server client and shows the reply's status, headers\n"
+         "  and body. form posts the fields URL-encoded (give them already encoded); xml posts the UTF-8\n"
+         "  document FILE (sent as UTF-16); upload streams the files as a multipart form (field \"file\")\n"
+         "  with an exact length and shows the bytes sent and the throughput. --timeout: milliseconds for\n"
+         "  each send and receive (30000).\n",
+         RunSend},
+        {L"hoardview",
+         "the SHMSP services of a MAPI profile; add, remove, registry clean-up of every profile",
+         "Usage: hkdiag hoardview [list] [--profile NAME] [--json]\n"
+         "  The SHMSP services (the Hoardview) of the profile (the default profile without --profile):\n"
+         "  each service's UID, display name and MDC path, and the profile's configuration record of the\n"
+         "  MDC file (its MDC key is the file's base name), when the client store key is known.\n"
+         "Usage: hkdiag hoardview add MDC_PATH [--name DISPLAY] [--key MDC_KEY] [--profile NAME]\n"
+         "  Adds a service for the MDC file unless one serves it already (the name defaults to Hoardview).\n"
+         "Usage: hkdiag hoardview remove MDC_PATH [--key MDC_KEY] [--keep-config] [--profile NAME]\n"
+         "  Removes the first service of the MDC file and, unless --keep-config, its record.\n"
+         "Usage: hkdiag hoardview cleanup [--json]\n"
+         "  Strips the SHMSP services and store providers out of every MAPI profile directly in the\n"
+         "  registry (no MAPI session) and removes the client \"Profiles\" keys of their MDC files.\n"
+         "  Prints each profile's numbers of services and store providers before and after.\n",
+         RunHoardview},
         {L"l10n", "a localised message from the resource module",
          "Usage: hkdiag l10n ID [INSERT] [--module PATH] [--json]\n"
          "  Shows string ID of the resource module as the product's components receive it, with INSERT\n"

@@ -33,6 +33,9 @@ int RunDemo(const Invocation& invocation);
 int RunLog(const Invocation& invocation);
 int RunL10n(const Invocation& invocation);
 int RunWds(const Invocation& invocation);
+int RunProbe(const Invocation& invocation);
+int RunSend(const Invocation& invocation);
+int RunHoardview(const Invocation& invocation);
 
 std::string Utf8(const std::wstring& text);
 

@@ -1,0 +1,127 @@
+// WinINet's own credentials dialog as a user meets it: a display of its own
+// (Xvfb, started by with-xvfb.sh), the real "Authentication Required" window
+// parented to the synchroniser's window, and xdotool typing into it.
+#include "HearthkitUtil.h"
+#include "HttpTestSupport.h"
+#include "TestEnv.h"
+
+#include <gtest/gtest.h>
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
+using namespace hk::test;
+
+namespace {
+
+const wchar_t kDialogTitle[] = L"Authentication Required";
+
+// A top-level window standing in for the synchroniser's.
+struct SyncWindow {
+    SyncWindow() {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = ::DefWindowProcW;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"HkLoginDialogTestParent";
+        ::RegisterClassW(&wc);
+        hwnd = ::CreateWindowW(wc.lpszClassName, L"Hoardcache", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300,
+                               200, nullptr, nullptr, wc.hInstance, nullptr);
+        HearthkitUtil::SetHCSyncWindowHandle(hwnd);
+    }
+    ~SyncWindow() {
+        HearthkitUtil::SetHCSyncWindowHandle(nullptr);
+        ::DestroyWindow(hwnd);
+    }
+    HWND hwnd = nullptr;
+};
+
+// Closes a dialog that nobody answered, so that a broken display or typist
+// turns into a failure instead of a hang.
+class DialogWatchdog {
+public:
+    explicit DialogWatchdog(DWORD ms)
+        : m_thread([this, ms] {
+              for (DWORD waited = 0; waited < ms && !m_done; waited += 100) {
+                  ::Sleep(100);
+              }
+              if (HWND dialog = m_done ? nullptr : ::FindWindowW(nullptr, kDialogTitle)) {
+                  m_fired = true;
+                  ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+              }
+          }) {}
+    ~DialogWatchdog() {
+        m_done = true;
+        m_thread.join();
+    }
+    bool Fired() const { return m_fired; }
+
+private:
+    std::atomic<bool> m_done{false};
+    std::atomic<bool> m_fired{false};
+    std::thread m_thread;
+};
+
+// Wine starts Unix programs given by their Unix path; their handles cannot be
+// waited on, so the typist bounds itself with timeout(1).
+bool StartTypist(const std::string& user, const std::string& password) {
+    // "key" takes every argument after it as a key name (a lower-case letter
+    // names itself); Tab moves to the password field.
+    std::wstring keys;
+    for (char c : user + "\t" + password) {
+        keys += c == '\t' ? std::wstring(L" Tab") : std::wstring(L" ") + static_cast<wchar_t>(c);
+    }
+    std::wstring cmd = L"/usr/bin/timeout 60 /usr/bin/xdotool search --sync --onlyvisible --name \"" +
+                       std::wstring(kDialogTitle) + L"\" windowfocus --sync sleep 0.5 key --delay 30" + keys +
+                       L" Return";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        return false;
+    }
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return true;
+}
+
+class RealLoginDialog : public ServerTest {};
+
+TEST_F(RealLoginDialog, CredentialsTypedIntoWinInetsDialogAreSentAgain) {
+    const char* display = std::getenv("HK_XVFB_DISPLAY");
+    if (display == nullptr || *display == '\0') {
+        GTEST_SKIP() << "Xvfb or xdotool is not installed (scripts/setup.sh installs both): WinINet's "
+                        "credentials dialog needs a display and a typist";
+    }
+    Reply secret;
+    secret.body = "welcome";
+    secret.requireAuth = "Basic dXNlcjpwYXNz"; // user:pass
+    Server().Route("/app/secret", secret);
+    SyncWindow parent;
+    ASSERT_NE(nullptr, parent.hwnd);
+    EngineOnServer s(10000);
+    CInternetSendDataBase engine(s.connect.get(), INTERNET_SCHEME_HTTP, "/app/", false);
+
+    ASSERT_TRUE(StartTypist("user", "pass"));
+    ResponseDetails response;
+    HRESULT hr;
+    bool watchdogFired;
+    {
+        DialogWatchdog watchdog(60000);
+        hr = engine.GetDataFromServer("secret", &response);
+        watchdogFired = watchdog.Fired();
+    }
+    int count = Server().Count();
+    std::string sent;
+    for (int i = 0; i < count; ++i) {
+        sent += " [" + Server().Request(i).Header("Authorization") + "]";
+    }
+    ASSERT_FALSE(watchdogFired) << "nobody answered the dialog within 60 s; requests:" << sent;
+    EXPECT_EQ(S_OK, hr);
+    EXPECT_EQ(200u, response.dwStatusCode);
+    EXPECT_EQ("welcome", Body(response)); // the 401's body went with Reset
+    ASSERT_GE(count, 2) << sent;
+    EXPECT_EQ("<none>", Server().Request(0).Header("Authorization"));
+    EXPECT_EQ("Basic dXNlcjpwYXNz", Server().Request(count - 1).Header("Authorization"));
+}
+
+} // namespace

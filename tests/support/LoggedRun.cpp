@@ -1,0 +1,51 @@
+#include "LoggedRun.h"
+
+#include "HkHandle.h"
+#include "TestEnv.h"
+
+namespace hk {
+namespace test {
+
+LoggedRun RunLoggedScenario(const char* name, const std::vector<std::wstring>& args, DWORD level,
+                            const std::vector<std::wstring>& extraEnv) {
+    const wchar_t clientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
+    LoggedRun run;
+    TempDir logDir(L"log");
+    const std::wstring temp = logDir.Path() + L"\\";
+    std::vector<std::wstring> env = {L"TMP=" + temp, L"TEMP=" + temp};
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    {
+        RegistryKeyGuard guard(HKEY_CURRENT_USER, clientKey);
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, clientKey, L"LoggingLevel", REG_DWORD, &level, sizeof(level));
+        run.result = RunScenario(name, args, 60000, env);
+    }
+    run.values = ParseReport(run.result.output);
+    WIN32_FIND_DATAW found;
+    unique_find find(::FindFirstFileW(logDir.File(L"sh_client_log_*.txt").c_str(), &found));
+    if (find) {
+        do {
+            run.log += ReadFileText(logDir.File(found.cFileName));
+        } while (::FindNextFileW(find.get(), &found));
+    }
+    return run;
+}
+
+std::map<std::string, std::string> ParseReport(const std::string& output) {
+    std::map<std::string, std::string> values;
+    for (size_t at = 0; at < output.size();) {
+        size_t end = output.find('\n', at);
+        std::string line = output.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? output.size() : end + 1;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        size_t eq = line.find('=');
+        if (eq != std::string::npos) {
+            values[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+    }
+    return values;
+}
+
+} // namespace test
+} // namespace hk
