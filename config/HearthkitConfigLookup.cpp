@@ -210,6 +210,40 @@ HRESULT HearthkitConfig::GetConfigStringValue(const wchar_t* name, CStringW& val
     return hr;
 }
 
+HRESULT HearthkitConfig::DescribeConfigValue(const wchar_t* name, ConfigValueType type, CStringW& value,
+                                             CStringW& source) {
+    HRESULT hr = S_OK;
+    CDesktopLog log("HearthkitConfig::DescribeConfigValue", &hr);
+    try {
+        value = L"";
+        source = L"default";
+        if (name == nullptr) {
+            return hr = E_INVALIDARG;
+        }
+        CComBSTR text;
+        auto read = [&](const CRegKey& key, const RegistrySource& from) {
+            std::wstring data;
+            DWORD number = 0;
+            if (key.QueryStringValue(name, data) == ERROR_SUCCESS) {
+                value = data.c_str();
+            } else if (key.QueryDWORDValue(name, number) == ERROR_SUCCESS) {
+                value = std::to_wstring(number).c_str();
+            } else {
+                return false;
+            }
+            source = from.tag;
+            return true;
+        };
+        if (LayeredLookup(name, type, 0, read, text, hr) == Answer::Desktop) {
+            value = text.m_str != nullptr ? static_cast<const wchar_t*>(text) : L"";
+            source = L"Desktop Setting";
+        }
+    } catch (...) {
+        hr = HkCaughtToHr(log, "HearthkitConfig::DescribeConfigValue");
+    }
+    return hr;
+}
+
 HRESULT HearthkitConfig::GetSetting(const wchar_t* name, CComBSTR& value, int checkForUpdates) {
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitConfig::GetSetting", &hr);

@@ -103,6 +103,12 @@ public:
                                   ConfigValueType type = CONFIG_VALUE_CLIENT, int checkForUpdates = 0);
     static HRESULT GetConfigStringValue(const wchar_t* name, CStringW& value, const wchar_t* defaultValue,
                                         ConfigValueType type = CONFIG_VALUE_CLIENT, int checkForUpdates = 0);
+    // For diagnostics: what a lookup of name finds, with a registry value of
+    // either type given as text, and the layer it came from: "HKLM Client
+    // Root", "HKCU Store Key", "HKCU Client Root", "Desktop Setting", or
+    // "default" (value empty). The status is the lookup's.
+    static HRESULT DescribeConfigValue(const wchar_t* name, ConfigValueType type, CStringW& value,
+                                       CStringW& source);
     // A desktop setting: S_OK found, S_FALSE not found, or the failure to
     // load the settings. With checkForUpdates the updated settings are
     // consulted first.

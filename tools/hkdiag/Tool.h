@@ -31,6 +31,9 @@ const std::vector<Command>& Commands();
 
 int RunDemo(const Invocation& invocation);
 int RunLog(const Invocation& invocation);
+// hkdiag config [NAME ...]: the settings, where each came from, the store key
+// and both desktop settings caches.
+int RunConfig(const Invocation& invocation);
 
 std::string Utf8(const std::wstring& text);
 
