@@ -300,3 +300,79 @@ TEST(ConfigMailbox, ThreadsLookingUpWhileTheCacheLoadsAndUpdatesSeeWholeValues) 
     auto run = configtest::RunLogged("ConfigConcurrentLookups", LOG_ERROR);
     EXPECT_EQ(0u, run.result.exitCode) << run.result.output;
 }
+
+HK_SCENARIO(UtilStoresAndItems) {
+    MB_CHECK_HR(S_OK, CreateProfile(true, true));
+    MB_CHECK_HR(S_OK, HearthkitConfig::LogonToMAPI());
+    IMAPISession* session = HearthkitConfig::MAPISession();
+    IMsgStore* untouched = reinterpret_cast<IMsgStore*>(0xdeadbeef);
+    MB_CHECK_HR(E_INVALIDARG,
+                HearthkitUtil::OpenStoreOfType(MessageStoreTypePrimaryMailbox, nullptr, &untouched));
+    MB_CHECK(untouched == reinterpret_cast<IMsgStore*>(0xdeadbeef));
+    // Each kind picks its provider; the delegate kind passes the archive by,
+    // and an unknown kind is the primary mailbox.
+    auto nameOf = [&](int kind) -> std::wstring {
+        CComPtr<IMsgStore> store;
+        HRESULT hr = HearthkitUtil::OpenStoreOfType(static_cast<MessageStoreType>(kind), session, &store);
+        if (FAILED(hr)) {
+            return L"failed " + std::to_wstring(static_cast<unsigned long>(hr));
+        }
+        TidyMAPIBuffer<SPropValue> name;
+        HrGetOneProp(store, PR_DISPLAY_NAME_W, name.put());
+        return name ? name->Value.lpszW : L"?";
+    };
+    MB_CHECK_STR(L"Mailbox - John Doe", nameOf(MessageStoreTypePrimaryMailbox));
+    MB_CHECK_STR(L"Delegate", nameOf(MessageStoreTypeDelegateMailbox));
+    MB_CHECK(nameOf(MessageStoreTypePublicFolders).find(L"failed") == std::wstring::npos);
+    MB_CHECK(nameOf(MessageStoreTypePublicFolders) != nameOf(MessageStoreTypePrimaryMailbox));
+    MB_CHECK_STR(L"failed " + std::to_wstring(static_cast<unsigned long>(E_FAIL)),
+                 nameOf(MessageStoreTypePersonalFolders)); // no PST in this profile
+    MB_CHECK_STR(L"Mailbox - John Doe", nameOf(7));
+
+    // Archived: "Archive ID" on an item that is none of the transient kinds.
+    CComPtr<IMsgStore> primary = OpenStore(kPrimary);
+    struct {
+        const char* messageClass;
+        const wchar_t* archiveId;
+        bool archived;
+    } items[] = {
+        {"IPM.Note", L"A1", true},
+        {"IPM.Note", nullptr, false},
+        {"ipm.note.stowhaven.shortcut.deleteme.more", L"A2", false},
+        {"IPM.Note.Stowhaven.Shortcut.RestoreMe", L"A3", false},
+        {"IPM.Note.X.Stowhaven.PendingArchive.Y", L"A4", false},
+        {"IPM.Note.stowhaven.pendingarchive", L"A5", true}, // the substring test minds case
+        {"IPM.Note.Stowhaven.Shortcut", L"A6", true},
+    };
+    for (const auto& item : items) {
+        CComPtr<IMessage> message = PutItem(primary, item.messageClass, item.archiveId);
+        if (HearthkitUtil::IsArchivedItem(message) != item.archived) {
+            std::printf("IsArchivedItem is wrong for %s\n", item.messageClass);
+            ++g_failures;
+        }
+    }
+
+    // The filter message: a case-sensitive prefix among associated items.
+    CComPtr<IMAPIFolder> inbox = OpenInbox(primary);
+    IMessage* filter = reinterpret_cast<IMessage*>(0xdeadbeef);
+    PutItem(primary, "ipm.stowhaven.filter", nullptr, true);
+    PutItem(primary, "IPM.Stowhaven.Filter.Rules", nullptr, false); // not associated
+    MB_CHECK_HR(MAPI_E_NOT_FOUND, HearthkitUtil::GetFilterMessage(primary, inbox, &filter));
+    MB_CHECK(filter == nullptr);
+    MB_CHECK_HR(E_INVALIDARG, HearthkitUtil::GetFilterMessage(primary, inbox, nullptr));
+    PutItem(primary, "IPM.Stowhaven.Filter.Rules", nullptr, true);
+    MB_CHECK_HR(S_OK, HearthkitUtil::GetFilterMessage(primary, inbox, &filter));
+    CComPtr<IMessage> found;
+    found.Attach(filter);
+    TidyMAPIBuffer<SPropValue> messageClass;
+    MB_CHECK(filter != nullptr &&
+             SUCCEEDED(HrGetOneProp(found, PROP_TAG(PT_STRING8, 0x001A), messageClass.put())) &&
+             std::string(messageClass->Value.lpszA) == "IPM.Stowhaven.Filter.Rules");
+    return g_failures;
+}
+
+TEST(UtilMailbox, StoresOfAKindArchivedItemsAndTheFilterMessage) {
+    StandinHost host;
+    auto run = configtest::RunLogged("UtilStoresAndItems", LOG_ERROR);
+    EXPECT_EQ(0u, run.result.exitCode) << run.result.output;
+}

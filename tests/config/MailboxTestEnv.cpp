@@ -46,15 +46,19 @@ CComPtr<IMAPIFolder> Inbox(IMsgStore* store) {
     return inbox;
 }
 
-ULONG StoreIdTag(IMAPIProp* object) {
+ULONG NamedTag(IMAPIProp* object, const wchar_t* text) {
     MAPINAMEID name{};
     name.lpguid = const_cast<GUID*>(&kProductSet);
     name.ulKind = MNID_STRING;
-    name.Kind.lpwstrName = const_cast<wchar_t*>(L"Store Id");
+    name.Kind.lpwstrName = const_cast<wchar_t*>(text);
     LPMAPINAMEID names[] = {&name};
     TidyMAPIBuffer<SPropTagArray> tags;
     Must(object->GetIDsFromNames(1, names, MAPI_CREATE, tags.put()), "GetIDsFromNames");
     return CHANGE_PROP_TYPE(tags->aulPropTag[0], PT_UNICODE);
+}
+
+ULONG StoreIdTag(IMAPIProp* object) {
+    return NamedTag(object, L"Store Id");
 }
 
 // Entry ids of the Inbox's associated messages of the class, newest
@@ -177,6 +181,25 @@ void PutSettings(IMsgStore* store, const std::wstring& text, int minutesAgo) {
     Must(attachment->SetProps(1, &data, nullptr), "SetProps(attachment)");
     Must(attachment->SaveChanges(0), "SaveChanges(attachment)");
     Must(message->SaveChanges(0), "SaveChanges(settings)");
+}
+
+CComPtr<IMessage> PutItem(IMsgStore* store, const char* messageClass, const wchar_t* archiveId,
+                          bool associated) {
+    CComPtr<IMAPIFolder> inbox = Inbox(store);
+    CComPtr<IMessage> message;
+    Must(inbox->CreateMessage(nullptr, associated ? MAPI_ASSOCIATED : 0, &message), "CreateMessage");
+    SPropValue props[2] = {};
+    props[0].ulPropTag = kClassA;
+    props[0].Value.lpszA = const_cast<char*>(messageClass);
+    props[1].ulPropTag = archiveId != nullptr ? NamedTag(message, L"Archive ID") : PR_NULL;
+    props[1].Value.lpszW = const_cast<wchar_t*>(archiveId);
+    Must(message->SetProps(archiveId != nullptr ? 2 : 1, props, nullptr), "SetProps(item)");
+    Must(message->SaveChanges(KEEP_OPEN_READWRITE), "SaveChanges(item)");
+    return message;
+}
+
+CComPtr<IMAPIFolder> OpenInbox(IMsgStore* store) {
+    return Inbox(store);
 }
 
 void PutMarker(IMsgStore* store, const wchar_t* storeId) {
