@@ -69,6 +69,14 @@ const std::vector<Command>& Commands() {
          "  registry (no MAPI session) and removes the client \"Profiles\" keys of their MDC files.\n"
          "  Prints each profile's numbers of services and store providers before and after.\n",
          RunHoardview},
+        {L"config", "each setting with the layer it came from, the store key and the desktop settings",
+         "Usage: hkdiag config [NAME ...] [--json]\n"
+         "  Logs on to MAPI sharing the mail client's session, then shows the store key, whether the\n"
+         "  desktop settings could be loaded from the mailbox, each NAME's value and the layer it came\n"
+         "  from (HKLM Client Root, HKCU Store Key, HKCU Client Root, Desktop Setting, default), and\n"
+         "  both desktop settings caches with their modification times (UTC). Without NAME, every\n"
+         "  value of the three registry keys and every desktop setting is shown.\n",
+         RunConfig},
     };
     return table;
 }
