@@ -1,6 +1,7 @@
 // HearthkitConfig: the desktop settings caches and the layered lookup over
 // the registry, the desktop settings and the caller's default.
 #include "config/ConfigRegistry.h"
+#include "config/ConfigMapi.h"
 #include "config/SettingsText.h"
 #include "CDesktopLog.h"
 #include "HkRegKey.h"
@@ -22,6 +23,9 @@ namespace {
 
 // No settings attachment could be opened in any mailbox.
 const HRESULT kNoSettingsMessage = static_cast<HRESULT>(0x8004E00C);
+// Only another primary mailbox of the profile holds the settings message
+// (ERROR_NO_SUCH_DOMAIN as an HRESULT).
+const HRESULT kOnlyInNonDefaultStore = static_cast<HRESULT>(0x8007051C);
 const DWORD kAllSources = 0xFFFFFFFF;
 
 struct RegistrySource {
@@ -39,31 +43,46 @@ const RegistrySource kSources[] = {
     {HKEY_CURRENT_USER, 2, false, L"HKCU Client Root", " %s = %d [Registry HKCU Client Root]\n"},
 };
 
-// Update check: at most once per interval. Reading the published message
-// needs the shared MAPI session, which this process does not hold, so a due
-// check ends as a check without a session does.
-HRESULT CheckForUpdates() {
+// The current time as an OLE automation date (UTC).
+double UtcNow() {
     SYSTEMTIME now;
     ::GetSystemTime(&now);
-    double today = 0;
-    ::SystemTimeToVariantTime(&now, &today);
-    if (!(today - HearthkitConfig::s_dLastUpdateCheck >
-          HearthkitConfig::m_dCheckLatestMinInterval / 1440.0)) {
-        return S_FALSE;
-    }
-    return E_POINTER;
+    double date = 0;
+    ::SystemTimeToVariantTime(&now, &date);
+    return date;
 }
 
-// The first load of the desktop settings; once loaded (or filled by
-// AddSetting) only the update check runs. The settings message lives in the
-// user's mailbox, reached through the shared MAPI session; without it no
-// mailbox holds settings and the cache stays empty, so the next lookup
-// tries again.
-HRESULT LoadDesktopSettings(int checkForUpdates) {
-    if (!HearthkitConfig::m_Settings.empty()) {
-        return checkForUpdates ? CheckForUpdates() : S_FALSE;
+bool UpdateCheckDue(double now) {
+    return now - HearthkitConfig::s_dLastUpdateCheck > HearthkitConfig::m_dCheckLatestMinInterval / 1440.0;
+}
+
+bool SettingsLoaded() {
+    CHkCritSecLock lock(HearthkitConfig::m_hUpdatedSettingsCritSect);
+    return !HearthkitConfig::m_Settings.empty();
+}
+
+// The profile's global section, where MAPI keeps the home server.
+MAPIUID kGlobalProfileSection = {
+    {0x13, 0xDB, 0xB0, 0xC8, 0xAA, 0x05, 0x10, 0x1A, 0x9B, 0xB0, 0x00, 0xAA, 0x00, 0x2F, 0xC4, 0x5A}};
+
+// The profile's home server as wide text; empty when it has none.
+std::wstring HomeServer(IMAPISession* session) {
+    CComPtr<IProfSect> global;
+    CheckedHr check;
+    check = session->OpenProfileSection(&kGlobalProfileSection, nullptr, 0, &global);
+    TidyMAPIBuffer<SPropValue> server;
+    if (FAILED(HrGetOneProp(global, hk::config::kPrProfileHomeServer, server.put())) ||
+        PROP_TYPE(server->ulPropTag) != PT_STRING8 || server->Value.lpszA == nullptr) {
+        return std::wstring();
     }
-    return kNoSettingsMessage;
+    int chars = ::MultiByteToWideChar(CP_ACP, 0, server->Value.lpszA, -1, nullptr, 0);
+    if (chars <= 1) {
+        return std::wstring();
+    }
+    std::wstring text(static_cast<size_t>(chars), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, server->Value.lpszA, -1, &text[0], chars);
+    text.resize(static_cast<size_t>(chars - 1));
+    return text;
 }
 
 // Walks the registry sources the mask enables. tryRead answers true when
@@ -131,8 +150,11 @@ HRESULT HearthkitConfig::GetConfigValue(const wchar_t* name, DWORD* value, DWORD
     try {
         CComBSTR text;
         auto read = [&](const CRegKey& key, const RegistrySource& source) {
-            DWORD data = 0;
-            if (key.QueryDWORDValue(name, data) != ERROR_SUCCESS) {
+            // One query: a value of another type or size is absent.
+            DWORD data = 0, type = 0, size = sizeof(data);
+            if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) !=
+                    ERROR_SUCCESS ||
+                type != REG_DWORD || size != sizeof(data)) {
                 return false;
             }
             *value = data;
@@ -188,6 +210,40 @@ HRESULT HearthkitConfig::GetConfigStringValue(const wchar_t* name, CStringW& val
     return hr;
 }
 
+HRESULT HearthkitConfig::DescribeConfigValue(const wchar_t* name, ConfigValueType type, CStringW& value,
+                                             CStringW& source) {
+    HRESULT hr = S_OK;
+    CDesktopLog log("HearthkitConfig::DescribeConfigValue", &hr);
+    try {
+        value = L"";
+        source = L"default";
+        if (name == nullptr) {
+            return hr = E_INVALIDARG;
+        }
+        CComBSTR text;
+        auto read = [&](const CRegKey& key, const RegistrySource& from) {
+            std::wstring data;
+            DWORD number = 0;
+            if (key.QueryStringValue(name, data) == ERROR_SUCCESS) {
+                value = data.c_str();
+            } else if (key.QueryDWORDValue(name, number) == ERROR_SUCCESS) {
+                value = std::to_wstring(number).c_str();
+            } else {
+                return false;
+            }
+            source = from.tag;
+            return true;
+        };
+        if (LayeredLookup(name, type, 0, read, text, hr) == Answer::Desktop) {
+            value = text.m_str != nullptr ? static_cast<const wchar_t*>(text) : L"";
+            source = L"Desktop Setting";
+        }
+    } catch (...) {
+        hr = HkCaughtToHr(log, "HearthkitConfig::DescribeConfigValue");
+    }
+    return hr;
+}
+
 HRESULT HearthkitConfig::GetSetting(const wchar_t* name, CComBSTR& value, int checkForUpdates) {
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitConfig::GetSetting", &hr);
@@ -196,7 +252,7 @@ HRESULT HearthkitConfig::GetSetting(const wchar_t* name, CComBSTR& value, int ch
         if (name == nullptr) {
             return hr = E_INVALIDARG;
         }
-        hr = LoadDesktopSettings(checkForUpdates);
+        hr = LoadSettingsFromHiddenMessage(nullptr, checkForUpdates);
         if (FAILED(hr)) {
             return hr;
         }
@@ -210,7 +266,12 @@ HRESULT HearthkitConfig::GetSetting(const wchar_t* name, CComBSTR& value, int ch
             log.LogText(LOG_DETAIL, "    Value: %s [from updated settings]\n", value.m_str);
             return hr = S_OK;
         }
-        if (GetSettingFromCache(name, m_Settings, value)) {
+        bool found = false;
+        {
+            CHkCritSecLock lock(m_hUpdatedSettingsCritSect);
+            found = GetSettingFromCache(name, m_Settings, value);
+        }
+        if (found) {
             log.LogText(LOG_DETAIL, "    Value: %s\n", value.m_str);
             return hr = S_OK;
         }
@@ -250,7 +311,9 @@ HRESULT HearthkitConfig::AddSetting(const wchar_t* name, const wchar_t* value) {
         return hr = E_INVALIDARG;
     }
     try {
-        m_Settings[hk::config::ToUpperKey(name)] = value != nullptr ? value : L"";
+        std::wstring key = hk::config::ToUpperKey(name);
+        CHkCritSecLock lock(m_hUpdatedSettingsCritSect);
+        m_Settings[key] = value != nullptr ? value : L"";
     } catch (...) {
         hr = HkCaughtToHr(log, "HearthkitConfig::AddSetting");
     }
@@ -263,11 +326,9 @@ HRESULT HearthkitConfig::GetItemsInCache(bool updatedCache, std::vector<std::wst
     CDesktopLog log("HearthkitConfig::GetItemsInCache", &hr);
     try {
         HkSettingsMap copy;
-        if (updatedCache) {
+        {
             CHkCritSecLock lock(m_hUpdatedSettingsCritSect);
-            copy = m_UpdatedSettings;
-        } else {
-            copy = m_Settings;
+            copy = updatedCache ? m_UpdatedSettings : m_Settings;
         }
         if (copy.empty()) {
             return hr;
@@ -329,7 +390,113 @@ FILETIME HearthkitConfig::GetSettingsLastModTime(int latest) {
 }
 
 void HearthkitConfig::ReleaseStatics() {
-    m_Settings.clear();
+    LogOffMAPI();
     CHkCritSecLock lock(m_hUpdatedSettingsCritSect);
+    m_Settings.clear();
     m_UpdatedSettings.clear();
+}
+
+HRESULT HearthkitConfig::LoadSettingsFromHiddenMessage(IMAPISession* session, int checkForUpdates) {
+    HRESULT hr = S_OK;
+    CDesktopLog log("HearthkitConfig::LoadSettingsFromHiddenMessage", &hr);
+    if (SettingsLoaded()) {
+        return hr = checkForUpdates ? CheckForUpdatedSettings(session) : S_FALSE;
+    }
+    // Threads arriving before the first load has finished wait for it and
+    // then find the cache filled.
+    CHkCritSecLock first(hk::config::FirstUseLock());
+    if (SettingsLoaded()) {
+        return hr = checkForUpdates ? CheckForUpdatedSettings(session) : S_FALSE;
+    }
+    CComPtr<IMAPISession> use = session != nullptr ? session : m_pSession.p;
+    if (!use) {
+        return hr = E_POINTER;
+    }
+    // Filled aside and published whole once an attachment was found.
+    HkSettingsMap loaded;
+    CComPtr<IAttach> attachment;
+    bool onlyInNonDefaultStore = false;
+    try {
+        CheckedHr check;
+        loaded[L";SERVER;"] = HomeServer(use);
+        CComPtr<IMsgStore> store;
+        if (SUCCEEDED(OpenDesktopSettingsAttachment(use, hk::config::kPrimaryMailboxProvider, &store,
+                                                    &attachment, &onlyInNonDefaultStore))) {
+            loaded[L"MAILBOXTYPE"] = L"PrimaryUser";
+            TidyMAPIBuffer<SPropValue> account;
+            if (SUCCEEDED(GetMailUserProperty(use, store, PR_ACCOUNT_W, account.put())) &&
+                PROP_TYPE(account->ulPropTag) == PT_UNICODE && account->Value.lpszW != nullptr) {
+                loaded[L";MAILBOX;"] = account->Value.lpszW;
+            }
+        } else {
+            check = OpenDesktopSettingsAttachment(use, hk::config::kDelegateMailboxProvider, nullptr,
+                                                  &attachment, nullptr);
+            loaded[L"MAILBOXTYPE"] = L"Delegate";
+        }
+        double modified = 0;
+        check = GetAttachmentLastModifiedTime(attachment, &modified);
+        m_dSettingsOriginalModifiedTime = modified;
+        m_dSettingsLastModifiedTime = modified;
+        hr = PopulateSettingsCache(attachment, &loaded);
+    } catch (const _com_error& e) {
+        hr = e.Error();
+        log.LogHR(LOG_ERROR, "LoadSettingsFromHiddenMessage com_error", hr);
+    } catch (...) {
+        hr = E_FAIL;
+    }
+    if (!attachment) {
+        return hr = onlyInNonDefaultStore ? kOnlyInNonDefaultStore : kNoSettingsMessage;
+    }
+    CHkCritSecLock lock(m_hUpdatedSettingsCritSect);
+    for (auto& entry : loaded) {
+        m_Settings[entry.first] = std::move(entry.second);
+    }
+    return hr;
+}
+
+HRESULT HearthkitConfig::CheckForUpdatedSettings(IMAPISession* session) {
+    HRESULT hr = S_FALSE;
+    CDesktopLog log("HearthkitConfig::CheckForUpdatedSettings", &hr);
+    const double now = UtcNow();
+    if (!UpdateCheckDue(now)) {
+        return hr;
+    }
+    // One thread checks; the others find the check done when they get here.
+    CHkCritSecLock first(hk::config::FirstUseLock());
+    if (!UpdateCheckDue(now)) {
+        return hr;
+    }
+    CComPtr<IMAPISession> use = session != nullptr ? session : m_pSession.p;
+    if (!use) {
+        return hr = E_POINTER;
+    }
+    log.LogText(LOG_DETAIL, "Checking for updated desktop settings\n");
+    try {
+        CheckedHr check;
+        CComPtr<IAttach> attachment;
+        if (FAILED(OpenDesktopSettingsAttachment(use, hk::config::kPrimaryMailboxProvider, nullptr,
+                                                 &attachment, nullptr))) {
+            check = OpenDesktopSettingsAttachment(use, hk::config::kDelegateMailboxProvider, nullptr,
+                                                  &attachment, nullptr);
+        }
+        double modified = 0;
+        check = GetAttachmentLastModifiedTime(attachment, &modified);
+        if (modified > m_dSettingsLastModifiedTime) {
+            CHkCritSecLock lock(m_hUpdatedSettingsCritSect);
+            log.LogText(LOG_DETAIL, "Detected updated desktop settings, populating updated settings cache");
+            check = PopulateSettingsCache(attachment, &m_UpdatedSettings);
+            m_dSettingsLastModifiedTime = modified;
+            log.LogText(LOG_INFO, "\nContents of updated Desktop Settings cache:\n");
+            LogUpdatedDesktopSettings();
+            log.LogText(LOG_INFO, "\n");
+        }
+        s_dLastUpdateCheck = now;
+        hr = S_OK;
+    } catch (const _com_error& e) {
+        hr = e.Error();
+        log.LogHR(LOG_ERROR, "CheckForUpdatedSettings com_error", hr);
+    } catch (...) {
+        hr = E_UNEXPECTED;
+    }
+    return hr;
 }

@@ -1,6 +1,7 @@
 // HearthkitConfig: lifecycle, the store key path and the plain registry reads
 // and writes under HKEY_CURRENT_USER.
 #include "config/ConfigRegistry.h"
+#include "config/ConfigMapi.h"
 #include "CDesktopLog.h"
 #include "HkRegKey.h"
 #include "HkResult.h"
@@ -19,15 +20,6 @@ const wchar_t kClientRootPath[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
 namespace {
 
 const wchar_t kHoardviewConfiguredProfiles[] = L"HoardviewConfiguredProfiles";
-
-// The store key name of the session's default store. It comes from the
-// mailbox (the Hoardlocal marker message or the store's record key), which
-// needs the shared MAPI session; until that session exists there is no
-// default store to open, and opening one without a session answers
-// E_INVALIDARG.
-HRESULT DeriveStoreKeyName(CStringW& /*name*/) {
-    return E_INVALIDARG;
-}
 
 } // namespace
 
@@ -69,10 +61,11 @@ HRESULT HearthkitConfig::GetClientStoreKey(wchar_t** storeKey) {
         return hr = E_INVALIDARG;
     }
     try {
+        // Threads arriving together derive the key once.
+        CHkCritSecLock lock(hk::config::FirstUseLock());
         if (m_szStoreRootKey == nullptr) {
             CStringW name;
-            CheckedHr check;
-            check = hk::config::DeriveStoreKeyName(name);
+            hk::config::DeriveStoreKeyName(name);
             size_t chars = std::wcslen(hk::config::kClientRootPath) + 1 + name.GetLength() + 1;
             wchar_t* path = new wchar_t[chars];
             _snwprintf(path, chars, L"%s\\%s", hk::config::kClientRootPath, name.GetString());

@@ -5,7 +5,7 @@
 #include "CDesktopLog.h"
 #include "HkResult.h"
 #include "UrlComponents.h"
-#include "config/ClientSettingSeam.h"
+#include "HearthkitConfig.h"
 #include "http/InternetHandle.h"
 
 #include <cwchar>
@@ -250,9 +250,11 @@ bool HearthkitUtil::IsUsingBasicAuthentication(const wchar_t* url) {
 }
 
 DWORD HearthkitUtil::GetInternetOpenType() {
-    // Read through the layered configuration (client level, default 0).
-    return HkLookupClientDword(L"INTERNETOPENTYPEDIRECT", 0) != 0 ? INTERNET_OPEN_TYPE_DIRECT
-                                                                  : INTERNET_OPEN_TYPE_PRECONFIG;
+    // The registry, then the desktop settings, then 0; the value decides
+    // whatever status the lookup reports.
+    DWORD direct = 0;
+    HearthkitConfig::GetConfigValue(L"INTERNETOPENTYPEDIRECT", &direct, 0);
+    return direct != 0 ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PRECONFIG;
 }
 
 HRESULT HearthkitUtil::GetClientDLLVersion(int* pnMajor, int* pnMinor, int* pnBuild, int* pnRevision,

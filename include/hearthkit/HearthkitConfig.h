@@ -8,6 +8,7 @@
 #include "HkCom.h"
 #include "HkLock.h"
 #include "HkString.h"
+#include "MAPILoader.h"
 
 #include <windows.h>
 #include <map>
@@ -35,8 +36,23 @@ public:
     static void Shutdown();
     // Frees the store key path; the next request derives it again.
     static void CloseDown();
-    // Empties both settings caches; the next lookup loads them again.
+    // Releases the shared session and empties both settings caches; the
+    // next lookup loads them again.
     static void ReleaseStatics();
+
+    // ---- The shared MAPI session -------------------------------------------
+
+    // Logs on sharing the mail client's session (MAPI_EXTENDED |
+    // MAPI_ALLOW_OTHERS); S_OK at once when the session is already held.
+    static HRESULT LogonToMAPI();
+    // Releases the shared session (no MAPI logoff); S_OK.
+    static HRESULT LogOffMAPI();
+    // The shared session, no reference added; null before LogonToMAPI.
+    static IMAPISession* MAPISession();
+    // The session's default store (MAPI_BEST_ACCESS | MDB_NO_MAIL). Null
+    // session or out pointer: E_INVALIDARG; no default store, or more than
+    // one: E_FAIL.
+    static HRESULT OpenDefaultStore(IMAPISession* session, IMsgStore** store);
 
     // ---- Store key -------------------------------------------------------
 
@@ -87,12 +103,55 @@ public:
                                   ConfigValueType type = CONFIG_VALUE_CLIENT, int checkForUpdates = 0);
     static HRESULT GetConfigStringValue(const wchar_t* name, CStringW& value, const wchar_t* defaultValue,
                                         ConfigValueType type = CONFIG_VALUE_CLIENT, int checkForUpdates = 0);
+    // For diagnostics: what a lookup of name finds, with a registry value of
+    // either type given as text, and the layer it came from: "HKLM Client
+    // Root", "HKCU Store Key", "HKCU Client Root", "Desktop Setting", or
+    // "default" (value empty). The status is the lookup's.
+    static HRESULT DescribeConfigValue(const wchar_t* name, ConfigValueType type, CStringW& value,
+                                       CStringW& source);
     // A desktop setting: S_OK found, S_FALSE not found, or the failure to
     // load the settings. With checkForUpdates the updated settings are
     // consulted first.
     static HRESULT GetSetting(const wchar_t* name, CComBSTR& value, int checkForUpdates);
     // Looks name (upper-cased) up in settings; false when absent.
     static bool GetSettingFromCache(const wchar_t* name, const HkSettingsMap& settings, CComBSTR& value);
+
+    // ---- The desktop settings message -------------------------------------
+    // Used by the lookups above; public for diagnostics.
+
+    // Opens the first attachment of the settings message in the first store
+    // of provider (a 16-byte MAPI UID) that holds one. For the primary
+    // mailbox provider only the default store is searched; whether another
+    // store of that provider holds the message is told by
+    // *hiddenInNonDefaultStore (when given). Archive mailboxes are skipped.
+    // Null session: E_POINTER; no store yielded an attachment: E_FAIL and
+    // every given out pointer null.
+    static HRESULT OpenDesktopSettingsAttachment(IMAPISession* session, const BYTE* provider,
+                                                 IMsgStore** store, IAttach** attachment,
+                                                 bool* hiddenInNonDefaultStore);
+    // The newest settings message of the store's Inbox (older copies are
+    // deleted) and its first attachment. No message or no attachment: E_FAIL.
+    static HRESULT OpenDesktopSettingsAttachmentInStore(IMsgStore* store, IAttach** attachment);
+    static bool DoesHiddenMsgExistInStore(IMsgStore* store);
+    // A property of the store's owner as a mail user; *value is freed by the
+    // caller with MAPIFreeBuffer.
+    static HRESULT GetMailUserProperty(IMAPISession* session, IMsgStore* store, ULONG tag,
+                                       LPSPropValue* value);
+    // The attachment's modification time as an OLE automation date (UTC,
+    // whole seconds); *time is unchanged when the attachment has none.
+    static HRESULT GetAttachmentLastModifiedTime(IAttach* attachment, double* time);
+    // Parses the attachment's data into settings (not emptied first).
+    static HRESULT PopulateSettingsCache(IAttach* attachment, HkSettingsMap* settings);
+    // The first load of the desktop settings from the mailbox (session, or
+    // the shared one when null); once loaded, the update check when
+    // checkForUpdates is set, else S_FALSE. No settings message anywhere:
+    // 0x8004E00C, or 0x8007051C when only a non-default mailbox store of the
+    // user holds it.
+    static HRESULT LoadSettingsFromHiddenMessage(IMAPISession* session, int checkForUpdates);
+    // Reads the settings again when the published attachment is newer, at
+    // most once per update interval: S_OK after a check, S_FALSE when none
+    // was due.
+    static HRESULT CheckForUpdatedSettings(IMAPISession* session);
 
     // ---- Cache administration ---------------------------------------------
 
@@ -108,10 +167,13 @@ public:
     static void LogUpdatedDesktopSettings();
     static HRESULT SetUpdateSettingsInterval(UINT minutes);
     // The modification time of the latest (latest != 0) or of the first
-    // settings loaded; zero before any were loaded.
+    // settings loaded; a zero FILETIME before any were loaded.
     static FILETIME GetSettingsLastModTime(int latest);
 
     // ---- State -------------------------------------------------------------
+
+    // The session LogonToMAPI opened, or null.
+    static CComPtr<IMAPISession> m_pSession;
 
     // Full path of the store key, or null until derived. Allocated with
     // new[] and freed by CloseDown with delete[].

@@ -9,13 +9,21 @@
 #include "HkString.h"
 
 #include <windows.h>
-#include <mapidefs.h>
+#include <mapix.h>
 #include <string>
 #include <vector>
 
 struct IXMLDOMDocument;
 struct IBackgroundCopyManager;
 struct IBackgroundCopyJob;
+
+// The kind of message store OpenStoreOfType looks for.
+enum MessageStoreType : int {
+    MessageStoreTypePrimaryMailbox = 0,  // the user's own Exchange mailbox (the default store)
+    MessageStoreTypePublicFolders = 1,   // Exchange public folders
+    MessageStoreTypeDelegateMailbox = 2, // another user's mailbox, archive mailboxes excluded
+    MessageStoreTypePersonalFolders = 3, // a personal folders (PST) store
+};
 
 class HEARTHKIT_API HearthkitUtil {
 public:
@@ -41,6 +49,22 @@ public:
     static wchar_t* GetRegValue(HKEY root, const wchar_t* subKey, const wchar_t* name);
     // A 32-bit value, or the default when nothing could be read.
     static DWORD GetRegValue(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD defaultValue);
+
+    // ---- Mailbox stores and items (util/HearthkitUtilMailbox.cpp) -----------
+
+    // The first store of the session of the given kind (any other value
+    // acts as the primary mailbox), opened MAPI_BEST_ACCESS | MDB_NO_MAIL;
+    // the caller owns the reference. Null argument: E_INVALIDARG; no such
+    // store: E_FAIL.
+    static HRESULT OpenStoreOfType(MessageStoreType type, IMAPISession* session, IMsgStore** store);
+    // True for an item with "Archive ID" that is none of the product's
+    // transient items (pending archive, shortcut delete and restore
+    // requests).
+    static bool IsArchivedItem(IMessage* message);
+    // The folder's first associated message whose class begins with
+    // "IPM.Stowhaven.Filter", opened through the store. Null out pointer:
+    // E_INVALIDARG; none: MAPI_E_NOT_FOUND (*message null).
+    static HRESULT GetFilterMessage(IMsgStore* store, IMAPIFolder* folder, IMessage** message);
 
     // ---- Time and identifier conversions -----------------------------------
     // (util/HearthkitUtilTime.cpp, util/HearthkitUtilHex.cpp)

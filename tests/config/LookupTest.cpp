@@ -10,8 +10,6 @@ using namespace configtest;
 
 namespace {
 
-const HRESULT kNoSettingsMessage = static_cast<HRESULT>(0x8004E00C);
-
 // Registry keys and both caches as the test sets them, emptied again after.
 class ConfigLookup : public testing::Test {
 protected:
@@ -58,7 +56,7 @@ TEST_F(ConfigLookup, SourcesAnswerInOrderMachineStoreUserDesktopDefault) {
     EXPECT_EQ(S_OK, status);
     HearthkitConfig::ReleaseStatics();
     EXPECT_EQ(99u, Lookup(CONFIG_VALUE_STORE, &status));
-    EXPECT_EQ(kNoSettingsMessage, status); // no mailbox: the load failure, the default
+    EXPECT_EQ(E_POINTER, status); // no session: the load failure, the default
     EXPECT_EQ(E_INVALIDARG, HearthkitConfig::GetConfigValue(L"Level", nullptr, 99));
 }
 
@@ -133,17 +131,16 @@ TEST_F(ConfigLookup, StringsFollowTheSameOrder) {
     EXPECT_STREQ(L"desktop", text);
     HearthkitConfig::ReleaseStatics();
     keys.SetDword(HKEY_LOCAL_MACHINE, kClientKey, L"Name", 5); // wrong type
-    EXPECT_EQ(kNoSettingsMessage,
-              HearthkitConfig::GetConfigStringValue(L"Name", text, L"dflt", CONFIG_VALUE_CLIENT));
+    EXPECT_EQ(E_POINTER, HearthkitConfig::GetConfigStringValue(L"Name", text, L"dflt", CONFIG_VALUE_CLIENT));
     EXPECT_STREQ(L"user", text);
     // No mailbox and nothing in the registry: the default.
-    EXPECT_EQ(kNoSettingsMessage, HearthkitConfig::GetConfigStringValue(L"Missing", text, L"dflt"));
+    EXPECT_EQ(E_POINTER, HearthkitConfig::GetConfigStringValue(L"Missing", text, L"dflt")); // no session
     EXPECT_STREQ(L"dflt", text);
 }
 
 TEST_F(ConfigLookup, SettingsComeFromTheCacheByUpperCaseName) {
     CComBSTR value(L"stale");
-    EXPECT_EQ(kNoSettingsMessage, HearthkitConfig::GetSetting(L"A", value, 0));
+    EXPECT_EQ(E_POINTER, HearthkitConfig::GetSetting(L"A", value, 0)); // no session
     EXPECT_TRUE(!value);
     HearthkitConfig::AddSetting(L"mixed Case", L"v");
     HearthkitConfig::AddSetting(L"Empty", L"");

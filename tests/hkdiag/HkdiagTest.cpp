@@ -6,6 +6,7 @@
 #include "Hearthkit.h"
 #include "JsonCheck.h"
 #include "RunHkdiag.h"
+#include "MailboxTestEnv.h"
 #include "TestEnv.h"
 #include "tests/mapistandin/MapiStandinFixture.h"
 
@@ -425,3 +426,60 @@ TEST(Hkdiag, HoardviewAddsListsRemovesAndCleansUp) {
 }
 
 } // namespace
+
+HK_SCENARIO(HkdiagMailboxWithSettings) {
+    using namespace mailboxtest;
+    MB_CHECK_HR(S_OK, CreateProfile(false, false));
+    CComPtr<IMsgStore> primary = OpenStore(kPrimary);
+    PutSettings(primary, L"FromMailbox=desk\r\nShared=desk\r\n");
+    PutMarker(primary, L"DIAGSTORE");
+    return g_failures;
+}
+
+TEST(Hkdiag, ConfigShowsEachSettingsLayerTheStoreKeyAndBothCaches) {
+    mailboxtest::StandinHost host;
+    host.keys.SetDword(HKEY_LOCAL_MACHINE, kClientKey, L"Machine", 7);
+    host.keys.SetString(HKEY_CURRENT_USER, kClientKey, L"Shared", L"user");
+    hk::test::TempDir temp(L"hkdiag-config");
+    std::wstring tempPath = temp.Path() + L"\\";
+    auto prepared = hk::test::RunScenario("HkdiagMailboxWithSettings", {}, 60000,
+                                          {L"TMP=" + tempPath, L"TEMP=" + tempPath});
+    ASSERT_EQ(0u, prepared.exitCode) << prepared.output;
+
+    ProgramResult r = RunHkdiag(L"config Machine Shared FromMailbox Absent", tempPath);
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    std::smatch m;
+    std::regex shape("Store key: SOFTWARE\\\\Talvo\\\\Stowhaven\\\\Client\\\\DIAGSTORE\r?\n"
+                     "Settings:\r?\n"
+                     "  Machine = 7 \\[HKLM Client Root\\]\r?\n"
+                     "  Shared = user \\[HKCU Client Root\\]\r?\n"
+                     "  FromMailbox = desk \\[Desktop Setting\\]\r?\n"
+                     "  Absent =  \\[default\\]\r?\n"
+                     "Desktop settings \\(modified \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\\):\r?\n"
+                     "  ;MAILBOX; = jdoe\r?\n"
+                     "  ;SERVER; = exch01.example\r?\n"
+                     "  FROMMAILBOX = desk\r?\n"
+                     "  MAILBOXTYPE = PrimaryUser\r?\n"
+                     "  SHARED = desk\r?\n"
+                     "Updated desktop settings \\(modified \\d{4}-[^)]*\\):\r?\n"
+                     "  \\(empty\\)\r?\n");
+    EXPECT_TRUE(std::regex_match(r.output, m, shape)) << r.output;
+
+    // Every name of the three keys and the settings when none is given.
+    r = RunHkdiag(L"config --json", tempPath);
+    ASSERT_EQ(0u, r.exitCode) << r.output;
+    for (const char* part :
+         {"\"storeKey\":\"SOFTWARE\\\\Talvo\\\\Stowhaven\\\\Client\\\\DIAGSTORE\"",
+          "{\"name\":\"Machine\",\"value\":\"7\",\"source\":\"HKLM Client Root\"}",
+          "{\"name\":\"MAILBOXTYPE\",\"value\":\"PrimaryUser\",\"source\":\"Desktop Setting\"}",
+          "\"loadResult\":\"0x00000000\"", "\"updatedDesktopSettings\":{\"modified\":"}) {
+        EXPECT_NE(std::string::npos, r.output.find(part)) << part << "\n" << r.output;
+    }
+    EXPECT_EQ(std::string::npos, r.output.find("\"name\":\";SERVER;\"")) << r.output;
+
+    r = RunHkdiag(L"config --help", tempPath);
+    EXPECT_EQ(0u, r.exitCode);
+    EXPECT_NE(std::string::npos, r.output.find("Usage: hkdiag config [NAME ...] [--json]")) << r.output;
+    r = RunHkdiag(L"config --bogus", tempPath);
+    EXPECT_EQ(2u, r.exitCode) << r.output;
+}

@@ -48,6 +48,9 @@ struct StandinApi {
 // Loaded once per process from the test program's folder; the registry
 // value is put back as it was when the process ends.
 const StandinApi& Api();
+// Only registers the stand-in as Outlook's MAPI, for a process whose own
+// Hearthkit.dll is bound already and whose children are to find the stand-in.
+HRESULT RegisterForChildren();
 std::wstring StandinPath();
 
 // Owns one interface reference.

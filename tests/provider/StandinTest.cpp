@@ -43,7 +43,7 @@ TEST(Provider, OnTheMapiStandin) {
     hk::test::RegistryKeyGuard outlook(HKEY_LOCAL_MACHINE, L"Software\\Clients\\Mail\\Microsoft Outlook");
     hk::test::RegistryKeyGuard profiles(HKEY_CURRENT_USER, kProfilesRoot);
     hk::test::RegistryKeyGuard client(HKEY_CURRENT_USER, kClientKey);
-    ASSERT_EQ(S_OK, mapitest::Api().Register(nullptr));
+    ASSERT_EQ(S_OK, mapitest::RegisterForChildren());
     auto run = hk::test::RunScenario("ProviderOnStandin", {}, 300000);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(0u, run.exitCode) << run.output;

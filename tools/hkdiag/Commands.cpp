@@ -80,6 +80,14 @@ const std::vector<Command>& Commands() {
          "  module the built-in English text. PATH defaults to skyrend.dll beside the tool; when it does\n"
          "  not load, skyrend.dll in its folder and then the system's search are tried.\n",
          RunL10n},
+        {L"config", "each setting with the layer it came from, the store key and the desktop settings",
+         "Usage: hkdiag config [NAME ...] [--json]\n"
+         "  Logs on to MAPI sharing the mail client's session, then shows the store key, whether the\n"
+         "  desktop settings could be loaded from the mailbox, each NAME's value and the layer it came\n"
+         "  from (HKLM Client Root, HKCU Store Key, HKCU Client Root, Desktop Setting, default), and\n"
+         "  both desktop settings caches with their modification times (UTC). Without NAME, every\n"
+         "  value of the three registry keys and every desktop setting is shown.\n",
+         RunConfig},
     };
     return table;
 }

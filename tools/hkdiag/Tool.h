@@ -36,6 +36,9 @@ int RunWds(const Invocation& invocation);
 int RunProbe(const Invocation& invocation);
 int RunSend(const Invocation& invocation);
 int RunHoardview(const Invocation& invocation);
+// hkdiag config [NAME ...]: the settings, where each came from, the store key
+// and both desktop settings caches.
+int RunConfig(const Invocation& invocation);
 
 std::string Utf8(const std::wstring& text);
 

@@ -1,0 +1,55 @@
+// What the configuration's MAPI files share: the provider identities, the
+// tags mingw's MAPI headers lack, and the queries on a store's Inbox.
+#pragma once
+
+#include "HearthkitConfig.h"
+#include "TidyRowSet.h"
+
+namespace hk {
+namespace config {
+
+// Exchange's store providers (PR_MDB_PROVIDER).
+extern const BYTE kPrimaryMailboxProvider[16];
+extern const BYTE kDelegateMailboxProvider[16];
+
+const ULONG kPrProfileHomeServer = PROP_TAG(PT_STRING8, 0x6602);
+const ULONG kPrUserEntryId = PROP_TAG(PT_BINARY, 0x6619);
+// The kind of an Exchange mailbox store; 32 marks an archive mailbox.
+const ULONG kPrMailboxKind = PROP_TAG(PT_LONG, 0x6806);
+const LONG kArchiveMailboxKind = 32;
+
+// The property set of the product's named properties ("Store Id", "Archive ID").
+extern const GUID kProductPropertySet;
+
+// Makes restriction "the property of value's tag relop value".
+void PropertyIs(SRestriction& restriction, ULONG relop, SPropValue& value);
+
+// The store's Inbox: the receive folder of the given message class (an
+// empty class names the default one), opened with MAPI_BEST_ACCESS.
+// Raises _com_error.
+CComPtr<IMAPIFolder> OpenInbox(IMsgStore* store, const char* messageClass);
+
+// The Inbox's associated messages of class messageClass (exact, 8-bit),
+// with the given columns, sorted descending by sortTag unless it is 0.
+// Raises _com_error.
+void QueryHiddenMessages(IMAPIFolder* inbox, const char* messageClass, LPSPropTagArray columns, ULONG sortTag,
+                         TidyRowSet& rows);
+
+// The property tag of the product's named property name, created when
+// missing, typed as type. Raises _com_error.
+ULONG ProductNamedTag(IMAPIProp* object, const wchar_t* name, ULONG type);
+
+// The newest Hoardlocal marker message of the store's Inbox, or *found
+// false. Returns the first failure.
+HRESULT FindHoardlocalMessage(IMsgStore* store, IMessage** message, bool* found);
+
+// The store key name of the shared session's default store. Raises
+// _com_error.
+void DeriveStoreKeyName(CStringW& name);
+
+// Serialises the first logon, the first derivation of the store key, the
+// first load of the settings and the update checks (recursive).
+CHkCriticalSection& FirstUseLock();
+
+} // namespace config
+} // namespace hk

@@ -1,0 +1,370 @@
+// The configuration on a mailbox: the shared logon, the store key from the
+// marker message or the record key, the settings message found in the right
+// store (duplicates, delegate and archive mailboxes, another user's primary
+// mailbox), the special entries, the retried first load and the update check.
+#include "MailboxTestEnv.h"
+
+#include <gtest/gtest.h>
+#include <cwchar>
+
+using namespace mailboxtest;
+
+namespace {
+
+const HRESULT kNoSettingsMessage = static_cast<HRESULT>(0x8004E00C);
+const HRESULT kOnlyInNonDefaultStore = static_cast<HRESULT>(0x8007051C);
+const char kSettingsClass[] = "IPM.Note.Stowhaven.Settings";
+
+DWORD Number(const wchar_t* name, int check = 0, HRESULT* status = nullptr) {
+    DWORD value = configtest::kUnset;
+    HRESULT hr = HearthkitConfig::GetConfigValue(name, &value, 9, CONFIG_VALUE_CLIENT, check);
+    if (status != nullptr) {
+        *status = hr;
+    }
+    return value;
+}
+
+std::wstring CacheEntry(bool updated, const wchar_t* name) {
+    std::vector<std::wstring> names, values;
+    HearthkitConfig::GetItemsInCache(updated, names, values);
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == name) {
+            return values[i];
+        }
+    }
+    return L"<absent>";
+}
+
+ULONGLONG Ticks(const FILETIME& time) {
+    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+void ExpectLines(const configtest::LoggedRun& run, std::initializer_list<const char*> lines) {
+    ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
+    for (const char* line : lines) {
+        EXPECT_NE(std::string::npos, run.log.find(configtest::Record(line))) << line << "\n" << run.log;
+    }
+}
+
+} // namespace
+
+HK_SCENARIO(ConfigStoreKeyFromMailbox) {
+    MB_CHECK_HR(S_OK, CreateProfile(false, false));
+    // No session yet: the key cannot be derived, and GetStoreKey raises.
+    wchar_t* path = nullptr;
+    MB_CHECK_HR(E_INVALIDARG, HearthkitConfig::GetClientStoreKey(&path));
+    try {
+        HearthkitConfig::GetStoreKey();
+        MB_CHECK(!"GetStoreKey raised nothing");
+    } catch (const _com_error& e) {
+        MB_CHECK_HR(E_INVALIDARG, e.Error());
+    }
+    Api().FailCall("MAPILogonEx", MAPI_E_NOT_INITIALIZED, 1, nullptr);
+    MB_CHECK_HR(MAPI_E_NOT_INITIALIZED, HearthkitConfig::LogonToMAPI());
+    MB_CHECK(HearthkitConfig::MAPISession() == nullptr);
+    MB_CHECK_HR(S_OK, HearthkitConfig::LogonToMAPI());
+    MB_CHECK_HR(S_OK, HearthkitConfig::LogonToMAPI());
+    MB_CHECK(Api().CallCount("MAPILogonEx") == 2);
+
+    // No marker: the record key in upper-case hexadecimal, nothing written.
+    CComPtr<IMsgStore> primary = OpenStore(kPrimary);
+    TidyMAPIBuffer<SPropValue> recordKey;
+    MB_CHECK_HR(S_OK, HrGetOneProp(primary, PR_RECORD_KEY, recordKey.put()));
+    std::wstring hex;
+    for (ULONG i = 0; i < recordKey->Value.bin.cb; ++i) {
+        wchar_t digits[3];
+        std::swprintf(digits, 3, L"%02X", recordKey->Value.bin.lpb[i]);
+        hex += digits;
+    }
+    const std::wstring root = L"SOFTWARE\\Talvo\\Stowhaven\\Client\\";
+    MB_CHECK_HR(S_OK, HearthkitConfig::GetClientStoreKey(&path));
+    MB_CHECK_STR(root + hex, path);
+    MB_CHECK_STR(hex, HearthkitConfig::GetStoreKey().GetString());
+    MB_CHECK(CountHidden(primary, "IPM.Stowhaven.Hoardlocal") == 0);
+
+    // A marker without "Store Id" receives the record-key text.
+    HearthkitConfig::CloseDown();
+    PutMarker(primary, nullptr);
+    MB_CHECK_HR(S_OK, HearthkitConfig::GetClientStoreKey(&path));
+    MB_CHECK_STR(root + hex, path);
+    MB_CHECK_STR(hex, ReadStoreId(primary));
+
+    // "Store Id" wins over the record key; until CloseDown the key is kept.
+    SetStoreId(primary, L"Mine");
+    MB_CHECK_STR(root + hex, HearthkitConfig::m_szStoreRootKey);
+    HearthkitConfig::CloseDown();
+    MB_CHECK_STR(L"Mine", HearthkitConfig::GetStoreKey().GetString());
+    MB_CHECK_STR(root + L"Mine", HearthkitConfig::m_szStoreRootKey);
+    HearthkitConfig::ReleaseStatics();
+    HearthkitConfig::CloseDown();
+    primary.Release();
+    recordKey.reset();
+    MB_CHECK(Api().LiveObjects() == 0);
+    return g_failures;
+}
+
+TEST(ConfigMailbox, StoreKeyComesFromTheMarkerMessageOrTheRecordKey) {
+    StandinHost host;
+    auto run = configtest::RunLogged("ConfigStoreKeyFromMailbox", LOG_DETAIL);
+    ExpectLines(run, {"Unable to perform a MAPI Logon - verify that Exchange System Manager is not installed",
+                      "Store key is SOFTWARE\\Talvo\\Stowhaven\\Client\\Mine", "Freeing store key"});
+}
+
+HK_SCENARIO(ConfigSettingsInPrimaryMailbox) {
+    MB_CHECK_HR(S_OK, CreateProfile(true, false));
+    MB_CHECK_HR(S_OK, HearthkitConfig::LogonToMAPI());
+    // Nothing published, and the primary store offline: the default, and
+    // the next lookup tries again.
+    MapiStandinError offline = {L"The store is offline", L"standin", 0, 0};
+    Api().FailCall("IMAPISession::OpenMsgStore", MAPI_E_EXTENDED_ERROR, 1, &offline);
+    HRESULT status = S_OK;
+    MB_CHECK(Number(L"A", 0, &status) == 9);
+    MB_CHECK_HR(kNoSettingsMessage, status);
+    MB_CHECK(HearthkitConfig::GetSettingsLastModTime(1).dwHighDateTime == 0);
+
+    CComPtr<IMsgStore> primary = OpenStore(kPrimary);
+    PutSettings(primary, L"A=2", 30);
+    PutSettings(primary, L"A=1\r\nFlag= true\r\nName=desk ;note\r\n", 10);
+    PutSettings(primary, L"A=3", 20);
+    MB_CHECK(Number(L"A", 0, &status) == 1);
+    MB_CHECK_HR(S_OK, status);
+    MB_CHECK(CountHidden(primary, kSettingsClass) == 1);
+    MB_CHECK_STR(L"PrimaryUser", CacheEntry(false, L"MAILBOXTYPE"));
+    MB_CHECK_STR(L"jdoe", CacheEntry(false, L";MAILBOX;"));
+    MB_CHECK_STR(L"exch01.example", CacheEntry(false, L";SERVER;"));
+    MB_CHECK_STR(L"true", CacheEntry(false, L"FLAG"));
+    CStringW text;
+    HearthkitConfig::GetConfigStringValue(L"name", text, L"dflt");
+    MB_CHECK_STR(L"desk", text.GetString());
+    FILETIME first = HearthkitConfig::GetSettingsLastModTime(0);
+    MB_CHECK(Ticks(first) != 0 && Ticks(first) == Ticks(HearthkitConfig::GetSettingsLastModTime(1)));
+
+    // The first lookup that asks checks the mailbox; the next one within
+    // the interval does not.
+    ULONG tables = Api().CallCount("IMAPISession::GetMsgStoresTable");
+    MB_CHECK(Number(L"A", 1) == 1);
+    MB_CHECK(Api().CallCount("IMAPISession::GetMsgStoresTable") == tables + 1);
+    MB_CHECK(Number(L"A", 1) == 1);
+    MB_CHECK(Api().CallCount("IMAPISession::GetMsgStoresTable") == tables + 1);
+
+    // A newer publication reaches the lookups that ask for updates.
+    ::Sleep(1100);
+    PutSettings(primary, L"A=5\r\nC=3\r\n", 0);
+    HearthkitConfig::s_dLastUpdateCheck = 0;
+    MB_CHECK(Number(L"A", 1) == 5);
+    MB_CHECK(Number(L"A", 0) == 1);
+    MB_CHECK(Number(L"C", 1) == 3);
+    MB_CHECK_STR(L"5", CacheEntry(true, L"A"));
+    MB_CHECK(Ticks(HearthkitConfig::GetSettingsLastModTime(1)) > Ticks(first));
+    MB_CHECK(Ticks(HearthkitConfig::GetSettingsLastModTime(0)) == Ticks(first));
+    primary.Release();
+    HearthkitConfig::ReleaseStatics();
+    MB_CHECK(Api().LiveObjects() == 0);
+    return g_failures;
+}
+
+TEST(ConfigMailbox, SettingsComeFromTheNewestMessageOfThePrimaryMailbox) {
+    StandinHost host;
+    auto run = configtest::RunLogged("ConfigSettingsInPrimaryMailbox", LOG_DETAIL);
+    ExpectLines(run, {"Mailboxes: 1", "Name: Mailbox - John Doe", "Extended error: The store is offline",
+                      "Found 2 additional Desktop Settings message(s)",
+                      "Deleted additional Desktop Settings message: 1",
+                      "Deleted additional Desktop Settings message: 2", " A = 1 [Desktop Setting]",
+                      "Checking for updated desktop settings", "    A = 5", "    C = 3",
+                      "    Value: 5 [from updated settings]"});
+    EXPECT_NE(std::string::npos,
+              run.log.find(": Detected updated desktop settings, populating updated settings "
+                           "cache"))
+        << run.log;
+    EXPECT_NE(std::string::npos, run.log.find("LoadSettingsFromHiddenMessage com_error")) << run.log;
+}
+
+HK_SCENARIO(ConfigSettingsInOtherStores) {
+    MB_CHECK_HR(S_OK, CreateProfile(true, true));
+    MB_CHECK_HR(S_OK, HearthkitConfig::LogonToMAPI());
+    // Only another user's primary mailbox holds the message: never used,
+    // but told apart from no message at all.
+    CComPtr<IMsgStore> primary = OpenStore(kPrimary);
+    CComPtr<IMsgStore> delegate = OpenStore(kDelegate);
+    CComPtr<IMsgStore> archive = OpenStore(kDelegate, true);
+    PutSettings(primary, L"A=8");
+    MakeDefault(delegate);
+    HRESULT status = S_OK;
+    MB_CHECK(Number(L"A", 0, &status) == 9);
+    MB_CHECK_HR(kOnlyInNonDefaultStore, status);
+    bool flag = false;
+    IAttach* attachment = reinterpret_cast<IAttach*>(0xdeadbeef);
+    IMsgStore* store = reinterpret_cast<IMsgStore*>(0xdeadbeef);
+    MB_CHECK_HR(E_FAIL, HearthkitConfig::OpenDesktopSettingsAttachment(HearthkitConfig::MAPISession(),
+                                                                       kPrimary, &store, &attachment, &flag));
+    MB_CHECK(flag && attachment == nullptr && store == nullptr);
+
+    // The delegate mailbox answers; the archive mailbox is never read.
+    PutSettings(archive, L"A=7");
+    PutSettings(delegate, L"A=4");
+    MB_CHECK(Number(L"A", 0, &status) == 4);
+    MB_CHECK_STR(L"Delegate", CacheEntry(false, L"MAILBOXTYPE"));
+    MB_CHECK_STR(L"<absent>", CacheEntry(false, L";MAILBOX;"));
+    primary.Release();
+    delegate.Release();
+    archive.Release();
+    HearthkitConfig::ReleaseStatics();
+    MB_CHECK(Api().LiveObjects() == 0);
+    return g_failures;
+}
+
+TEST(ConfigMailbox, OtherPrimaryMailboxesAreNotedDelegatesReadArchivesSkipped) {
+    StandinHost host;
+    auto run = configtest::RunLogged("ConfigSettingsInOtherStores", LOG_DETAIL);
+    ExpectLines(run, {"Name: Mailbox - John Doe [hidden message found in non-default Exchange store]",
+                      "Name: Mailbox - John Doe [ignoring non-default Exchange store]", "Mailboxes: 2"});
+    EXPECT_NE(std::string::npos, run.log.find(" [ignoring Archive Mailbox store]\r\n")) << run.log;
+}
+
+namespace {
+
+// What the lookup threads of the concurrency scenario share.
+struct Lookups {
+    HANDLE start = nullptr;
+    volatile LONG stop = 0;
+    volatile LONG done = 0;
+    volatile LONG torn = 0;
+    volatile LONG sawUpdate = 0;
+};
+
+DWORD WINAPI LookupLoop(void* context) {
+    Lookups& shared = *static_cast<Lookups*>(context);
+    ::WaitForSingleObject(shared.start, 10000);
+    while (shared.stop == 0) {
+        // The first cache never moves; the updated one holds the old or the
+        // new publication, never a mixture or a default.
+        DWORD first = Number(L"A");
+        DWORD latest = Number(L"A", 1);
+        CStringW text;
+        HearthkitConfig::GetConfigStringValue(L"B", text, L"dflt", CONFIG_VALUE_CLIENT, 1);
+        if (first != 1 || (latest != 1 && latest != 2) || (text != L"one" && text != L"two")) {
+            ::InterlockedIncrement(&shared.torn);
+        }
+        if (latest == 2) {
+            ::InterlockedExchange(&shared.sawUpdate, 1);
+        }
+        ::InterlockedIncrement(&shared.done);
+    }
+    return 0;
+}
+
+} // namespace
+
+HK_SCENARIO(ConfigConcurrentLookups) {
+    MB_CHECK_HR(S_OK, CreateProfile(false, false));
+    MB_CHECK_HR(S_OK, HearthkitConfig::LogonToMAPI());
+    CComPtr<IMsgStore> primary = OpenStore(kPrimary);
+    PutSettings(primary, L"A=1\r\nB=one\r\n", 10);
+    HearthkitConfig::SetUpdateSettingsInterval(0); // every asking lookup checks
+    Lookups shared;
+    shared.start = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE threads[4] = {};
+    for (HANDLE& thread : threads) {
+        thread = ::CreateThread(nullptr, 0, LookupLoop, &shared, 0, nullptr);
+    }
+    // All threads meet the first load together, then an update is picked up
+    // while they look values up.
+    ::SetEvent(shared.start);
+    ::Sleep(1200);
+    PutSettings(primary, L"A=2\r\nB=two\r\n", 0);
+    for (int i = 0; i < 100 && shared.sawUpdate == 0; ++i) {
+        ::Sleep(50);
+    }
+    ::InterlockedExchange(&shared.stop, 1);
+    MB_CHECK(::WaitForMultipleObjects(4, threads, TRUE, 30000) == WAIT_OBJECT_0);
+    for (HANDLE thread : threads) {
+        ::CloseHandle(thread);
+    }
+    ::CloseHandle(shared.start);
+    std::printf("lookups: %ld\n", shared.done);
+    MB_CHECK(shared.torn == 0);
+    MB_CHECK(shared.sawUpdate == 1);
+    MB_CHECK(shared.done > 8);
+    // One first load: the home server was read once.
+    MB_CHECK(Api().CallCount("IMAPISession::OpenProfileSection") == 1);
+    primary.Release();
+    HearthkitConfig::ReleaseStatics();
+    return g_failures;
+}
+
+TEST(ConfigMailbox, ThreadsLookingUpWhileTheCacheLoadsAndUpdatesSeeWholeValues) {
+    StandinHost host;
+    auto run = configtest::RunLogged("ConfigConcurrentLookups", LOG_ERROR);
+    EXPECT_EQ(0u, run.result.exitCode) << run.result.output;
+}
+
+HK_SCENARIO(UtilStoresAndItems) {
+    MB_CHECK_HR(S_OK, CreateProfile(true, true));
+    MB_CHECK_HR(S_OK, HearthkitConfig::LogonToMAPI());
+    IMAPISession* session = HearthkitConfig::MAPISession();
+    // Each kind picks its provider; the delegate kind passes the archive by,
+    // and an unknown kind is the primary mailbox.
+    auto nameOf = [&](int kind) -> std::wstring {
+        CComPtr<IMsgStore> store;
+        HRESULT hr = HearthkitUtil::OpenStoreOfType(static_cast<MessageStoreType>(kind), session, &store);
+        if (FAILED(hr)) {
+            return L"failed " + std::to_wstring(static_cast<unsigned long>(hr));
+        }
+        TidyMAPIBuffer<SPropValue> name;
+        HrGetOneProp(store, PR_DISPLAY_NAME_W, name.put());
+        return name ? name->Value.lpszW : L"?";
+    };
+    MB_CHECK_STR(L"Mailbox - John Doe", nameOf(MessageStoreTypePrimaryMailbox));
+    MB_CHECK_STR(L"Delegate", nameOf(MessageStoreTypeDelegateMailbox));
+    MB_CHECK(nameOf(MessageStoreTypePublicFolders).find(L"failed") == std::wstring::npos);
+    MB_CHECK(nameOf(MessageStoreTypePublicFolders) != nameOf(MessageStoreTypePrimaryMailbox));
+    MB_CHECK_STR(L"failed " + std::to_wstring(static_cast<unsigned long>(E_FAIL)),
+                 nameOf(MessageStoreTypePersonalFolders)); // no PST in this profile
+    MB_CHECK_STR(L"Mailbox - John Doe", nameOf(7));
+
+    // Archived: "Archive ID" on an item that is none of the transient kinds.
+    CComPtr<IMsgStore> primary = OpenStore(kPrimary);
+    struct {
+        const char* messageClass;
+        const wchar_t* archiveId;
+        bool archived;
+    } items[] = {
+        {"IPM.Note", L"A1", true},
+        {"IPM.Note", nullptr, false},
+        {"ipm.note.stowhaven.shortcut.deleteme.more", L"A2", false},
+        {"IPM.Note.Stowhaven.Shortcut.RestoreMe", L"A3", false},
+        {"IPM.Note.X.Stowhaven.PendingArchive.Y", L"A4", false},
+        {"IPM.Note.stowhaven.pendingarchive", L"A5", true}, // the substring test minds case
+        {"IPM.Note.Stowhaven.Shortcut", L"A6", true},
+    };
+    for (const auto& item : items) {
+        CComPtr<IMessage> message = PutItem(primary, item.messageClass, item.archiveId);
+        if (HearthkitUtil::IsArchivedItem(message) != item.archived) {
+            std::printf("IsArchivedItem is wrong for %s\n", item.messageClass);
+            ++g_failures;
+        }
+    }
+
+    // The filter message: a case-sensitive prefix among associated items.
+    CComPtr<IMAPIFolder> inbox = OpenInbox(primary);
+    IMessage* filter = reinterpret_cast<IMessage*>(0xdeadbeef);
+    PutItem(primary, "ipm.stowhaven.filter", nullptr, true);
+    PutItem(primary, "IPM.Stowhaven.Filter.Rules", nullptr, false); // not associated
+    MB_CHECK_HR(MAPI_E_NOT_FOUND, HearthkitUtil::GetFilterMessage(primary, inbox, &filter));
+    MB_CHECK(filter == nullptr);
+    PutItem(primary, "IPM.Stowhaven.Filter.Rules", nullptr, true);
+    MB_CHECK_HR(S_OK, HearthkitUtil::GetFilterMessage(primary, inbox, &filter));
+    CComPtr<IMessage> found;
+    found.Attach(filter);
+    TidyMAPIBuffer<SPropValue> messageClass;
+    MB_CHECK(filter != nullptr &&
+             SUCCEEDED(HrGetOneProp(found, PROP_TAG(PT_STRING8, 0x001A), messageClass.put())) &&
+             std::string(messageClass->Value.lpszA) == "IPM.Stowhaven.Filter.Rules");
+    return g_failures;
+}
+
+TEST(UtilMailbox, StoresOfAKindArchivedItemsAndTheFilterMessage) {
+    StandinHost host;
+    auto run = configtest::RunLogged("UtilStoresAndItems", LOG_ERROR);
+    EXPECT_EQ(0u, run.result.exitCode) << run.result.output;
+}

@@ -1,0 +1,98 @@
+// What the mailbox tests share. The parent registers the MAPI stand-in and
+// keeps the profiles it makes in check; the scenario (a fresh process, so
+// that Hearthkit.dll binds the stand-in at load) builds a mailbox profile and
+// puts settings and marker messages into its stores through MAPI.
+#pragma once
+
+#include "ConfigTestEnv.h"
+#include "TidyRowSet.h"
+#include "MapiStandinControl.h"
+
+#include <cstdio>
+#include <string>
+
+namespace mailboxtest {
+
+extern const BYTE kPrimary[16];
+extern const BYTE kDelegate[16];
+
+// Parent side: "DLLPathEx" names the stand-in, and MAPI's profile registry
+// and the client keys come back as they were.
+class StandinHost {
+public:
+    StandinHost();
+
+private:
+    hk::test::RegistryKeyGuard m_outlook;
+    hk::test::RegistryKeyGuard m_profiles;
+
+public:
+    configtest::ClientKeys keys;
+};
+
+// Scenario side: the stand-in's control surface (the module the library's
+// loader bound).
+struct Standin {
+    decltype(&MapiStandinCreateMailboxProfile) CreateMailboxProfile = nullptr;
+    decltype(&MapiStandinFailCall) FailCall = nullptr;
+    decltype(&MapiStandinCallCount) CallCount = nullptr;
+    decltype(&MapiStandinLiveObjects) LiveObjects = nullptr;
+};
+const Standin& Api();
+
+// The default profile "ConfigTest" of user "jdoe" (home server
+// "exch01.example"), with the extra stores asked for, and the shared logon.
+HRESULT CreateProfile(bool delegate, bool archive);
+
+// The first store of provider; for the delegate provider the archive store
+// when archive is set, the plain delegate store otherwise.
+CComPtr<IMsgStore> OpenStore(const BYTE* provider, bool archive = false);
+
+// A settings message with text as its attachment, created minutesAgo
+// minutes before now (so the newest is known without waiting).
+void PutSettings(IMsgStore* store, const std::wstring& text, int minutesAgo = 0);
+// A message of the class in the store's Inbox, with "Archive ID" when
+// archiveId is given.
+CComPtr<IMessage> PutItem(IMsgStore* store, const char* messageClass, const wchar_t* archiveId,
+                          bool associated = false);
+CComPtr<IMAPIFolder> OpenInbox(IMsgStore* store);
+// A Hoardlocal marker message, with "Store Id" when storeId is given.
+void PutMarker(IMsgStore* store, const wchar_t* storeId);
+// Sets "Store Id" on the store's newest marker message.
+void SetStoreId(IMsgStore* store, const wchar_t* storeId);
+// Makes store the profile's default store.
+void MakeDefault(IMsgStore* store);
+// "Store Id" of the store's newest marker message; empty when none.
+std::wstring ReadStoreId(IMsgStore* store);
+// Associated messages of class messageClass in the store's Inbox.
+ULONG CountHidden(IMsgStore* store, const char* messageClass);
+
+// Checks inside a scenario: a failure prints where and what, and counts.
+extern int g_failures;
+#define MB_CHECK(cond)                                                                                       \
+    do {                                                                                                     \
+        if (!(cond)) {                                                                                       \
+            std::printf("%s(%d): %s\n", __FILE__, __LINE__, #cond);                                          \
+            ++::mailboxtest::g_failures;                                                                     \
+        }                                                                                                    \
+    } while (0)
+#define MB_CHECK_HR(expected, actual)                                                                        \
+    do {                                                                                                     \
+        HRESULT mbActual = (actual);                                                                         \
+        if (mbActual != static_cast<HRESULT>(expected)) {                                                    \
+            std::printf("%s(%d): %s is 0x%08lx, not 0x%08lx\n", __FILE__, __LINE__, #actual,                 \
+                        static_cast<unsigned long>(mbActual), static_cast<unsigned long>(expected));         \
+            ++::mailboxtest::g_failures;                                                                     \
+        }                                                                                                    \
+    } while (0)
+#define MB_CHECK_STR(expected, actual)                                                                       \
+    do {                                                                                                     \
+        std::wstring mbActual = (actual);                                                                    \
+        if (mbActual != std::wstring(expected)) {                                                            \
+            std::printf("%s(%d): %s is \"%ls\", not \"%ls\"\n", __FILE__, __LINE__, #actual,                 \
+                        mbActual.c_str(), std::wstring(expected).c_str());                                   \
+            ++::mailboxtest::g_failures;                                                                     \
+        }                                                                                                    \
+    } while (0)
+
+} // namespace mailboxtest
