@@ -196,14 +196,6 @@ void Hoardview(Tour& tour, StepOutcome* outcome) {
 }
 
 void Indexing(Tour& tour, StepOutcome* outcome) {
-    // The queue lives under the store key, which the library derives from
-    // the mailbox's Hoardlocal marker with the configuration's mailbox
-    // support; the config command comes with it.
-    if (FindOptionalCommand(L"config") == nullptr) {
-        outcome->state = StepState::Absent;
-        outcome->summary = "the store key needs the configuration's mailbox support, not in this build";
-        return;
-    }
     std::wstring db = DemoCacheRoot() + L"\\" + kDemoStoreKey + L"\\Inbox.db";
     if (!WDSUtil::PersistWDSIndexingInfo(db.c_str(), WDSIndexAdd) ||
         !WDSUtil::PersistWDSIndexingInfo(WDSUtil::szHoardlocal, WDSIndexReIndex)) {
@@ -317,6 +309,11 @@ int RunTour(const Invocation& invocation, const DemoSetup& setup) {
             "marker\n  archive web server %s\n",
             LibraryVersion().c_str(), Utf8(setup.profile).c_str(), Utf8(setup.serverUrl).c_str());
     }
+    // As the product's components do: the host starts the configuration and
+    // shares the mail client's MAPI session, whose default store gives the
+    // store key; it releases them at its end. A command ends its use of them
+    // as a host does, so the session is shared again before each step.
+    HearthkitConfig::Startup();
     LARGE_INTEGER frequency, start, end;
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&start);
@@ -324,6 +321,7 @@ int RunTour(const Invocation& invocation, const DemoSetup& setup) {
     std::string steps;
     for (const TourStep& step : kSteps) {
         StepOutcome outcome;
+        HearthkitConfig::LogonToMAPI();
         std::fflush(stdout);
         {
             std::string scope = std::string("hkdiag::Tour::") + step.id;
@@ -360,6 +358,9 @@ int RunTour(const Invocation& invocation, const DemoSetup& setup) {
                         Indented(outcome.outputs).c_str());
         }
     }
+    HearthkitConfig::ReleaseStatics();
+    HearthkitConfig::CloseDown();
+    HearthkitConfig::Shutdown();
     ::QueryPerformanceCounter(&end);
     double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
     bool ok = counts[static_cast<int>(StepState::Failed)] == 0;
