@@ -5,7 +5,6 @@
 #include "RunHkdiag.h"
 #include "MailboxTestEnv.h"
 #include "TestEnv.h"
-#include "tests/mapistandin/MapiStandinFixture.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -229,21 +228,24 @@ TEST(Hkdiag, WdsShowsAndReplaysTheIndexingQueue) {
     EXPECT_NE(std::string::npos, empty.output.find("Queued requests: 0")) << empty.output;
 }
 
+// An empty default profile, made in a process whose Hearthkit.dll bound the
+// stand-in.
+HK_SCENARIO(HkdiagEmptyProfile) {
+    CComPtr<IProfAdmin> admin;
+    if (FAILED(MAPIAdminProfiles(0, &admin)))
+        return 1;
+    admin->DeleteProfile(const_cast<char*>("HkdiagProfile"), 0);
+    return SUCCEEDED(admin->CreateProfile(const_cast<char*>("HkdiagProfile"), nullptr, 0, 0)) &&
+                   SUCCEEDED(admin->SetDefaultProfile(const_cast<char*>("HkdiagProfile"), 0))
+               ? 0
+               : 1;
+}
+
 // hoardview on the MAPI stand-in, which hkdiag's own loader finds.
 TEST(Hkdiag, HoardviewAddsListsRemovesAndCleansUp) {
-    const wchar_t profilesRoot[] =
-        L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
-    hk::test::RegistryKeyGuard outlook(HKEY_LOCAL_MACHINE, L"Software\\Clients\\Mail\\Microsoft Outlook");
-    hk::test::RegistryKeyGuard profiles(HKEY_CURRENT_USER, profilesRoot);
-    hk::test::RegistryKeyGuard client(HKEY_CURRENT_USER, kClientKey);
-    ASSERT_EQ(S_OK, mapitest::Api().Register(nullptr));
-    {
-        mapitest::Ptr<IProfAdmin> admin;
-        ASSERT_EQ(S_OK, mapitest::Api().AdminProfiles(0, admin.put()));
-        admin->DeleteProfile(const_cast<char*>("HkdiagProfile"), 0);
-        ASSERT_EQ(S_OK, admin->CreateProfile(const_cast<char*>("HkdiagProfile"), nullptr, 0, 0));
-        ASSERT_EQ(S_OK, admin->SetDefaultProfile(const_cast<char*>("HkdiagProfile"), 0));
-    }
+    mailboxtest::StandinHost host;
+    auto prepared = hk::test::RunScenario("HkdiagEmptyProfile", {}, 60000);
+    ASSERT_EQ(0u, prepared.exitCode) << prepared.output;
     hk::test::TempDir temp(L"hkdiag");
     ASSERT_TRUE(::CreateDirectoryW(temp.File(L"STORE").c_str(), nullptr));
     const std::wstring mdc = temp.File(L"STORE\\m1.db");
