@@ -25,3 +25,5 @@
 #include "TidyMAPIBuffer.h"
 #include "TidyRowSet.h"
 #include "AutoPtrWithFreePolicy.h"
+#include "CDesktopPSTHelperBase.h"
+#include "PSTNamedProperties.h"
