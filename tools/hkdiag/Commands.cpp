@@ -25,6 +25,15 @@ const std::vector<Command>& Commands() {
          "  https://ui.perfetto.dev): a track per thread, a slice per operation, the result in args.\n"
          "  OUT.json defaults to FILE with \".json\" appended.\n",
          RunLog},
+        {L"pst",
+         "creates or opens a PST as the product does: its Unicode flag, root folder and named properties",
+         "Usage: hkdiag pst create|open PATH [--json]\n"
+         "  Opens the PST at PATH through MAPI on a temporary profile (create: replaces any file there with "
+         "a\n"
+         "  new store) and shows whether the store is Unicode, its root folder's name and the tags of the\n"
+         "  cache store's 95 named properties, resolved on it (by enumerator value). The profile keeps no\n"
+         "  PST service afterwards; the file stays.\n",
+         RunPst},
     };
     return table;
 }

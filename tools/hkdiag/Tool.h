@@ -31,6 +31,7 @@ const std::vector<Command>& Commands();
 
 int RunDemo(const Invocation& invocation);
 int RunLog(const Invocation& invocation);
+int RunPst(const Invocation& invocation);
 
 std::string Utf8(const std::wstring& text);
 
