@@ -22,7 +22,14 @@
 // - A copy owns a copy of the store entry id (never the same buffer) and
 //   holds its own references on the session, the service administration and
 //   the store.
-// - OpenItemByEntryId without an open store answers E_FAIL.
+// - OpenItemByEntryId without an open store answers E_FAIL, and an empty
+//   entry id E_INVALIDARG (no bytes would name the store's root).
+// - OpenNamedPST with an empty path answers E_INVALIDARG before the profile
+//   is touched.
+// - A temporary profile whose logon fails is deleted again before the
+//   logon's failure is returned.
+// - A busy file is waited for in whole seconds; the wait ends at the first
+//   try after 180 s (the tick count's wrap-around taken into account).
 // - The growth-policy callback only reaches helpers that still exist: every
 //   helper is listed while it lives, and a callback whose client data names
 //   no living helper, or a helper whose store is closed, is logged and
