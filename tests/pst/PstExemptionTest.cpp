@@ -43,7 +43,6 @@ private:
 
 namespace {
 
-using psttest::Api;
 using psttest::TestHelper;
 
 class PstExemption : public psttest::PstTest {};
@@ -81,7 +80,7 @@ TEST_F(PstExemption, RegisteredOnOpenOnlyWhenThePolicyForbidsGrowthAndAllowsOver
         ASSERT_EQ(S_OK, helper.GetStore(&store));
         wchar_t path[520] = {};
         void* client = reinterpret_cast<void*>(0xdeadbeef);
-        HRESULT hr = Api().GetPstOverrideRegistration(store, path, 520, &client);
+        HRESULT hr = MapiStandinGetPstOverrideRegistration(store, path, 520, &client);
         if (c.registered) {
             EXPECT_EQ(S_OK, hr);
             EXPECT_EQ(LibraryPath(), path);
@@ -94,7 +93,7 @@ TEST_F(PstExemption, RegisteredOnOpenOnlyWhenThePolicyForbidsGrowthAndAllowsOver
     psttest::GrowthPolicy policy;
     policy.Set(L"PstDisableGrow", 1);
     policy.Set(L"PSTDisableGrowAllowAuthenticodeOverrides", 1);
-    Api().FailCall("IPSTOverrideReq::RegisterTrustedPSTOverrideHandler", E_ACCESSDENIED, 1, nullptr);
+    MapiStandinFailCall("IPSTOverrideReq::RegisterTrustedPSTOverrideHandler", E_ACCESSDENIED, 1, nullptr);
     TestHelper helper(m_session);
     EXPECT_EQ(S_OK, helper.OpenNamedPST(m_dir.File(L"r.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
 }
@@ -108,7 +107,7 @@ TEST_F(PstExemption, TheProviderCallsBackAndOnlyTheRegisteringHelpersOpenStoreIs
     CComPtr<IMsgStore> firstStore;
     ASSERT_EQ(S_OK, first.GetStore(&firstStore));
     BOOL exempted = FALSE;
-    EXPECT_EQ(S_OK, Api().PlayPstOverride(firstStore, &exempted));
+    EXPECT_EQ(S_OK, MapiStandinPlayPstOverride(firstStore, &exempted));
     EXPECT_TRUE(exempted) << "loaded by its path, called by its name, entry ids equal";
 
     auto second = std::make_unique<TestHelper>(m_session);
@@ -142,11 +141,11 @@ TEST_F(PstExemption, TheProviderCallsBackAndOnlyTheRegisteringHelpersOpenStoreIs
     // A helper that is gone, or whose store is closed, is never touched.
     second.reset();
     exempted = TRUE;
-    EXPECT_EQ(S_OK, Api().PlayPstOverride(secondStore, &exempted));
+    EXPECT_EQ(S_OK, MapiStandinPlayPstOverride(secondStore, &exempted));
     EXPECT_FALSE(exempted);
     first.ClosePST(false);
     exempted = TRUE;
-    EXPECT_EQ(S_OK, Api().PlayPstOverride(firstStore, &exempted));
+    EXPECT_EQ(S_OK, MapiStandinPlayPstOverride(firstStore, &exempted));
     EXPECT_FALSE(exempted);
 }
 

@@ -7,7 +7,6 @@
 
 namespace {
 
-using psttest::Api;
 using psttest::TestHelper;
 
 class PstHelper : public psttest::PstTest {};
@@ -38,7 +37,7 @@ TEST_F(PstHelper, CreateOpenUseCloseAndDeleteLeavesTheProfileAsItWas) {
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(path.c_str())) << "the service made the file";
     EXPECT_TRUE(helper.IsUnicode());
     EXPECT_TRUE(helper.InUse());
-    EXPECT_EQ(1u, Api().CallCount("IMAPISession::GetMsgStoresTable"));
+    EXPECT_EQ(1u, MapiStandinCallCount("IMAPISession::GetMsgStoresTable"));
     EXPECT_EQ(L"Top of Information Store", RootFolderName(helper));
     ASSERT_EQ(S_OK, helper.GetStore(&store));
     store.Release();
@@ -153,37 +152,37 @@ TEST_F(PstHelper, EveryFailingStepReachesItsHandlerWithItsTag) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.call);
-        Api().FailCall(c.call, c.fault, c.times, nullptr);
+        MapiStandinFailCall(c.call, c.fault, c.times, nullptr);
         TestHelper helper(m_session);
         EXPECT_EQ(c.expected,
                   helper.OpenNamedPST(m_dir.File(L"t.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
         ASSERT_EQ(1u, helper.seen.size());
         EXPECT_EQ(c.tag, helper.seen[0]);
         EXPECT_EQ(0u, ServiceCount());
-        Api().Reset();
+        MapiStandinReset();
     }
 
     // A service that refuses once is repaired and configured on the retry.
-    Api().FailCall("IMsgServiceAdmin::ConfigureMsgService", E_ACCESSDENIED, 1, nullptr);
+    MapiStandinFailCall("IMsgServiceAdmin::ConfigureMsgService", E_ACCESSDENIED, 1, nullptr);
     TestHelper repaired(m_session);
     EXPECT_EQ(S_OK, repaired.OpenNamedPST(m_dir.File(L"r.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
-    EXPECT_EQ(1u, Api().CallCount("IProfSect::SetProps"));
-    Api().Reset();
+    EXPECT_EQ(1u, MapiStandinCallCount("IProfSect::SetProps"));
+    MapiStandinReset();
 
     // CreateMsgService answers success without adding a service: none new is
     // found, the handler's success lets the open go on with no service.
-    Api().FailCall("IMsgServiceAdmin::CreateMsgService", S_FALSE, 1, nullptr);
+    MapiStandinFailCall("IMsgServiceAdmin::CreateMsgService", S_FALSE, 1, nullptr);
     TestHelper none(m_session);
     EXPECT_EQ(MAPI_E_NOT_FOUND,
               none.OpenNamedPST(m_dir.File(L"n.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
     ASSERT_EQ(2u, none.seen.size());
     EXPECT_EQ(L"[PFNF]", none.seen[0]);
     EXPECT_EQ(L"[CMS3]", none.seen[1]);
-    EXPECT_EQ(1u, Api().CallCount("IMsgServiceAdmin::DeleteMsgService")) << "removed all the same";
-    Api().Reset();
+    EXPECT_EQ(1u, MapiStandinCallCount("IMsgServiceAdmin::DeleteMsgService")) << "removed all the same";
+    MapiStandinReset();
 
     // The helper's own session makes the configured store its default.
-    Api().FailCall("IMAPISession::SetDefaultStore", E_ACCESSDENIED, 1, nullptr);
+    MapiStandinFailCall("IMAPISession::SetDefaultStore", E_ACCESSDENIED, 1, nullptr);
     TestHelper own(m_session, true);
     EXPECT_EQ(E_ACCESSDENIED,
               own.OpenNamedPST(m_dir.File(L"o.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
@@ -204,10 +203,10 @@ TEST_F(PstHelper, ABusyFileIsWaitedForUntilItOpensOrTheStopEventIsSet) {
         EXPECT_EQ(S_OK,
                   helper.OpenNamedPST(path.c_str(), true, stop.get(), CDesktopPSTHelperBase::CreateNew));
         DWORD elapsed = ::GetTickCount() - start;
-        EXPECT_EQ(5u, Api().CallCount("IMAPISession::OpenMsgStore"));
+        EXPECT_EQ(5u, MapiStandinCallCount("IMAPISession::OpenMsgStore"));
         EXPECT_GE(elapsed, 1900u);
         EXPECT_LT(elapsed, 6000u);
-        Api().Reset();
+        MapiStandinReset();
     }
     // No wait asked, no event, or another context: one try.
     for (int variant = 0; variant < 3; ++variant) {
@@ -218,10 +217,10 @@ TEST_F(PstHelper, ABusyFileIsWaitedForUntilItOpensOrTheStopEventIsSet) {
         EXPECT_EQ(MAPI_E_EXTENDED_ERROR,
                   helper.OpenNamedPST(path.c_str(), variant != 0, variant == 1 ? nullptr : stop.get(),
                                       CDesktopPSTHelperBase::OpenExisting));
-        EXPECT_EQ(2u, Api().CallCount("IMAPISession::OpenMsgStore"));
+        EXPECT_EQ(2u, MapiStandinCallCount("IMAPISession::OpenMsgStore"));
         EXPECT_LT(::GetTickCount() - start, 900u);
         EXPECT_EQ(0u, ServiceCount());
-        Api().Reset();
+        MapiStandinReset();
     }
     // The ANSI service's profile is not repaired: one open per try.
     {
@@ -229,8 +228,8 @@ TEST_F(PstHelper, ABusyFileIsWaitedForUntilItOpensOrTheStopEventIsSet) {
         TestHelper helper(m_session);
         EXPECT_EQ(MAPI_E_EXTENDED_ERROR,
                   helper.OpenNamedPST(path.c_str(), false, nullptr, CDesktopPSTHelperBase::CreateNewANSI));
-        EXPECT_EQ(1u, Api().CallCount("IMAPISession::OpenMsgStore"));
-        Api().Reset();
+        EXPECT_EQ(1u, MapiStandinCallCount("IMAPISession::OpenMsgStore"));
+        MapiStandinReset();
     }
     // The stop event ends the wait at the next try.
     {
@@ -289,19 +288,19 @@ TEST_F(PstHelper, ABusyFileIsWaitedForAtMostThreeMinutes) {
 TEST_F(PstHelper, OwnSessionIsOnATemporaryProfileThatIsGoneAfterTheLogon) {
     const std::vector<std::wstring> earlier = TemporaryProfiles();
     IMAPISession* session = reinterpret_cast<IMAPISession*>(0xdeadbeef);
-    Api().FailCall("MAPILogonEx", MAPI_E_LOGON_FAILED, 1, nullptr);
+    MapiStandinFailCall("MAPILogonEx", MAPI_E_LOGON_FAILED, 1, nullptr);
     EXPECT_EQ(MAPI_E_LOGON_FAILED, CDesktopPSTHelperBase::OpenMAPISession(&session, true));
     EXPECT_EQ(reinterpret_cast<IMAPISession*>(0xdeadbeef), session);
     EXPECT_EQ(earlier, TemporaryProfiles()) << "a profile no session uses is not kept";
-    Api().FailCall("IProfAdmin::CreateProfile", E_ACCESSDENIED, 1, nullptr);
+    MapiStandinFailCall("IProfAdmin::CreateProfile", E_ACCESSDENIED, 1, nullptr);
     EXPECT_EQ(E_ACCESSDENIED, CDesktopPSTHelperBase::OpenMAPISession(&session, true));
     EXPECT_EQ(E_INVALIDARG, CDesktopPSTHelperBase::OpenMAPISession(nullptr, true));
-    Api().Reset();
+    MapiStandinReset();
 
     {
         TestHelper helper(nullptr); // makes its own session
-        EXPECT_EQ(1u, Api().CallCount("IProfAdmin::CreateProfile"));
-        EXPECT_EQ(2u, Api().CallCount("IProfAdmin::DeleteProfile"))
+        EXPECT_EQ(1u, MapiStandinCallCount("IProfAdmin::CreateProfile"));
+        EXPECT_EQ(2u, MapiStandinCallCount("IProfAdmin::DeleteProfile"))
             << "before the creation and after the logon";
         // The session outlives its profile and serves a whole PST round.
         std::wstring path = m_dir.File(L"own.pst");
@@ -318,9 +317,9 @@ TEST_F(PstHelper, ACopyOwnsItsOwnEntryIdAndReferences) {
     auto original = std::make_unique<TestHelper>(m_session);
     ASSERT_EQ(S_OK,
               original->OpenNamedPST(m_dir.File(L"copy.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
-    LONG buffers = Api().LiveBuffers();
+    LONG buffers = MapiStandinLiveBuffers();
     TestHelper copy(*original);
-    EXPECT_EQ(buffers + 1, Api().LiveBuffers()) << "the entry id copied into a buffer of its own";
+    EXPECT_EQ(buffers + 1, MapiStandinLiveBuffers()) << "the entry id copied into a buffer of its own";
     original.reset();
     EXPECT_TRUE(copy.IsUnicode());
     EXPECT_EQ(L"Top of Information Store", RootFolderName(copy));

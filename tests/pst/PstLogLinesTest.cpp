@@ -6,8 +6,6 @@
 
 namespace {
 
-using psttest::Api;
-
 HK_SCENARIO(PstLogLines) {
     hk::test::TempDir dir(L"pstlines");
     CComPtr<IMAPISession> session;
@@ -17,16 +15,16 @@ HK_SCENARIO(PstLogLines) {
     struct Helper : CDesktopPSTHelperBase {
         explicit Helper(IMAPISession* s) : CDesktopPSTHelperBase(false, true, s) {}
     };
-    Api().FailCall("IMsgServiceAdmin::CreateMsgService", E_ACCESSDENIED, 1, nullptr);
+    MapiStandinFailCall("IMsgServiceAdmin::CreateMsgService", E_ACCESSDENIED, 1, nullptr);
     Helper(session).OpenNamedPST(dir.File(L"a.pst").c_str(), CDesktopPSTHelperBase::CreateNew);
-    Api().FailCall("IMsgServiceAdmin::CreateMsgService", MAPI_E_NOT_FOUND, 1, nullptr);
+    MapiStandinFailCall("IMsgServiceAdmin::CreateMsgService", MAPI_E_NOT_FOUND, 1, nullptr);
     Helper(session).OpenNamedPST(dir.File(L"a.pst").c_str(), CDesktopPSTHelperBase::CreateNew);
     Helper(session).OpenNamedPST(L"C:\\no such dir\\a.pst", CDesktopPSTHelperBase::OpenExisting);
-    Api().FailCall("IMsgServiceAdmin::ConfigureMsgService", E_ACCESSDENIED, 2, nullptr);
+    MapiStandinFailCall("IMsgServiceAdmin::ConfigureMsgService", E_ACCESSDENIED, 2, nullptr);
     Helper(session).OpenNamedPST(dir.File(L"a.pst").c_str(), CDesktopPSTHelperBase::CreateNew);
     psttest::FailWithBusyStore(2);
     Helper(session).OpenNamedPST(dir.File(L"a.pst").c_str(), CDesktopPSTHelperBase::CreateNew);
-    Api().FailCall("IMAPISession::OpenMsgStore", MAPI_E_NOT_ENOUGH_MEMORY, 2, nullptr);
+    MapiStandinFailCall("IMAPISession::OpenMsgStore", MAPI_E_NOT_ENOUGH_MEMORY, 2, nullptr);
     Helper(session).OpenNamedPST(dir.File(L"a.pst").c_str(), CDesktopPSTHelperBase::CreateNew);
     {
         psttest::GrowthPolicy policy;
@@ -40,9 +38,9 @@ HK_SCENARIO(PstLogLines) {
         first.GetStore(&store);
         second.GetStore(&other);
         BOOL exempted = FALSE;
-        Api().PlayPstOverride(store, &exempted);
+        MapiStandinPlayPstOverride(store, &exempted);
         HrTrustedPSTOverrideHandlerCallback(other, store, &first);
-        Api().FailCall("IPSTOverrideReq::RegisterTrustedPSTOverrideHandler", E_ACCESSDENIED, 1, nullptr);
+        MapiStandinFailCall("IPSTOverrideReq::RegisterTrustedPSTOverrideHandler", E_ACCESSDENIED, 1, nullptr);
         Helper(session).OpenNamedPST(dir.File(L"c.pst").c_str(), CDesktopPSTHelperBase::CreateNew);
     }
     return 0;

@@ -5,7 +5,6 @@
 
 namespace {
 
-using psttest::Api;
 using psttest::TestHelper;
 using Tags = MDC::PSTNamedProperties::TagArray;
 
@@ -46,7 +45,7 @@ TEST_F(PstNamedProperties, WithoutAStoreEveryTagIsZero) {
             EXPECT_EQ("Invalid named property enum", What(e));
         }
     }
-    Api().FailCall("MAPIAllocateBuffer", MAPI_E_NOT_ENOUGH_MEMORY, 1, nullptr);
+    MapiStandinFailCall("MAPIAllocateBuffer", MAPI_E_NOT_ENOUGH_MEMORY, 1, nullptr);
     try {
         names.GetAllTags();
         ADD_FAILURE() << "no exception";
@@ -61,9 +60,9 @@ TEST_F(PstNamedProperties, AllNinetyFiveResolveWithTheTablesNamesTypesAndSets) {
     ASSERT_EQ(S_OK, helper.OpenNamedPST(path.c_str(), CDesktopPSTHelperBase::CreateNew));
     CComPtr<IMsgStore> store;
     ASSERT_EQ(S_OK, helper.GetStore(&store));
-    Api().Reset();
+    MapiStandinReset();
     MDC::PSTNamedProperties names(store);
-    EXPECT_EQ(95u, Api().CallCount("IMsgStore::GetIDsFromNames")) << "one call per name";
+    EXPECT_EQ(95u, MapiStandinCallCount("IMsgStore::GetIDsFromNames")) << "one call per name";
 
     Tags all = names.GetAllTags();
     ASSERT_EQ(95u, all->cValues);
@@ -117,7 +116,7 @@ TEST_F(PstNamedProperties, AFailedResolutionThrowsMAPIsResult) {
     ASSERT_EQ(S_OK, helper.GetStore(&store));
     for (const char* step : {"construction", "GetTagByName"}) {
         SCOPED_TRACE(step);
-        Api().FailCall("IMsgStore::GetIDsFromNames", MAPI_E_NO_ACCESS, 1, nullptr);
+        MapiStandinFailCall("IMsgStore::GetIDsFromNames", MAPI_E_NO_ACCESS, 1, nullptr);
         try {
             if (step[0] == 'c') {
                 MDC::PSTNamedProperties names(store);

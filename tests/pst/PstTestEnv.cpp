@@ -8,24 +8,6 @@ namespace {
 const wchar_t kProfile[] = L"HkPstTest";
 const wchar_t kClientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
 
-template <class F>
-void Resolve(HMODULE module, const char* name, F* slot) {
-    *slot = module ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name))) : nullptr;
-}
-
-Standin Load() {
-    Standin api;
-    HMODULE module = ::GetModuleHandleW(L"MapiStandin.dll");
-    Resolve(module, "MapiStandinFailCall", &api.FailCall);
-    Resolve(module, "MapiStandinCallCount", &api.CallCount);
-    Resolve(module, "MapiStandinLiveObjects", &api.LiveObjects);
-    Resolve(module, "MapiStandinLiveBuffers", &api.LiveBuffers);
-    Resolve(module, "MapiStandinReset", &api.Reset);
-    Resolve(module, "MapiStandinGetPstOverrideRegistration", &api.GetPstOverrideRegistration);
-    Resolve(module, "MapiStandinPlayPstOverride", &api.PlayPstOverride);
-    return api;
-}
-
 std::wstring Tagged(const wchar_t* tag, const wchar_t* detail) {
     std::wstring text = tag ? tag : L"(none)";
     if (detail != nullptr && *detail != L'\0') {
@@ -37,14 +19,9 @@ std::wstring Tagged(const wchar_t* tag, const wchar_t* detail) {
 
 } // namespace
 
-const Standin& Api() {
-    static const Standin api = Load();
-    return api;
-}
-
 void FailWithBusyStore(ULONG times, ULONG context) {
     MapiStandinError busy = {L"The file is in use.", L"Personal Folders", 32, context};
-    Api().FailCall("IMAPISession::OpenMsgStore", MAPI_E_EXTENDED_ERROR, times, &busy);
+    MapiStandinFailCall("IMAPISession::OpenMsgStore", MAPI_E_EXTENDED_ERROR, times, &busy);
 }
 
 HRESULT TestHelper::OnError(HRESULT hr, const wchar_t* tag, const wchar_t* detail) {
@@ -58,12 +35,12 @@ HRESULT TestHelper::OnNoPSTServiceError(HRESULT hr, const wchar_t* detail) {
 }
 
 void PstTest::SetUp() {
-    ASSERT_TRUE(MAPILoader::Instance().IsLoaded() && Api().FailCall)
+    ASSERT_TRUE(MAPILoader::Instance().IsLoaded())
         << "the library did not bind the MAPI stand-in: prepare the prefix with "
            "standins/mapi/prepare-wineprefix.sh before starting this program";
-    Api().Reset();
-    m_objects = Api().LiveObjects();
-    m_buffers = Api().LiveBuffers();
+    MapiStandinReset();
+    m_objects = MapiStandinLiveObjects();
+    m_buffers = MapiStandinLiveBuffers();
     std::string profile = hk::test::Narrow(kProfile);
     CComPtr<IProfAdmin> admin;
     ASSERT_EQ(S_OK, MAPIAdminProfiles(0, &admin));
@@ -80,11 +57,9 @@ void PstTest::TearDown() {
         admin->DeleteProfile(&profile[0], 0);
     }
     admin.Release();
-    if (Api().LiveObjects) {
-        EXPECT_EQ(m_objects, Api().LiveObjects()) << "stand-in objects leaked";
-        EXPECT_EQ(m_buffers, Api().LiveBuffers()) << "MAPI buffers leaked";
-        Api().Reset();
-    }
+    EXPECT_EQ(m_objects, MapiStandinLiveObjects()) << "stand-in objects leaked";
+    EXPECT_EQ(m_buffers, MapiStandinLiveBuffers()) << "MAPI buffers leaked";
+    MapiStandinReset();
 }
 
 ULONG PstTest::ServiceCount() {

@@ -1,5 +1,4 @@
-// What the PST tests share: the stand-in's control surface (reached in the
-// module the library's loader bound), a test profile with a session of its
+// What the PST tests share: a test profile with a session of its
 // own, a helper that records the tags its handlers see, the growth policy,
 // and scenarios whose log comes back as text.
 #pragma once
@@ -17,18 +16,6 @@
 #include <vector>
 
 namespace psttest {
-
-struct Standin {
-    decltype(&MapiStandinFailCall) FailCall = nullptr;
-    decltype(&MapiStandinCallCount) CallCount = nullptr;
-    decltype(&MapiStandinLiveObjects) LiveObjects = nullptr;
-    decltype(&MapiStandinLiveBuffers) LiveBuffers = nullptr;
-    decltype(&MapiStandinReset) Reset = nullptr;
-    decltype(&MapiStandinGetPstOverrideRegistration) GetPstOverrideRegistration = nullptr;
-    decltype(&MapiStandinPlayPstOverride) PlayPstOverride = nullptr;
-};
-// Null members when the library did not bind the stand-in.
-const Standin& Api();
 
 // The extended error of a PST file still open elsewhere.
 const ULONG kBusyContext = 0x100D0201;
