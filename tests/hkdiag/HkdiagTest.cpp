@@ -349,3 +349,31 @@ TEST(Hkdiag, ConfigShowsEachSettingsLayerTheStoreKeyAndBothCaches) {
     r = RunHkdiag(L"config --bogus", tempPath);
     EXPECT_EQ(2u, r.exitCode) << r.output;
 }
+
+TEST(Hkdiag, PstCreatesAndOpensAStoreAndResolvesItsNamedProperties) {
+    mailboxtest::StandinHost host;
+    hk::test::TempDir temp(L"hkdiag");
+    std::wstring pst = temp.File(L"cache.pst");
+    ProgramResult created = RunHkdiag(L"pst create \"" + pst + L"\"", temp.Path() + L"\\");
+    ASSERT_EQ(0u, created.exitCode) << created.output;
+    std::regex shape("PST: .*cache\\.pst\r?\nUnicode: yes\r?\nRoot folder: Top of Information Store\r?\n"
+                     "Named properties: 95 resolved, 86 in the product's own set\r?\n"
+                     "(  [ \\d]\\d 0x[89A-F][0-9A-F]{7}\r?\n){95}");
+    EXPECT_TRUE(std::regex_match(created.output, shape)) << created.output;
+
+    ProgramResult opened = RunHkdiag(L"pst open --json \"" + pst + L"\"", temp.Path() + L"\\");
+    ASSERT_EQ(0u, opened.exitCode) << opened.output;
+    EXPECT_TRUE(IsJson(opened.output)) << opened.output;
+    EXPECT_NE(std::string::npos, opened.output.find("\"unicode\":true,\"rootFolder\":\"Top of Information "
+                                                    "Store\",\"tags\":["))
+        << opened.output;
+    EXPECT_NE(std::string::npos, opened.output.find("],\"ownSetTags\":86}")) << opened.output;
+
+    ProgramResult missing =
+        RunHkdiag(L"pst open \"" + temp.File(L"no dir\\x.pst") + L"\"", temp.Path() + L"\\");
+    EXPECT_EQ(1u, missing.exitCode) << missing.output;
+    EXPECT_NE(std::string::npos, missing.output.find(": 0x80004005 E_FAIL")) << missing.output;
+    ProgramResult usage = RunHkdiag(L"pst remove x.pst", temp.Path() + L"\\");
+    EXPECT_EQ(2u, usage.exitCode) << usage.output;
+    EXPECT_NE(std::string::npos, usage.output.find("Usage: hkdiag pst create|open PATH")) << usage.output;
+}
