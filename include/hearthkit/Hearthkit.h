@@ -27,3 +27,5 @@
 #include "TidyRowSet.h"
 #include "AutoPtrWithFreePolicy.h"
 #include "SHMSPConfig.h"
+#include "CDesktopPSTHelperBase.h"
+#include "PSTNamedProperties.h"

@@ -117,7 +117,7 @@ public:
             return hr;
         if (!out)
             return MAPI_E_INVALID_PARAMETER;
-        if (!profile::Exists(m_profile))
+        if (!profile::Alive(m_profile))
             return MAPI_E_NOT_FOUND;
         // A null UID is the provider's own section in MAPI; here, the service's.
         return Hand(CreateProfSect(m_profile, uid ? *uid : m_service), out);
@@ -145,7 +145,7 @@ public:
             return hr;
         if (!out)
             return MAPI_E_INVALID_PARAMETER;
-        if (!profile::Exists(m_profile))
+        if (!profile::Alive(m_profile))
             return MAPI_E_NOT_FOUND;
         std::vector<PropBag> rows;
         profile::AppendSectionRows(
@@ -161,7 +161,7 @@ public:
         const ServiceDef* def = FindService(ArgText(service, flags));
         if (!def)
             return MAPI_E_NOT_FOUND; // not in the stand-in's MAPISVC.INF
-        if (!profile::Exists(m_profile))
+        if (!profile::Alive(m_profile))
             return MAPI_E_NOT_FOUND;
         return AddService(m_profile, *def, ArgText(display, flags), nullptr);
     }
@@ -211,7 +211,7 @@ public:
             return hr;
         if (!ValidUid(uid) || !out)
             return MAPI_E_INVALID_PARAMETER;
-        if (!profile::Exists(m_profile))
+        if (!profile::Alive(m_profile))
             return MAPI_E_NOT_FOUND;
         return Hand(CreateProfSect(m_profile, *uid), out);
     }

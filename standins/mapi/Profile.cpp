@@ -70,6 +70,12 @@ bool Exists(const std::wstring& name) {
            ERROR_SUCCESS;
 }
 
+bool Alive(const std::wstring& name) {
+    Key key;
+    return !name.empty() && RegOpenKeyExW(HKEY_CURRENT_USER, ProfilePath(name).c_str(), 0, KEY_READ,
+                                          key.put()) == ERROR_SUCCESS;
+}
+
 HRESULT Create(const std::wstring& name) {
     if (name.empty() || name.find(L'\\') != std::wstring::npos)
         return MAPI_E_INVALID_PARAMETER;

@@ -30,6 +30,9 @@ extern const MAPIUID kGlobalSection;   // 13dbb0c8aa05101a9bb000aa002fc45a
 extern const MAPIUID kServicesSection; // 9207f3e0a3b11019908b08002b2a56c2
 
 bool Exists(const std::wstring& name);
+// Exists, or deleted while sessions still use it: what the sessions' own
+// service and provider administration keep working on, as MAPI's do.
+bool Alive(const std::wstring& name);
 HRESULT Create(const std::wstring& name);
 // Deletes the profile now, or when its last session ends.
 HRESULT Delete(const std::wstring& name);

@@ -8,7 +8,6 @@
 #include "RunHkdiag.h"
 #include "MailboxTestEnv.h"
 #include "TestEnv.h"
-#include "tests/mapistandin/MapiStandinFixture.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -371,21 +370,24 @@ TEST(Hkdiag, WdsShowsAndReplaysTheIndexingQueue) {
     EXPECT_NE(std::string::npos, empty.output.find("Queued requests: 0")) << empty.output;
 }
 
+// An empty default profile, made in a process whose Hearthkit.dll bound the
+// stand-in.
+HK_SCENARIO(HkdiagEmptyProfile) {
+    CComPtr<IProfAdmin> admin;
+    if (FAILED(MAPIAdminProfiles(0, &admin)))
+        return 1;
+    admin->DeleteProfile(const_cast<char*>("HkdiagProfile"), 0);
+    return SUCCEEDED(admin->CreateProfile(const_cast<char*>("HkdiagProfile"), nullptr, 0, 0)) &&
+                   SUCCEEDED(admin->SetDefaultProfile(const_cast<char*>("HkdiagProfile"), 0))
+               ? 0
+               : 1;
+}
+
 // hoardview on the MAPI stand-in, which hkdiag's own loader finds.
 TEST(Hkdiag, HoardviewAddsListsRemovesAndCleansUp) {
-    const wchar_t profilesRoot[] =
-        L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
-    hk::test::RegistryKeyGuard outlook(HKEY_LOCAL_MACHINE, L"Software\\Clients\\Mail\\Microsoft Outlook");
-    hk::test::RegistryKeyGuard profiles(HKEY_CURRENT_USER, profilesRoot);
-    hk::test::RegistryKeyGuard client(HKEY_CURRENT_USER, kClientKey);
-    ASSERT_EQ(S_OK, mapitest::Api().Register(nullptr));
-    {
-        mapitest::Ptr<IProfAdmin> admin;
-        ASSERT_EQ(S_OK, mapitest::Api().AdminProfiles(0, admin.put()));
-        admin->DeleteProfile(const_cast<char*>("HkdiagProfile"), 0);
-        ASSERT_EQ(S_OK, admin->CreateProfile(const_cast<char*>("HkdiagProfile"), nullptr, 0, 0));
-        ASSERT_EQ(S_OK, admin->SetDefaultProfile(const_cast<char*>("HkdiagProfile"), 0));
-    }
+    mailboxtest::StandinHost host;
+    auto prepared = hk::test::RunScenario("HkdiagEmptyProfile", {}, 60000);
+    ASSERT_EQ(0u, prepared.exitCode) << prepared.output;
     hk::test::TempDir temp(L"hkdiag");
     ASSERT_TRUE(::CreateDirectoryW(temp.File(L"STORE").c_str(), nullptr));
     const std::wstring mdc = temp.File(L"STORE\\m1.db");
@@ -488,4 +490,32 @@ TEST(Hkdiag, ConfigShowsEachSettingsLayerTheStoreKeyAndBothCaches) {
     EXPECT_NE(std::string::npos, r.output.find("Usage: hkdiag config [NAME ...] [--json]")) << r.output;
     r = RunHkdiag(L"config --bogus", tempPath);
     EXPECT_EQ(2u, r.exitCode) << r.output;
+}
+
+TEST(Hkdiag, PstCreatesAndOpensAStoreAndResolvesItsNamedProperties) {
+    mailboxtest::StandinHost host;
+    hk::test::TempDir temp(L"hkdiag");
+    std::wstring pst = temp.File(L"cache.pst");
+    ProgramResult created = RunHkdiag(L"pst create \"" + pst + L"\"", temp.Path() + L"\\");
+    ASSERT_EQ(0u, created.exitCode) << created.output;
+    std::regex shape("PST: .*cache\\.pst\r?\nUnicode: yes\r?\nRoot folder: Top of Information Store\r?\n"
+                     "Named properties: 95 resolved, 86 in the product's own set\r?\n"
+                     "(  [ \\d]\\d 0x[89A-F][0-9A-F]{7}\r?\n){95}");
+    EXPECT_TRUE(std::regex_match(created.output, shape)) << created.output;
+
+    ProgramResult opened = RunHkdiag(L"pst open --json \"" + pst + L"\"", temp.Path() + L"\\");
+    ASSERT_EQ(0u, opened.exitCode) << opened.output;
+    EXPECT_TRUE(IsJson(opened.output)) << opened.output;
+    EXPECT_NE(std::string::npos, opened.output.find("\"unicode\":true,\"rootFolder\":\"Top of Information "
+                                                    "Store\",\"tags\":["))
+        << opened.output;
+    EXPECT_NE(std::string::npos, opened.output.find("],\"ownSetTags\":86}")) << opened.output;
+
+    ProgramResult missing =
+        RunHkdiag(L"pst open \"" + temp.File(L"no dir\\x.pst") + L"\"", temp.Path() + L"\\");
+    EXPECT_EQ(1u, missing.exitCode) << missing.output;
+    EXPECT_NE(std::string::npos, missing.output.find(": 0x80004005 E_FAIL")) << missing.output;
+    ProgramResult usage = RunHkdiag(L"pst remove x.pst", temp.Path() + L"\\");
+    EXPECT_EQ(2u, usage.exitCode) << usage.output;
+    EXPECT_NE(std::string::npos, usage.output.find("Usage: hkdiag pst create|open PATH")) << usage.output;
 }

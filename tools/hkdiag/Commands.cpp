@@ -88,6 +88,15 @@ const std::vector<Command>& Commands() {
          "  both desktop settings caches with their modification times (UTC). Without NAME, every\n"
          "  value of the three registry keys and every desktop setting is shown.\n",
          RunConfig},
+        {L"pst",
+         "creates or opens a PST as the product does: its Unicode flag, root folder and named properties",
+         "Usage: hkdiag pst create|open PATH [--json]\n"
+         "  Opens the PST at PATH through MAPI on a temporary profile (create: replaces any file there with "
+         "a\n"
+         "  new store) and shows whether the store is Unicode, its root folder's name and the tags of the\n"
+         "  cache store's 95 named properties, resolved on it (by enumerator value). The profile keeps no\n"
+         "  PST service afterwards; the file stays.\n",
+         RunPst},
     };
     return table;
 }

@@ -39,6 +39,7 @@ int RunHoardview(const Invocation& invocation);
 // hkdiag config [NAME ...]: the settings, where each came from, the store key
 // and both desktop settings caches.
 int RunConfig(const Invocation& invocation);
+int RunPst(const Invocation& invocation);
 
 std::string Utf8(const std::wstring& text);
 

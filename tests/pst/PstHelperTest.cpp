@@ -1,0 +1,329 @@
+// The PST helper on the stand-in: opening in every mode, the service that
+// never stays in the profile, the busy-file wait, the handlers' tags, bad
+// input, the temporary profile and copies.
+#include "PstTestEnv.h"
+
+#include <thread>
+
+namespace {
+
+using psttest::TestHelper;
+
+class PstHelper : public psttest::PstTest {};
+
+std::wstring RootFolderName(const CDesktopPSTHelperBase& helper) {
+    CComPtr<IMAPIFolder> root;
+    EXPECT_EQ(S_OK, helper.GetRootFolder(&root));
+    if (!root) {
+        return L"";
+    }
+    AutoPtrWithFreePolicy<SPropValue, MAPIFreeBufferPolicy> name;
+    EXPECT_EQ(S_OK, HrGetOneProp(root, PR_DISPLAY_NAME_W, name.put()));
+    return name ? name->Value.lpszW : L"";
+}
+
+TEST_F(PstHelper, CreateOpenUseCloseAndDeleteLeavesTheProfileAsItWas) {
+    std::wstring path = m_dir.File(L"new.pst");
+    TestHelper helper(m_session);
+    IMsgStore* unset = reinterpret_cast<IMsgStore*>(0xdeadbeef);
+    EXPECT_EQ(E_FAIL, helper.GetStore(&unset)) << "no store yet";
+    EXPECT_EQ(reinterpret_cast<IMsgStore*>(0xdeadbeef), unset);
+    CComPtr<IMsgStore> store;
+    EXPECT_EQ(E_INVALIDARG, helper.GetStore(nullptr));
+    EXPECT_EQ(E_INVALIDARG, helper.GetRootFolder(nullptr));
+
+    ASSERT_EQ(S_OK, helper.OpenNamedPST(path.c_str(), CDesktopPSTHelperBase::CreateNew));
+    EXPECT_EQ(0u, ServiceCount()) << "the service goes again while the store stays open";
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(path.c_str())) << "the service made the file";
+    EXPECT_TRUE(helper.IsUnicode());
+    EXPECT_TRUE(helper.InUse());
+    EXPECT_EQ(1u, MapiStandinCallCount("IMAPISession::GetMsgStoresTable"));
+    EXPECT_EQ(L"Top of Information Store", RootFolderName(helper));
+    ASSERT_EQ(S_OK, helper.GetStore(&store));
+    store.Release();
+
+    EXPECT_TRUE(helper.ClosePST(false));
+    EXPECT_FALSE(helper.ClosePST(false));
+    EXPECT_TRUE(helper.InUse()) << "closing the store alone keeps the configuration";
+    EXPECT_EQ(E_FAIL, helper.GetStore(&store));
+    EXPECT_EQ(S_OK, helper.DeletePST());
+    EXPECT_FALSE(helper.InUse());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(path.c_str()));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), helper.DeletePST());
+}
+
+TEST_F(PstHelper, ModesChooseTheServiceAndWhetherTheFileIsReplaced) {
+    std::wstring path = m_dir.File(L"modes.pst");
+    {
+        TestHelper ansi(m_session);
+        ASSERT_EQ(S_OK, ansi.OpenNamedPST(path.c_str(), CDesktopPSTHelperBase::CreateNewANSI));
+        EXPECT_FALSE(ansi.IsUnicode()) << "the ANSI service's store";
+    }
+    // A message written into the file survives OpenExisting and goes with
+    // CreateNew.
+    std::wstring messageId;
+    {
+        TestHelper writer(m_session);
+        ASSERT_EQ(S_OK, writer.OpenNamedPST(path.c_str(), CDesktopPSTHelperBase::OpenExisting));
+        EXPECT_TRUE(writer.IsUnicode());
+        CComPtr<IMAPIFolder> root;
+        ASSERT_EQ(S_OK, writer.GetRootFolder(&root));
+        CComPtr<IMessage> message;
+        ASSERT_EQ(S_OK, root->CreateMessage(nullptr, 0, &message));
+        ASSERT_EQ(S_OK, message->SaveChanges(KEEP_OPEN_READWRITE));
+        AutoPtrWithFreePolicy<SPropValue, MAPIFreeBufferPolicy> id;
+        ASSERT_EQ(S_OK, HrGetOneProp(message, PR_ENTRYID, id.put()));
+        messageId = psttest::Hex(id->Value.bin);
+    }
+    {
+        TestHelper reader(m_session);
+        ASSERT_EQ(S_OK, reader.OpenNamedPST(path.c_str(), CDesktopPSTHelperBase::OpenExisting));
+        CComPtr<IMessage> message;
+        EXPECT_EQ(S_OK, reader.OpenItemByEntryId(messageId.c_str(), &message));
+        EXPECT_TRUE(message != nullptr);
+    }
+    {
+        TestHelper replacer(m_session);
+        ASSERT_EQ(S_OK, replacer.OpenNamedPST(path.c_str(), CDesktopPSTHelperBase::CreateNew));
+        CComPtr<IMessage> message;
+        EXPECT_TRUE(FAILED(replacer.OpenItemByEntryId(messageId.c_str(), &message))) << "a new file";
+    }
+    EXPECT_EQ(0u, ServiceCount());
+}
+
+TEST_F(PstHelper, BadInputGetsItsResultAndLeavesNoService) {
+    std::wstring notAStore = m_dir.File(L"text.pst");
+    ASSERT_TRUE(hk::test::WriteFileBytes(notAStore, "not a store file", 16));
+    struct Case {
+        const wchar_t* path;
+        CDesktopPSTHelperBase::OpenMode mode;
+        HRESULT expected;
+        const wchar_t* tag;
+    } cases[] = {
+        {nullptr, CDesktopPSTHelperBase::OpenExisting, E_POINTER, nullptr},
+        {L"", CDesktopPSTHelperBase::CreateNew, E_INVALIDARG, nullptr},
+        // The service cannot make the file: MAPI's text comes as the detail.
+        {L"C:\\no such dir\\x.pst", CDesktopPSTHelperBase::OpenExisting, E_FAIL,
+         L"[CMS3] The personal folders file could not be created."},
+        {L"C:\\no such dir\\x.pst", CDesktopPSTHelperBase::CreateNew,
+         HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), nullptr},
+        {notAStore.c_str(), CDesktopPSTHelperBase::OpenExisting, E_FAIL,
+         L"[CMS3] The personal folders file could not be created."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path ? hk::test::Narrow(c.path) : "(null)");
+        TestHelper helper(m_session);
+        EXPECT_EQ(c.expected, helper.OpenNamedPST(c.path, c.mode));
+        EXPECT_EQ(0u, ServiceCount());
+        EXPECT_FALSE(helper.InUse());
+        ASSERT_EQ(c.tag ? 1u : 0u, helper.seen.size());
+        if (c.tag) {
+            EXPECT_EQ(c.tag, helper.seen[0]);
+        }
+    }
+    // Entry ids in hexadecimal that are none, on an open store.
+    TestHelper helper(m_session);
+    ASSERT_EQ(S_OK, helper.OpenNamedPST(m_dir.File(L"ok.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
+    for (const wchar_t* hex : {L"ABC", L"0G12", L"", static_cast<const wchar_t*>(nullptr)}) {
+        IMessage* message = reinterpret_cast<IMessage*>(0xdeadbeef);
+        EXPECT_EQ(E_INVALIDARG, helper.OpenItemByEntryId(hex, &message));
+        EXPECT_EQ(reinterpret_cast<IMessage*>(0xdeadbeef), message);
+    }
+    EXPECT_EQ(E_INVALIDARG, helper.OpenItemByEntryId(L"00", nullptr));
+    helper.ClosePST(false);
+    CComPtr<IMessage> message;
+    EXPECT_EQ(E_FAIL, helper.OpenItemByEntryId(L"0011", &message)) << "no store open";
+}
+
+TEST_F(PstHelper, EveryFailingStepReachesItsHandlerWithItsTag) {
+    struct Case {
+        const char* call;
+        HRESULT fault;
+        ULONG times;
+        HRESULT expected;
+        const wchar_t* tag;
+    } cases[] = {
+        {"IMsgServiceAdmin::GetMsgServiceTable", E_ACCESSDENIED, 1, E_ACCESSDENIED, L"[GMST1]"},
+        {"HrQueryAllRows", E_OUTOFMEMORY, 1, E_OUTOFMEMORY, L"[HQAR1]"},
+        {"IMsgServiceAdmin::CreateMsgService", MAPI_E_NOT_FOUND, 1, MAPI_E_NOT_FOUND, L"[CMS1]"},
+        {"IMsgServiceAdmin::CreateMsgService", E_ACCESSDENIED, 1, E_ACCESSDENIED, L"[CMS2]"},
+        // Refused twice: once, and once more after the profile was repaired.
+        {"IMsgServiceAdmin::ConfigureMsgService", E_ACCESSDENIED, 2, E_ACCESSDENIED, L"[CMS3]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        MapiStandinFailCall(c.call, c.fault, c.times, nullptr);
+        TestHelper helper(m_session);
+        EXPECT_EQ(c.expected,
+                  helper.OpenNamedPST(m_dir.File(L"t.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
+        ASSERT_EQ(1u, helper.seen.size());
+        EXPECT_EQ(c.tag, helper.seen[0]);
+        EXPECT_EQ(0u, ServiceCount());
+        MapiStandinReset();
+    }
+
+    // A service that refuses once is repaired and configured on the retry.
+    MapiStandinFailCall("IMsgServiceAdmin::ConfigureMsgService", E_ACCESSDENIED, 1, nullptr);
+    TestHelper repaired(m_session);
+    EXPECT_EQ(S_OK, repaired.OpenNamedPST(m_dir.File(L"r.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
+    EXPECT_EQ(1u, MapiStandinCallCount("IProfSect::SetProps"));
+    MapiStandinReset();
+
+    // CreateMsgService answers success without adding a service: none new is
+    // found, the handler's success lets the open go on with no service.
+    MapiStandinFailCall("IMsgServiceAdmin::CreateMsgService", S_FALSE, 1, nullptr);
+    TestHelper none(m_session);
+    EXPECT_EQ(MAPI_E_NOT_FOUND,
+              none.OpenNamedPST(m_dir.File(L"n.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
+    ASSERT_EQ(2u, none.seen.size());
+    EXPECT_EQ(L"[PFNF]", none.seen[0]);
+    EXPECT_EQ(L"[CMS3]", none.seen[1]);
+    EXPECT_EQ(1u, MapiStandinCallCount("IMsgServiceAdmin::DeleteMsgService")) << "removed all the same";
+    MapiStandinReset();
+
+    // The helper's own session makes the configured store its default.
+    MapiStandinFailCall("IMAPISession::SetDefaultStore", E_ACCESSDENIED, 1, nullptr);
+    TestHelper own(m_session, true);
+    EXPECT_EQ(E_ACCESSDENIED,
+              own.OpenNamedPST(m_dir.File(L"o.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
+    ASSERT_EQ(1u, own.seen.size());
+    EXPECT_EQ(L"[CPST2]", own.seen[0]);
+    EXPECT_EQ(0u, ServiceCount());
+}
+
+TEST_F(PstHelper, ABusyFileIsWaitedForUntilItOpensOrTheStopEventIsSet) {
+    hk::unique_handle stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::wstring path = m_dir.File(L"busy.pst");
+    // Two tries refused (each open is tried again after the repair): opened
+    // on the third, a second or so apart.
+    {
+        psttest::FailWithBusyStore(4);
+        TestHelper helper(m_session);
+        DWORD start = ::GetTickCount();
+        EXPECT_EQ(S_OK,
+                  helper.OpenNamedPST(path.c_str(), true, stop.get(), CDesktopPSTHelperBase::CreateNew));
+        DWORD elapsed = ::GetTickCount() - start;
+        EXPECT_EQ(5u, MapiStandinCallCount("IMAPISession::OpenMsgStore"));
+        EXPECT_GE(elapsed, 1900u);
+        EXPECT_LT(elapsed, 6000u);
+        MapiStandinReset();
+    }
+    // No wait asked, no event, or another context: one try.
+    for (int variant = 0; variant < 3; ++variant) {
+        SCOPED_TRACE(variant);
+        psttest::FailWithBusyStore(100, variant == 2 ? 0x100D0202 : psttest::kBusyContext);
+        TestHelper helper(m_session);
+        DWORD start = ::GetTickCount();
+        EXPECT_EQ(MAPI_E_EXTENDED_ERROR,
+                  helper.OpenNamedPST(path.c_str(), variant != 0, variant == 1 ? nullptr : stop.get(),
+                                      CDesktopPSTHelperBase::OpenExisting));
+        EXPECT_EQ(2u, MapiStandinCallCount("IMAPISession::OpenMsgStore"));
+        EXPECT_LT(::GetTickCount() - start, 900u);
+        EXPECT_EQ(0u, ServiceCount());
+        MapiStandinReset();
+    }
+    // The ANSI service's profile is not repaired: one open per try.
+    {
+        psttest::FailWithBusyStore(100);
+        TestHelper helper(m_session);
+        EXPECT_EQ(MAPI_E_EXTENDED_ERROR,
+                  helper.OpenNamedPST(path.c_str(), false, nullptr, CDesktopPSTHelperBase::CreateNewANSI));
+        EXPECT_EQ(1u, MapiStandinCallCount("IMAPISession::OpenMsgStore"));
+        MapiStandinReset();
+    }
+    // The stop event ends the wait at the next try.
+    {
+        psttest::FailWithBusyStore(1000);
+        TestHelper helper(m_session);
+        std::thread stopper([&] {
+            ::Sleep(1500);
+            ::SetEvent(stop.get());
+        });
+        DWORD start = ::GetTickCount();
+        HRESULT hr = helper.OpenNamedPST(path.c_str(), true, stop.get(), CDesktopPSTHelperBase::OpenExisting);
+        DWORD elapsed = ::GetTickCount() - start;
+        stopper.join();
+        EXPECT_EQ(MAPI_E_EXTENDED_ERROR, hr);
+        EXPECT_GE(elapsed, 1400u);
+        EXPECT_LT(elapsed, 4000u);
+        EXPECT_EQ(0u, ServiceCount());
+    }
+}
+
+// The temporary profiles in MAPI's registry, listed or not.
+std::vector<std::wstring> TemporaryProfiles() {
+    std::vector<std::wstring> names;
+    CRegKey profiles;
+    if (profiles.Open(
+            HKEY_CURRENT_USER,
+            L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles",
+            KEY_READ) != ERROR_SUCCESS) {
+        return names;
+    }
+    wchar_t name[256];
+    for (DWORD i = 0; ::RegEnumKeyW(profiles, i, name, 256) == ERROR_SUCCESS; ++i) {
+        if (std::wcsncmp(name, L"Stowhaven_", 10) == 0) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+// Three minutes of waiting: run with HK_LONG_TESTS=1.
+TEST_F(PstHelper, ABusyFileIsWaitedForAtMostThreeMinutes) {
+    if (!::GetEnvironmentVariableW(L"HK_LONG_TESTS", nullptr, 0)) {
+        GTEST_SKIP() << "long test: set HK_LONG_TESTS=1";
+    }
+    hk::unique_handle stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    psttest::FailWithBusyStore(100000);
+    TestHelper helper(m_session);
+    DWORD start = ::GetTickCount();
+    EXPECT_EQ(MAPI_E_EXTENDED_ERROR, helper.OpenNamedPST(m_dir.File(L"long.pst").c_str(), true, stop.get(),
+                                                         CDesktopPSTHelperBase::CreateNew));
+    DWORD elapsed = ::GetTickCount() - start;
+    EXPECT_GE(elapsed, 180000u);
+    EXPECT_LT(elapsed, 185000u);
+}
+
+TEST_F(PstHelper, OwnSessionIsOnATemporaryProfileThatIsGoneAfterTheLogon) {
+    const std::vector<std::wstring> earlier = TemporaryProfiles();
+    IMAPISession* session = reinterpret_cast<IMAPISession*>(0xdeadbeef);
+    MapiStandinFailCall("MAPILogonEx", MAPI_E_LOGON_FAILED, 1, nullptr);
+    EXPECT_EQ(MAPI_E_LOGON_FAILED, CDesktopPSTHelperBase::OpenMAPISession(&session, true));
+    EXPECT_EQ(reinterpret_cast<IMAPISession*>(0xdeadbeef), session);
+    EXPECT_EQ(earlier, TemporaryProfiles()) << "a profile no session uses is not kept";
+    MapiStandinFailCall("IProfAdmin::CreateProfile", E_ACCESSDENIED, 1, nullptr);
+    EXPECT_EQ(E_ACCESSDENIED, CDesktopPSTHelperBase::OpenMAPISession(&session, true));
+    EXPECT_EQ(E_INVALIDARG, CDesktopPSTHelperBase::OpenMAPISession(nullptr, true));
+    MapiStandinReset();
+
+    {
+        TestHelper helper(nullptr); // makes its own session
+        EXPECT_EQ(1u, MapiStandinCallCount("IProfAdmin::CreateProfile"));
+        EXPECT_EQ(2u, MapiStandinCallCount("IProfAdmin::DeleteProfile"))
+            << "before the creation and after the logon";
+        // The session outlives its profile and serves a whole PST round.
+        std::wstring path = m_dir.File(L"own.pst");
+        ASSERT_EQ(S_OK, helper.OpenNamedPST(path.c_str(), CDesktopPSTHelperBase::CreateNew));
+        EXPECT_EQ(L"Top of Information Store", RootFolderName(helper));
+        EXPECT_EQ(E_FAIL, helper.SetMAPISession(m_session)) << "only while none is attached";
+        EXPECT_EQ(S_OK, helper.DeletePST());
+    }
+    EXPECT_EQ(earlier, TemporaryProfiles()) << "gone with the session";
+    EXPECT_EQ(earlier, TemporaryProfiles());
+}
+
+TEST_F(PstHelper, ACopyOwnsItsOwnEntryIdAndReferences) {
+    auto original = std::make_unique<TestHelper>(m_session);
+    ASSERT_EQ(S_OK,
+              original->OpenNamedPST(m_dir.File(L"copy.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
+    LONG buffers = MapiStandinLiveBuffers();
+    TestHelper copy(*original);
+    EXPECT_EQ(buffers + 1, MapiStandinLiveBuffers()) << "the entry id copied into a buffer of its own";
+    original.reset();
+    EXPECT_TRUE(copy.IsUnicode());
+    EXPECT_EQ(L"Top of Information Store", RootFolderName(copy));
+    EXPECT_TRUE(copy.ClosePST(true));
+}
+
+} // namespace

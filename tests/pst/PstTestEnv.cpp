@@ -1,0 +1,136 @@
+#include "PstTestEnv.h"
+
+#include <cctype>
+
+namespace psttest {
+namespace {
+
+const wchar_t kProfile[] = L"HkPstTest";
+const wchar_t kClientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
+
+std::wstring Tagged(const wchar_t* tag, const wchar_t* detail) {
+    std::wstring text = tag ? tag : L"(none)";
+    if (detail != nullptr && *detail != L'\0') {
+        text += L" ";
+        text += detail;
+    }
+    return text;
+}
+
+} // namespace
+
+void FailWithBusyStore(ULONG times, ULONG context) {
+    MapiStandinError busy = {L"The file is in use.", L"Personal Folders", 32, context};
+    MapiStandinFailCall("IMAPISession::OpenMsgStore", MAPI_E_EXTENDED_ERROR, times, &busy);
+}
+
+HRESULT TestHelper::OnError(HRESULT hr, const wchar_t* tag, const wchar_t* detail) {
+    seen.push_back(Tagged(tag, detail));
+    return CDesktopPSTHelperBase::OnError(hr, tag, detail);
+}
+
+HRESULT TestHelper::OnNoPSTServiceError(HRESULT hr, const wchar_t* detail) {
+    seen.push_back(Tagged(detail, nullptr));
+    return CDesktopPSTHelperBase::OnNoPSTServiceError(hr, detail);
+}
+
+void PstTest::SetUp() {
+    ASSERT_TRUE(MAPILoader::Instance().IsLoaded())
+        << "the library did not bind the MAPI stand-in: prepare the prefix with "
+           "standins/mapi/prepare-wineprefix.sh before starting this program";
+    MapiStandinReset();
+    m_objects = MapiStandinLiveObjects();
+    m_buffers = MapiStandinLiveBuffers();
+    std::string profile = hk::test::Narrow(kProfile);
+    CComPtr<IProfAdmin> admin;
+    ASSERT_EQ(S_OK, MAPIAdminProfiles(0, &admin));
+    admin->DeleteProfile(&profile[0], 0);
+    ASSERT_EQ(S_OK, admin->CreateProfile(&profile[0], nullptr, 0, 0));
+    ASSERT_EQ(S_OK, MAPILogonEx(0, &profile[0], nullptr, MAPI_NEW_SESSION, &m_session));
+}
+
+void PstTest::TearDown() {
+    m_session.Release();
+    std::string profile = hk::test::Narrow(kProfile);
+    CComPtr<IProfAdmin> admin;
+    if (SUCCEEDED(MAPIAdminProfiles(0, &admin))) {
+        admin->DeleteProfile(&profile[0], 0);
+    }
+    admin.Release();
+    EXPECT_EQ(m_objects, MapiStandinLiveObjects()) << "stand-in objects leaked";
+    EXPECT_EQ(m_buffers, MapiStandinLiveBuffers()) << "MAPI buffers leaked";
+    MapiStandinReset();
+}
+
+ULONG PstTest::ServiceCount() {
+    CComPtr<IMsgServiceAdmin> admin;
+    CComPtr<IMAPITable> table;
+    ULONG count = 0xdeadbeef;
+    EXPECT_EQ(S_OK, m_session->AdminServices(0, &admin));
+    EXPECT_EQ(S_OK, admin->GetMsgServiceTable(0, &table));
+    EXPECT_EQ(S_OK, table->GetRowCount(0, &count));
+    return count;
+}
+
+GrowthPolicy::GrowthPolicy()
+    : m_version(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Outlook.Application"),
+      m_policy(HKEY_CURRENT_USER, L"Software\\Policies\\Microsoft\\Office\\16.0\\Outlook\\PST") {
+    CRegKey version;
+    EXPECT_EQ(ERROR_SUCCESS,
+              version.Create(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Outlook.Application\\CurVer"));
+    EXPECT_EQ(ERROR_SUCCESS, version.SetStringValue(nullptr, L"Outlook.Application.16"));
+}
+
+void GrowthPolicy::Set(const wchar_t* name, DWORD value) {
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              key.Create(HKEY_CURRENT_USER, L"Software\\Policies\\Microsoft\\Office\\16.0\\Outlook\\PST"));
+    EXPECT_EQ(ERROR_SUCCESS, key.SetDWORDValue(name, value));
+}
+
+void GrowthPolicy::SetString(const wchar_t* name, const wchar_t* value) {
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              key.Create(HKEY_CURRENT_USER, L"Software\\Policies\\Microsoft\\Office\\16.0\\Outlook\\PST"));
+    EXPECT_EQ(ERROR_SUCCESS, key.SetStringValue(name, value));
+}
+
+LoggedRun RunLogged(const char* scenario) {
+    hk::test::RegistryKeyGuard client(HKEY_CURRENT_USER, kClientKey);
+    CRegKey key;
+    EXPECT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kClientKey));
+    EXPECT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"LoggingLevel", 2));
+    hk::test::TempDir dir(L"pstlog");
+    std::wstring temp = dir.Path() + L"\\";
+    LoggedRun run;
+    run.result = hk::test::RunScenario(scenario, {}, 60000, {L"TMP=" + temp, L"TEMP=" + temp});
+    WIN32_FIND_DATAW found;
+    HANDLE find = ::FindFirstFileW(dir.File(L"sh_client_log_*.txt").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        run.log = hk::test::ReadFileText(dir.File(found.cFileName));
+        ::FindClose(find);
+    }
+    return run;
+}
+
+bool HasRecord(const std::string& log, const std::string& record) {
+    if (!record.empty() && record.back() == '\n') {
+        return log.find(": " + record.substr(0, record.size() - 1) + "\r\n") != std::string::npos;
+    }
+    // A text without a line end runs into the next record's date.
+    size_t at = log.find(": " + record);
+    return at != std::string::npos && at + 2 + record.size() < log.size() &&
+           std::isdigit(static_cast<unsigned char>(log[at + 2 + record.size()]));
+}
+
+std::wstring Hex(const SBinary& bytes) {
+    static const wchar_t digits[] = L"0123456789ABCDEF";
+    std::wstring text;
+    for (ULONG i = 0; i < bytes.cb; ++i) {
+        text += digits[bytes.lpb[i] >> 4];
+        text += digits[bytes.lpb[i] & 15];
+    }
+    return text;
+}
+
+} // namespace psttest
