@@ -229,7 +229,7 @@ TEST(HkdiagDemo, ToursEveryStepThroughTheStandInsAndLeavesNothingRunning) {
                                  "Timeline"};
     size_t at = 0;
     for (const char* step : steps) {
-        std::regex line(std::string("\n\\[(ok\\]    |absent\\]) ") + step);
+        std::regex line(std::string("\n\\[ok\\]     ") + step);
         ASSERT_TRUE(std::regex_search(r.output.cbegin() + at, r.output.cend(), m, line)) << step << "\n"
                                                                                          << r.output;
         at += m.position(0) + m.length(0);
@@ -248,7 +248,7 @@ TEST(HkdiagDemo, ToursEveryStepThroughTheStandInsAndLeavesNothingRunning) {
         "Streamed upload: 16 MiB streamed in \\d+\\.\\d\\d s \\(\\d+ MiB/s\\): 200 OK: <UploadResult "
         "stored=\"1\"/>",
         "Localised message\r?\n +File Demo\\.pst not found\r?\n +\\(from .*\\\\skyrend\\\\skyrend\\.dll\\)",
-        "Tour done in \\d+\\.\\d s: \\d+ steps passed, 0 failed, \\d not in this build\\.\r?\n$",
+        "Tour done in \\d+\\.\\d s: 10 steps passed, 0 failed, 0 not in this build\\.\r?\n$",
     };
     for (const char* line : lines) {
         EXPECT_TRUE(std::regex_search(r.output, std::regex(line))) << line << "\n" << r.output;
