@@ -274,7 +274,7 @@ std::string LibraryVersion() {
 // What the step's commands printed, indented below its line; a long output
 // keeps its first lines (the command itself shows it whole).
 std::string Indented(const std::vector<std::string>& outputs) {
-    const size_t kMaxLines = 12;
+    const size_t kMaxLines = 8;
     std::string out;
     for (const std::string& text : outputs) {
         size_t at = 0, lines = 0;
