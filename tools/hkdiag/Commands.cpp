@@ -14,11 +14,15 @@ const std::vector<Command>& Commands() {
          "  Prepares an embedded environment and tours the library through it: the MAPI stand-in\n"
          "  (MapiStandin.dll beside the tool) registered as the machine's MAPI, the default profile\n"
          "  \"Stowhaven Demo\" with a primary mailbox holding a desktop settings message and a\n"
-         "  Hoardlocal marker, the archive web server stand-in (webserver.py, python3) on loopback and\n"
-         "  the resource module skyrend\\skyrend.dll. It sets HKCU \"SOFTWARE\\Talvo\\Stowhaven\\Client\"\n"
+         "  Hoardlocal marker, the archive web server stand-in (webserver.py, python3) on loopback, the\n"
+         "  resource module skyrend\\skyrend.dll, the protocol handler stand-in (WdsHandlerStandin.dll)\n"
+         "  registered and the store's cache folder with Windows Desktop Search reported as 4.0 unless\n"
+         "  the machine reports its own. It sets HKCU \"SOFTWARE\\Talvo\\Stowhaven\\Client\"\n"
          "  \"LoggingLevel\" to LOG_TRACE, so the log shows every operation, and ends with the log's\n"
-         "  timeline. It changes the machine's MAPI registration and the user's settings: it is meant\n"
-         "  for a Wine prefix of its own (scripts/demo.sh), and refuses where another MAPI is registered.\n"
+         "  timeline. The tour runs in a child process, which finds the stand-in when it loads the\n"
+         "  library; each step that is another command runs that command and shows its first lines.\n"
+         "  It changes the machine's MAPI registration and the user's settings: it is meant for a Wine\n"
+         "  prefix of its own (scripts/demo.sh), and refuses where another MAPI is registered.\n"
          "  --json  one object: the steps with their state and summary, and each command's own object\n",
          RunDemo},
         {L"log", "the log's level, tracing flag and file; \"log timeline\" turns a log into a trace",
