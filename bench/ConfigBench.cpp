@@ -8,6 +8,8 @@
 //   bench's own and removed at the end; "LoggingLevel" is put back.
 #include "Hearthkit.h"
 
+#include "BenchClock.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
@@ -18,18 +20,6 @@ namespace {
 const wchar_t kClientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
 const wchar_t kStoreName[] = L"HKBENCHSTORE";
 const wchar_t kStoreKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client\\HKBENCHSTORE";
-
-double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-LARGE_INTEGER Now() {
-    LARGE_INTEGER t;
-    ::QueryPerformanceCounter(&t);
-    return t;
-}
 
 // One bare probe: what a lookup must at least do for one registry source.
 bool Probe(HKEY root, const wchar_t* path, const wchar_t* name) {
@@ -121,12 +111,12 @@ int main() {
         std::vector<double> ratios;
         double bestLookup = 1e9, bestProbe = 1e9;
         for (int round = 0; round < kRounds; ++round) {
-            LARGE_INTEGER start = Now();
+            double start = bench::NowSeconds();
             for (int i = 0; i < kCalls; ++i) {
                 HearthkitConfig::GetConfigValue(layer.name, &value, 5, layer.type);
             }
-            double lookup = Seconds(start, Now());
-            start = Now();
+            double lookup = bench::SecondsSince(start);
+            start = bench::NowSeconds();
             for (int i = 0; i < kCalls; ++i) {
                 for (const auto& probe : layer.probes) {
                     if (Probe(probe.first, probe.second, layer.name)) {
@@ -134,7 +124,7 @@ int main() {
                     }
                 }
             }
-            double probes = Seconds(start, Now());
+            double probes = bench::SecondsSince(start);
             bestLookup = std::min(bestLookup, lookup);
             bestProbe = std::min(bestProbe, probes);
             ratios.push_back(lookup / probes);

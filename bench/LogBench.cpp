@@ -7,6 +7,8 @@
 // back) and points TMP/TEMP at a folder of its own, removed at the end.
 #include "Hearthkit.h"
 
+#include "BenchClock.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -15,18 +17,6 @@
 namespace {
 
 const wchar_t kClientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
-
-double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-LARGE_INTEGER Now() {
-    LARGE_INTEGER t;
-    ::QueryPerformanceCounter(&t);
-    return t;
-}
 
 // The record lines of a log file (CR LF kept), those containing marker.
 std::vector<std::string> RecordLines(const std::wstring& path, const char* marker) {
@@ -111,22 +101,22 @@ int main() {
         return 1;
     }
 
-    LARGE_INTEGER t0 = Now();
+    double t0 = bench::NowSeconds();
     for (int i = 0; i < kFiltered; ++i) {
         log.LogInt(LOG_VERBOSE, "filtered %d\n", i);
     }
-    double filteredNs = Seconds(t0, Now()) * 1e9 / kFiltered;
+    double filteredNs = bench::SecondsSince(t0) * 1e9 / kFiltered;
 
     // The machine is shared: the two loops take turns in rounds and the
     // best round of each counts. The plain loop writes the bytes of the
     // log's warm-up round.
     auto logRound = [&log](int round) {
-        LARGE_INTEGER start = Now();
+        double start = bench::NowSeconds();
         for (int i = 0; i < kRound; ++i) {
             log.LogTextInt(LOG_TRACE, "bench record %s number %d, some payload\n", "written",
                            round * kRound + i);
         }
-        return Seconds(start, Now());
+        return bench::SecondsSince(start);
     };
     logRound(0);
     std::wstring logPath = CDesktopLog::GetFilename();
@@ -145,11 +135,11 @@ int main() {
                                         nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     auto plainRound = [&] {
         DWORD written = 0;
-        LARGE_INTEGER start = Now();
+        double start = bench::NowSeconds();
         for (const auto& line : lines) {
             ::WriteFile(plain.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
         }
-        return Seconds(start, Now());
+        return bench::SecondsSince(start);
     };
     // Each round pairs a log run with the plain run right after it; the
     // median of the paired ratios holds up best when the load changes.

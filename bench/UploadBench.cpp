@@ -2,6 +2,7 @@
 // anchor, with curl --data-binary -H 'Expect:' to the same stand-in server;
 // prints both throughputs, their ratio and the private memory the upload
 // added to this process (the streamed form must not copy the body).
+#include "BenchClock.h"
 #include "CHttpClientHelper.h"
 #include "TestEnv.h"
 #include "WebServer.h"
@@ -25,13 +26,6 @@ public:
     using CHttpClientHelper::Init;
     using CHttpClientHelper::PostLargeDataToServer;
 };
-
-double Now() {
-    LARGE_INTEGER f, c;
-    ::QueryPerformanceFrequency(&f);
-    ::QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
 
 PROCESS_MEMORY_COUNTERS_EX Memory() {
     PROCESS_MEMORY_COUNTERS_EX m = {};
@@ -110,9 +104,9 @@ int main() {
     double seconds[3];
     for (double& s : seconds) {
         ResponseDetails response;
-        double start = Now();
+        double start = bench::NowSeconds();
         HRESULT hr = client.PostLargeDataToServer("up", files, fields, &response);
-        s = Now() - start;
+        s = bench::SecondsSince(start);
         if (hr != S_OK || response.dwStatusCode != 200) {
             std::printf("upload_bench: upload failed 0x%08lx status %lu\n", static_cast<unsigned long>(hr),
                         response.dwStatusCode);
