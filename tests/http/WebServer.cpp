@@ -4,6 +4,7 @@
 #include "WebServer.h"
 
 #include "TestEnv.h"
+#include "standins/webserver/WineLaunch.h"
 
 #include <windows.h>
 #include <algorithm>
@@ -16,49 +17,11 @@ namespace hk {
 namespace test {
 namespace {
 
+using webserver::UnixPath;
+using webserver::UnixPid;
+
 std::string JsonText(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
-            out += escaped;
-        }
-    }
-    return out + "\"";
-}
-
-// Wine's own path conversion: the stand-in is a Unix program.
-std::string UnixPath(const std::wstring& path) {
-    using Fn = char*(CDECL*)(const wchar_t*);
-    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (fn == nullptr) {
-        return std::string();
-    }
-    char* unix = fn(path.c_str());
-    std::string out = unix ? unix : "";
-    ::HeapFree(::GetProcessHeap(), 0, unix);
-    return out;
-}
-
-// The Unix process id of this Wine process, from /proc/self/stat (a file
-// whose size reads as 0, so it is read until its end).
-std::string UnixPid() {
-    HANDLE file = ::CreateFileW(L"Z:\\proc\\self\\stat", GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return "0";
-    }
-    char buffer[64] = {};
-    DWORD read = 0;
-    ::ReadFile(file, buffer, sizeof(buffer) - 1, &read, nullptr);
-    ::CloseHandle(file);
-    std::string stat(buffer, read);
-    size_t end = stat.find(' ');
-    return end == std::string::npos || end == 0 ? std::string("0") : stat.substr(0, end);
+    return webserver::ByteJson(text);
 }
 
 bool Lower(char a, char b) {

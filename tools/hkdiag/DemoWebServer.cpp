@@ -6,54 +6,13 @@
 #include "Demo.h"
 
 #include "Hearthkit.h"
+#include "WineLaunch.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 namespace hkdiag {
 namespace {
-
-// The stand-in is a Unix program: Wine translates the paths it is given.
-std::string UnixPath(const std::wstring& path) {
-    using Fn = char*(CDECL*)(const wchar_t*);
-    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* unix = fn != nullptr ? fn(path.c_str()) : nullptr;
-    std::string out = unix != nullptr ? unix : "";
-    ::HeapFree(::GetProcessHeap(), 0, unix);
-    return out;
-}
-
-// The Unix process id of this process, which the server watches: it ends
-// when this process has gone, however this process ended.
-std::string UnixPid() {
-    hk::unique_file file(::CreateFileW(L"Z:\\proc\\self\\stat", GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                       OPEN_EXISTING, 0, nullptr));
-    char buffer[64] = {};
-    DWORD read = 0;
-    if (!file || !::ReadFile(file.get(), buffer, sizeof(buffer) - 1, &read, nullptr)) {
-        return "0";
-    }
-    std::string stat(buffer, read);
-    size_t end = stat.find(' ');
-    return end == std::string::npos || end == 0 ? std::string("0") : stat.substr(0, end);
-}
-
-// A JSON string whose every character is one byte of the reply (the
-// server's convention), so binary bodies pass unchanged.
-std::string ByteString(const std::string& bytes) {
-    std::string out = "\"";
-    for (unsigned char c : bytes) {
-        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
-            out += escaped;
-        }
-    }
-    return out + "\"";
-}
 
 // The client test image: a 1x1 GIF of exactly 43 bytes.
 const char kTestImage[] =
@@ -83,12 +42,12 @@ HRESULT DemoWebServer::Start(const std::wstring& script) {
     std::wstring portFile =
         temp + std::wstring(L"hkdiag-demo-") + std::to_wstring(::GetCurrentProcessId()) + L".port";
     ::DeleteFileW(portFile.c_str());
-    std::string scriptUnix = UnixPath(script), portUnix = UnixPath(portFile);
+    std::string scriptUnix = webserver::UnixPath(script), portUnix = webserver::UnixPath(portFile);
     if (scriptUnix.empty() || portUnix.empty()) {
         return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED); // not under Wine
     }
     std::string command = "/usr/bin/python3 \"" + scriptUnix + "\" --port-file \"" + portUnix +
-                          "\" --watch-pid " + UnixPid() + " --idle 120";
+                          "\" --watch-pid " + webserver::UnixPid() + " --idle 120";
     std::wstring line(command.begin(), command.end());
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
@@ -129,8 +88,8 @@ HRESULT DemoWebServer::Start(const std::wstring& script) {
     };
     for (const Route& route : routes) {
         std::string reply = "{\"status\":200,\"reason\":\"OK\",\"headers\":[[\"Content-Type\",\"" +
-                            std::string(route.contentType) + "\"]],\"body\":" + ByteString(route.body) +
-                            route.extra + "}";
+                            std::string(route.contentType) +
+                            "\"]],\"body\":" + webserver::ByteJson(route.body) + route.extra + "}";
         if (Control("POST", "/__control/route",
                     "{\"path\":\"" + std::string(route.path) + "\",\"replies\":[" + reply + "]}") != 200) {
             Stop();

@@ -1,0 +1,57 @@
+// What a Windows program under Wine needs to start the archive web server
+// stand-in, a Unix program, and to tell it what to answer: Unix paths, this
+// process's Unix id for --watch-pid, and the JSON strings of its control
+// paths, in which every character is one byte of the reply.
+#pragma once
+
+#include "HkHandle.h"
+
+#include <windows.h>
+#include <cstdio>
+#include <string>
+
+namespace webserver {
+
+// Wine's own path conversion; empty when not under Wine.
+inline std::string UnixPath(const std::wstring& path) {
+    using Fn = char*(CDECL*)(const wchar_t*);
+    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unix = fn != nullptr ? fn(path.c_str()) : nullptr;
+    std::string out = unix != nullptr ? unix : "";
+    ::HeapFree(::GetProcessHeap(), 0, unix);
+    return out;
+}
+
+// The Unix process id of this Wine process, from /proc/self/stat (a file
+// whose size reads as 0, so it is read until its end); "0" when unknown.
+inline std::string UnixPid() {
+    hk::unique_file file(::CreateFileW(L"Z:\\proc\\self\\stat", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+    char buffer[64] = {};
+    DWORD read = 0;
+    if (!file || !::ReadFile(file.get(), buffer, sizeof(buffer) - 1, &read, nullptr)) {
+        return "0";
+    }
+    std::string stat(buffer, read);
+    size_t end = stat.find(' ');
+    return end == std::string::npos || end == 0 ? std::string("0") : stat.substr(0, end);
+}
+
+// bytes as a JSON string of the stand-in's control paths: printable ASCII as
+// it is, every other byte as \u00XX.
+inline std::string ByteJson(const std::string& bytes) {
+    std::string out = "\"";
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+            out += escaped;
+        }
+    }
+    return out + "\"";
+}
+
+} // namespace webserver
