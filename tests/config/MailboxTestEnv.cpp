@@ -34,7 +34,9 @@ CComPtr<IMAPISession> Session() {
     return session;
 }
 
-CComPtr<IMAPIFolder> Inbox(IMsgStore* store) {
+} // namespace
+
+CComPtr<IMAPIFolder> OpenInbox(IMsgStore* store) {
     ULONG cb = 0;
     TidyMAPIBuffer<ENTRYID> eid;
     Must(store->GetReceiveFolder(nullptr, 0, &cb, eid.put(), nullptr), "GetReceiveFolder");
@@ -46,6 +48,8 @@ CComPtr<IMAPIFolder> Inbox(IMsgStore* store) {
     return inbox;
 }
 
+namespace {
+
 ULONG NamedTag(IMAPIProp* object, const wchar_t* text) {
     MAPINAMEID name{};
     name.lpguid = const_cast<GUID*>(&kProductSet);
@@ -55,10 +59,6 @@ ULONG NamedTag(IMAPIProp* object, const wchar_t* text) {
     TidyMAPIBuffer<SPropTagArray> tags;
     Must(object->GetIDsFromNames(1, names, MAPI_CREATE, tags.put()), "GetIDsFromNames");
     return CHANGE_PROP_TYPE(tags->aulPropTag[0], PT_UNICODE);
-}
-
-ULONG StoreIdTag(IMAPIProp* object) {
-    return NamedTag(object, L"Store Id");
 }
 
 // Entry ids of the Inbox's associated messages of the class, newest
@@ -81,7 +81,7 @@ void HiddenRows(IMAPIFolder* inbox, const char* messageClass, TidyRowSet& rows) 
 
 // The newest associated message of the class, or null.
 CComPtr<IMessage> NewestHidden(IMsgStore* store, const char* messageClass) {
-    CComPtr<IMAPIFolder> inbox = Inbox(store);
+    CComPtr<IMAPIFolder> inbox = OpenInbox(store);
     TidyRowSet rows;
     HiddenRows(inbox, messageClass, rows);
     CComPtr<IMessage> message;
@@ -157,7 +157,7 @@ CComPtr<IMsgStore> OpenStore(const BYTE* provider, bool archive) {
 }
 
 void PutSettings(IMsgStore* store, const std::wstring& text, int minutesAgo) {
-    CComPtr<IMAPIFolder> inbox = Inbox(store);
+    CComPtr<IMAPIFolder> inbox = OpenInbox(store);
     CComPtr<IMessage> message;
     Must(inbox->CreateMessage(nullptr, MAPI_ASSOCIATED, &message), "CreateMessage");
     FILETIME now;
@@ -184,41 +184,30 @@ void PutSettings(IMsgStore* store, const std::wstring& text, int minutesAgo) {
 }
 
 CComPtr<IMessage> PutItem(IMsgStore* store, const char* messageClass, const wchar_t* archiveId,
-                          bool associated) {
-    CComPtr<IMAPIFolder> inbox = Inbox(store);
+                          bool associated, const wchar_t* storeId) {
+    CComPtr<IMAPIFolder> inbox = OpenInbox(store);
     CComPtr<IMessage> message;
     Must(inbox->CreateMessage(nullptr, associated ? MAPI_ASSOCIATED : 0, &message), "CreateMessage");
     SPropValue props[2] = {};
     props[0].ulPropTag = kClassA;
     props[0].Value.lpszA = const_cast<char*>(messageClass);
-    props[1].ulPropTag = archiveId != nullptr ? NamedTag(message, L"Archive ID") : PR_NULL;
-    props[1].Value.lpszW = const_cast<wchar_t*>(archiveId);
-    Must(message->SetProps(archiveId != nullptr ? 2 : 1, props, nullptr), "SetProps(item)");
+    const wchar_t* named = archiveId != nullptr ? archiveId : storeId;
+    props[1].ulPropTag =
+        named == nullptr ? PR_NULL : NamedTag(message, archiveId ? L"Archive ID" : L"Store Id");
+    props[1].Value.lpszW = const_cast<wchar_t*>(named);
+    Must(message->SetProps(named != nullptr ? 2 : 1, props, nullptr), "SetProps(item)");
     Must(message->SaveChanges(KEEP_OPEN_READWRITE), "SaveChanges(item)");
     return message;
 }
 
-CComPtr<IMAPIFolder> OpenInbox(IMsgStore* store) {
-    return Inbox(store);
-}
-
 void PutMarker(IMsgStore* store, const wchar_t* storeId) {
-    CComPtr<IMAPIFolder> inbox = Inbox(store);
-    CComPtr<IMessage> message;
-    Must(inbox->CreateMessage(nullptr, MAPI_ASSOCIATED, &message), "CreateMessage");
-    SPropValue props[2] = {};
-    props[0].ulPropTag = kClassA;
-    props[0].Value.lpszA = const_cast<char*>("IPM.Stowhaven.Hoardlocal");
-    props[1].ulPropTag = storeId != nullptr ? StoreIdTag(message) : PR_NULL;
-    props[1].Value.lpszW = const_cast<wchar_t*>(storeId);
-    Must(message->SetProps(storeId != nullptr ? 2 : 1, props, nullptr), "SetProps(marker)");
-    Must(message->SaveChanges(0), "SaveChanges(marker)");
+    PutItem(store, "IPM.Stowhaven.Hoardlocal", nullptr, true, storeId);
 }
 
 void SetStoreId(IMsgStore* store, const wchar_t* storeId) {
     CComPtr<IMessage> marker = NewestHidden(store, "IPM.Stowhaven.Hoardlocal");
     SPropValue value{};
-    value.ulPropTag = StoreIdTag(marker);
+    value.ulPropTag = NamedTag(marker, L"Store Id");
     value.Value.lpszW = const_cast<wchar_t*>(storeId);
     Must(marker->SetProps(1, &value, nullptr), "SetProps(Store Id)");
     Must(marker->SaveChanges(0), "SaveChanges(Store Id)");
@@ -238,7 +227,7 @@ std::wstring ReadStoreId(IMsgStore* store) {
         return std::wstring();
     }
     TidyMAPIBuffer<SPropValue> value;
-    if (FAILED(HrGetOneProp(marker, StoreIdTag(marker), value.put()))) {
+    if (FAILED(HrGetOneProp(marker, NamedTag(marker, L"Store Id"), value.put()))) {
         return std::wstring();
     }
     return value->Value.lpszW;
@@ -246,7 +235,7 @@ std::wstring ReadStoreId(IMsgStore* store) {
 
 ULONG CountHidden(IMsgStore* store, const char* messageClass) {
     TidyRowSet rows;
-    HiddenRows(Inbox(store), messageClass, rows);
+    HiddenRows(OpenInbox(store), messageClass, rows);
     return rows->cRows;
 }
 

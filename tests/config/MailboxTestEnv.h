@@ -51,10 +51,10 @@ CComPtr<IMsgStore> OpenStore(const BYTE* provider, bool archive = false);
 // A settings message with text as its attachment, created minutesAgo
 // minutes before now (so the newest is known without waiting).
 void PutSettings(IMsgStore* store, const std::wstring& text, int minutesAgo = 0);
-// A message of the class in the store's Inbox, with "Archive ID" when
-// archiveId is given.
+// A message of the class in the store's Inbox, with "Archive ID" or "Store
+// Id" when given.
 CComPtr<IMessage> PutItem(IMsgStore* store, const char* messageClass, const wchar_t* archiveId,
-                          bool associated = false);
+                          bool associated = false, const wchar_t* storeId = nullptr);
 CComPtr<IMAPIFolder> OpenInbox(IMsgStore* store);
 // A Hoardlocal marker message, with "Store Id" when storeId is given.
 void PutMarker(IMsgStore* store, const wchar_t* storeId);
