@@ -11,6 +11,30 @@ const BYTE kDelegate[16] = {0x9E, 0xB4, 0x77, 0x00, 0x74, 0xE4, 0x11, 0xCE,
                             0x8C, 0x5E, 0x00, 0xAA, 0x00, 0x42, 0x54, 0xE2};
 int g_failures = 0;
 
+void Check(bool ok, const char* where, int line, const char* what) {
+    if (!ok) {
+        std::printf("%s(%d): %s\n", where, line, what);
+        ++g_failures;
+    }
+}
+
+void CheckHr(HRESULT expected, HRESULT actual, const char* where, int line, const char* what) {
+    if (actual != expected) {
+        std::printf("%s(%d): %s is 0x%08lx, not 0x%08lx\n", where, line, what,
+                    static_cast<unsigned long>(actual), static_cast<unsigned long>(expected));
+        ++g_failures;
+    }
+}
+
+void CheckStr(const std::wstring& expected, const std::wstring& actual, const char* where, int line,
+              const char* what) {
+    if (actual != expected) {
+        std::printf("%s(%d): %s is \"%ls\", not \"%ls\"\n", where, line, what, actual.c_str(),
+                    expected.c_str());
+        ++g_failures;
+    }
+}
+
 namespace {
 
 const wchar_t kOutlookKey[] = L"Software\\Clients\\Mail\\Microsoft Outlook";

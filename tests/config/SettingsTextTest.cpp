@@ -224,9 +224,6 @@ std::wstring Violation(const std::wstring& text, const SettingsMap& map) {
         if (found == last.end()) {
             return L"key not from a setting line: " + key;
         }
-        if (key.empty() || key != hk::config::ToUpperKey(key) || !IsTrimmed(key)) {
-            return L"key not upper case and trimmed: " + key;
-        }
         if (!IsTrimmed(value)) {
             return L"value not trimmed: " + key;
         }
