@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <type_traits>
 
 namespace mailboxtest {
 
@@ -131,19 +132,21 @@ StandinHost::StandinHost()
 
 const Standin& Api() {
     static Standin api = [] {
-        Standin s;
         HMODULE module = ::GetModuleHandleW(L"MapiStandin.dll");
         if (module == nullptr) {
             std::printf("the library did not bind the MAPI stand-in\n");
             std::fflush(stdout);
             ::ExitProcess(91);
         }
-        auto find = [&](const char* name) { return reinterpret_cast<void*>(::GetProcAddress(module, name)); };
-        s.CreateMailboxProfile =
-            reinterpret_cast<decltype(s.CreateMailboxProfile)>(find("MapiStandinCreateMailboxProfile"));
-        s.FailCall = reinterpret_cast<decltype(s.FailCall)>(find("MapiStandinFailCall"));
-        s.CallCount = reinterpret_cast<decltype(s.CallCount)>(find("MapiStandinCallCount"));
-        s.LiveObjects = reinterpret_cast<decltype(s.LiveObjects)>(find("MapiStandinLiveObjects"));
+        auto find = [&](auto& fn, const char* name) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(
+                reinterpret_cast<void*>(::GetProcAddress(module, name)));
+        };
+        Standin s;
+        find(s.CreateMailboxProfile, "MapiStandinCreateMailboxProfile");
+        find(s.FailCall, "MapiStandinFailCall");
+        find(s.CallCount, "MapiStandinCallCount");
+        find(s.LiveObjects, "MapiStandinLiveObjects");
         return s;
     }();
     return api;
