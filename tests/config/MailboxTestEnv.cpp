@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <type_traits>
 
 namespace mailboxtest {
 
@@ -10,6 +11,30 @@ const BYTE kPrimary[16] = {0x54, 0x94, 0xA1, 0xC0, 0x29, 0x7F, 0x10, 0x1B,
 const BYTE kDelegate[16] = {0x9E, 0xB4, 0x77, 0x00, 0x74, 0xE4, 0x11, 0xCE,
                             0x8C, 0x5E, 0x00, 0xAA, 0x00, 0x42, 0x54, 0xE2};
 int g_failures = 0;
+
+void Check(bool ok, const char* where, int line, const char* what) {
+    if (!ok) {
+        std::printf("%s(%d): %s\n", where, line, what);
+        ++g_failures;
+    }
+}
+
+void CheckHr(HRESULT expected, HRESULT actual, const char* where, int line, const char* what) {
+    if (actual != expected) {
+        std::printf("%s(%d): %s is 0x%08lx, not 0x%08lx\n", where, line, what,
+                    static_cast<unsigned long>(actual), static_cast<unsigned long>(expected));
+        ++g_failures;
+    }
+}
+
+void CheckStr(const std::wstring& expected, const std::wstring& actual, const char* where, int line,
+              const char* what) {
+    if (actual != expected) {
+        std::printf("%s(%d): %s is \"%ls\", not \"%ls\"\n", where, line, what, actual.c_str(),
+                    expected.c_str());
+        ++g_failures;
+    }
+}
 
 namespace {
 
@@ -34,7 +59,9 @@ CComPtr<IMAPISession> Session() {
     return session;
 }
 
-CComPtr<IMAPIFolder> Inbox(IMsgStore* store) {
+} // namespace
+
+CComPtr<IMAPIFolder> OpenInbox(IMsgStore* store) {
     ULONG cb = 0;
     TidyMAPIBuffer<ENTRYID> eid;
     Must(store->GetReceiveFolder(nullptr, 0, &cb, eid.put(), nullptr), "GetReceiveFolder");
@@ -46,6 +73,8 @@ CComPtr<IMAPIFolder> Inbox(IMsgStore* store) {
     return inbox;
 }
 
+namespace {
+
 ULONG NamedTag(IMAPIProp* object, const wchar_t* text) {
     MAPINAMEID name{};
     name.lpguid = const_cast<GUID*>(&kProductSet);
@@ -55,10 +84,6 @@ ULONG NamedTag(IMAPIProp* object, const wchar_t* text) {
     TidyMAPIBuffer<SPropTagArray> tags;
     Must(object->GetIDsFromNames(1, names, MAPI_CREATE, tags.put()), "GetIDsFromNames");
     return CHANGE_PROP_TYPE(tags->aulPropTag[0], PT_UNICODE);
-}
-
-ULONG StoreIdTag(IMAPIProp* object) {
-    return NamedTag(object, L"Store Id");
 }
 
 // Entry ids of the Inbox's associated messages of the class, newest
@@ -81,7 +106,7 @@ void HiddenRows(IMAPIFolder* inbox, const char* messageClass, TidyRowSet& rows) 
 
 // The newest associated message of the class, or null.
 CComPtr<IMessage> NewestHidden(IMsgStore* store, const char* messageClass) {
-    CComPtr<IMAPIFolder> inbox = Inbox(store);
+    CComPtr<IMAPIFolder> inbox = OpenInbox(store);
     TidyRowSet rows;
     HiddenRows(inbox, messageClass, rows);
     CComPtr<IMessage> message;
@@ -107,19 +132,21 @@ StandinHost::StandinHost()
 
 const Standin& Api() {
     static Standin api = [] {
-        Standin s;
         HMODULE module = ::GetModuleHandleW(L"MapiStandin.dll");
         if (module == nullptr) {
             std::printf("the library did not bind the MAPI stand-in\n");
             std::fflush(stdout);
             ::ExitProcess(91);
         }
-        auto find = [&](const char* name) { return reinterpret_cast<void*>(::GetProcAddress(module, name)); };
-        s.CreateMailboxProfile =
-            reinterpret_cast<decltype(s.CreateMailboxProfile)>(find("MapiStandinCreateMailboxProfile"));
-        s.FailCall = reinterpret_cast<decltype(s.FailCall)>(find("MapiStandinFailCall"));
-        s.CallCount = reinterpret_cast<decltype(s.CallCount)>(find("MapiStandinCallCount"));
-        s.LiveObjects = reinterpret_cast<decltype(s.LiveObjects)>(find("MapiStandinLiveObjects"));
+        auto find = [&](auto& fn, const char* name) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(
+                reinterpret_cast<void*>(::GetProcAddress(module, name)));
+        };
+        Standin s;
+        find(s.CreateMailboxProfile, "MapiStandinCreateMailboxProfile");
+        find(s.FailCall, "MapiStandinFailCall");
+        find(s.CallCount, "MapiStandinCallCount");
+        find(s.LiveObjects, "MapiStandinLiveObjects");
         return s;
     }();
     return api;
@@ -157,7 +184,7 @@ CComPtr<IMsgStore> OpenStore(const BYTE* provider, bool archive) {
 }
 
 void PutSettings(IMsgStore* store, const std::wstring& text, int minutesAgo) {
-    CComPtr<IMAPIFolder> inbox = Inbox(store);
+    CComPtr<IMAPIFolder> inbox = OpenInbox(store);
     CComPtr<IMessage> message;
     Must(inbox->CreateMessage(nullptr, MAPI_ASSOCIATED, &message), "CreateMessage");
     FILETIME now;
@@ -184,41 +211,30 @@ void PutSettings(IMsgStore* store, const std::wstring& text, int minutesAgo) {
 }
 
 CComPtr<IMessage> PutItem(IMsgStore* store, const char* messageClass, const wchar_t* archiveId,
-                          bool associated) {
-    CComPtr<IMAPIFolder> inbox = Inbox(store);
+                          bool associated, const wchar_t* storeId) {
+    CComPtr<IMAPIFolder> inbox = OpenInbox(store);
     CComPtr<IMessage> message;
     Must(inbox->CreateMessage(nullptr, associated ? MAPI_ASSOCIATED : 0, &message), "CreateMessage");
     SPropValue props[2] = {};
     props[0].ulPropTag = kClassA;
     props[0].Value.lpszA = const_cast<char*>(messageClass);
-    props[1].ulPropTag = archiveId != nullptr ? NamedTag(message, L"Archive ID") : PR_NULL;
-    props[1].Value.lpszW = const_cast<wchar_t*>(archiveId);
-    Must(message->SetProps(archiveId != nullptr ? 2 : 1, props, nullptr), "SetProps(item)");
+    const wchar_t* named = archiveId != nullptr ? archiveId : storeId;
+    props[1].ulPropTag =
+        named == nullptr ? PR_NULL : NamedTag(message, archiveId ? L"Archive ID" : L"Store Id");
+    props[1].Value.lpszW = const_cast<wchar_t*>(named);
+    Must(message->SetProps(named != nullptr ? 2 : 1, props, nullptr), "SetProps(item)");
     Must(message->SaveChanges(KEEP_OPEN_READWRITE), "SaveChanges(item)");
     return message;
 }
 
-CComPtr<IMAPIFolder> OpenInbox(IMsgStore* store) {
-    return Inbox(store);
-}
-
 void PutMarker(IMsgStore* store, const wchar_t* storeId) {
-    CComPtr<IMAPIFolder> inbox = Inbox(store);
-    CComPtr<IMessage> message;
-    Must(inbox->CreateMessage(nullptr, MAPI_ASSOCIATED, &message), "CreateMessage");
-    SPropValue props[2] = {};
-    props[0].ulPropTag = kClassA;
-    props[0].Value.lpszA = const_cast<char*>("IPM.Stowhaven.Hoardlocal");
-    props[1].ulPropTag = storeId != nullptr ? StoreIdTag(message) : PR_NULL;
-    props[1].Value.lpszW = const_cast<wchar_t*>(storeId);
-    Must(message->SetProps(storeId != nullptr ? 2 : 1, props, nullptr), "SetProps(marker)");
-    Must(message->SaveChanges(0), "SaveChanges(marker)");
+    PutItem(store, "IPM.Stowhaven.Hoardlocal", nullptr, true, storeId);
 }
 
 void SetStoreId(IMsgStore* store, const wchar_t* storeId) {
     CComPtr<IMessage> marker = NewestHidden(store, "IPM.Stowhaven.Hoardlocal");
     SPropValue value{};
-    value.ulPropTag = StoreIdTag(marker);
+    value.ulPropTag = NamedTag(marker, L"Store Id");
     value.Value.lpszW = const_cast<wchar_t*>(storeId);
     Must(marker->SetProps(1, &value, nullptr), "SetProps(Store Id)");
     Must(marker->SaveChanges(0), "SaveChanges(Store Id)");
@@ -238,7 +254,7 @@ std::wstring ReadStoreId(IMsgStore* store) {
         return std::wstring();
     }
     TidyMAPIBuffer<SPropValue> value;
-    if (FAILED(HrGetOneProp(marker, StoreIdTag(marker), value.put()))) {
+    if (FAILED(HrGetOneProp(marker, NamedTag(marker, L"Store Id"), value.put()))) {
         return std::wstring();
     }
     return value->Value.lpszW;
@@ -246,7 +262,7 @@ std::wstring ReadStoreId(IMsgStore* store) {
 
 ULONG CountHidden(IMsgStore* store, const char* messageClass) {
     TidyRowSet rows;
-    HiddenRows(Inbox(store), messageClass, rows);
+    HiddenRows(OpenInbox(store), messageClass, rows);
     return rows->cRows;
 }
 

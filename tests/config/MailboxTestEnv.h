@@ -51,10 +51,10 @@ CComPtr<IMsgStore> OpenStore(const BYTE* provider, bool archive = false);
 // A settings message with text as its attachment, created minutesAgo
 // minutes before now (so the newest is known without waiting).
 void PutSettings(IMsgStore* store, const std::wstring& text, int minutesAgo = 0);
-// A message of the class in the store's Inbox, with "Archive ID" when
-// archiveId is given.
+// A message of the class in the store's Inbox, with "Archive ID" or "Store
+// Id" when given.
 CComPtr<IMessage> PutItem(IMsgStore* store, const char* messageClass, const wchar_t* archiveId,
-                          bool associated = false);
+                          bool associated = false, const wchar_t* storeId = nullptr);
 CComPtr<IMAPIFolder> OpenInbox(IMsgStore* store);
 // A Hoardlocal marker message, with "Store Id" when storeId is given.
 void PutMarker(IMsgStore* store, const wchar_t* storeId);
@@ -69,30 +69,12 @@ ULONG CountHidden(IMsgStore* store, const char* messageClass);
 
 // Checks inside a scenario: a failure prints where and what, and counts.
 extern int g_failures;
-#define MB_CHECK(cond)                                                                                       \
-    do {                                                                                                     \
-        if (!(cond)) {                                                                                       \
-            std::printf("%s(%d): %s\n", __FILE__, __LINE__, #cond);                                          \
-            ++::mailboxtest::g_failures;                                                                     \
-        }                                                                                                    \
-    } while (0)
-#define MB_CHECK_HR(expected, actual)                                                                        \
-    do {                                                                                                     \
-        HRESULT mbActual = (actual);                                                                         \
-        if (mbActual != static_cast<HRESULT>(expected)) {                                                    \
-            std::printf("%s(%d): %s is 0x%08lx, not 0x%08lx\n", __FILE__, __LINE__, #actual,                 \
-                        static_cast<unsigned long>(mbActual), static_cast<unsigned long>(expected));         \
-            ++::mailboxtest::g_failures;                                                                     \
-        }                                                                                                    \
-    } while (0)
-#define MB_CHECK_STR(expected, actual)                                                                       \
-    do {                                                                                                     \
-        std::wstring mbActual = (actual);                                                                    \
-        if (mbActual != std::wstring(expected)) {                                                            \
-            std::printf("%s(%d): %s is \"%ls\", not \"%ls\"\n", __FILE__, __LINE__, #actual,                 \
-                        mbActual.c_str(), std::wstring(expected).c_str());                                   \
-            ++::mailboxtest::g_failures;                                                                     \
-        }                                                                                                    \
-    } while (0)
+void Check(bool ok, const char* where, int line, const char* what);
+void CheckHr(HRESULT expected, HRESULT actual, const char* where, int line, const char* what);
+void CheckStr(const std::wstring& expected, const std::wstring& actual, const char* where, int line,
+              const char* what);
+#define MB_CHECK(cond) ::mailboxtest::Check(!!(cond), __FILE__, __LINE__, #cond)
+#define MB_CHECK_HR(expected, actual) ::mailboxtest::CheckHr(expected, actual, __FILE__, __LINE__, #actual)
+#define MB_CHECK_STR(expected, actual) ::mailboxtest::CheckStr(expected, actual, __FILE__, __LINE__, #actual)
 
 } // namespace mailboxtest

@@ -3,10 +3,12 @@
 // invariants.
 #include "config/SettingsText.h"
 
+#include "TestEnv.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <chrono>
-#include <cstdint>
+#include <cstring>
 #include <cwctype>
 #include <random>
 #include <string>
@@ -24,17 +26,12 @@ SettingsMap Parse(const std::wstring& text) {
     return map;
 }
 
-std::vector<BYTE> Utf16Bytes(const std::wstring& text, bool bom = true) {
-    std::vector<BYTE> bytes;
+std::vector<BYTE> Utf16Bytes(std::wstring text, bool bom = true) {
     if (bom) {
-        bytes.push_back(0xFF);
-        bytes.push_back(0xFE);
+        text.insert(0, 1, L'\xFEFF');
     }
-    for (wchar_t c : text) {
-        bytes.push_back(static_cast<BYTE>(c & 0xFF));
-        bytes.push_back(static_cast<BYTE>(c >> 8));
-    }
-    return bytes;
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(text.data());
+    return std::vector<BYTE>(bytes, bytes + text.size() * sizeof(wchar_t));
 }
 
 SettingsMap ParseBytes(const std::vector<BYTE>& bytes) {
@@ -45,21 +42,55 @@ SettingsMap ParseBytes(const std::vector<BYTE>& bytes) {
 
 } // namespace
 
-TEST(SettingsTextLines, CrLfSeparatesALoneLineFeedOrReturnDoesNot) {
-    EXPECT_EQ((SettingsMap{{L"A", L"1"}, {L"B", L"2"}, {L"C", L"3"}}), Parse(L"A=1\r\nB=2\r\n\r\nC=3"));
-    EXPECT_EQ((SettingsMap{{L"A", L"1\nB=2"}}), Parse(L"A=1\nB=2"));
-    EXPECT_EQ((SettingsMap{{L"A", L"1\rB=2"}}), Parse(L"A=1\rB=2\r\n"));
-    EXPECT_EQ((SettingsMap{{L"A", L"x"}}), Parse(L"A=x\n\r\n"));
-}
-
-TEST(SettingsTextLines, IgnoredLinesAddNothing) {
-    EXPECT_EQ(SettingsMap{}, Parse(L"=1\r\n  =2\r\n;A=1\r\n \t;B=2\r\nno equals sign\r\n   \r\n\t\r\n\r\n"));
-}
-
-TEST(SettingsTextLines, KeyIsTrimmedUpperCaseAndEndsAtTheFirstEqualsSign) {
-    EXPECT_EQ((SettingsMap{{L"A", L"1"}, {L"B", L"yes"}}), Parse(L"A=1\r\nb = yes ;note"));
-    EXPECT_EQ((SettingsMap{{L"MIXED KEY", L"a=b=c"}}), Parse(L" \tMixed key\t =a=b=c"));
-    EXPECT_EQ((SettingsMap{{L"\x00C4PFEL", L"\x00e4"}}), Parse(L"\x00e4pfel=\x00e4"));
+TEST(SettingsTextLines, EachRuleOfTheFormat) {
+    const struct {
+        const wchar_t* text;
+        SettingsMap expected;
+    } cases[] = {
+        // Only CR LF separates lines.
+        {L"A=1\r\nB=2\r\n\r\nC=3", {{L"A", L"1"}, {L"B", L"2"}, {L"C", L"3"}}},
+        {L"A=1\nB=2", {{L"A", L"1\nB=2"}}},
+        {L"A=1\rB=2\r\n", {{L"A", L"1\rB=2"}}},
+        {L"A=x\n\r\n", {{L"A", L"x"}}},
+        {L"=1\r\n  =2\r\n;A=1\r\n \t;B=2\r\nno equals sign\r\n   \r\n\t\r\n\r\n", {}},
+        // Keys are trimmed, upper case, and end at the first "=".
+        {L"A=1\r\nb = yes ;note", {{L"A", L"1"}, {L"B", L"yes"}}},
+        {L" \tMixed key\t =a=b=c", {{L"MIXED KEY", L"a=b=c"}}},
+        {L"\x00e4pfel=\x00e4", {{L"\x00C4PFEL", L"\x00e4"}}},
+        // Booleans only when the value is exactly true or false; the list keys
+        // and the message take them too.
+        {L"A=true\r\nb=FaLsE\r\nc= true", {{L"A", L"1"}, {L"B", L"0"}, {L"C", L"true"}}},
+        {L"d=FALSE \r\ne=TRUE;x\r\nf=TRUEX\r\ng=1",
+         {{L"D", L"FALSE"}, {L"E", L"TRUE"}, {L"F", L"TRUEX"}, {L"G", L"1"}}},
+        {L"shservers=false\r\nCustomLoginMessage=TRUE",
+         {{L"SHSERVERS", L"0"}, {L"CUSTOMLOGINMESSAGE", L"1"}}},
+        // Comments cut ordinary values from the second character on.
+        {L"A=x;y\r\nB=;x\r\nC=;x;y\r\nD= ;x\r\nE=",
+         {{L"A", L"x"}, {L"B", L";x"}, {L"C", L";x"}, {L"D", L""}, {L"E", L""}}},
+        // List keys are never cut.
+        {L"AddServerToIntranetZone=a;b\r\nremoveserverfromintranetzone = c; d \r\nSHSERVERSX=srv1;srv2",
+         {{L"ADDSERVERTOINTRANETZONE", L"a;b"},
+          {L"REMOVESERVERFROMINTRANETZONE", L"c; d"},
+          {L"SHSERVERSX", L"srv1"}}},
+        {L"SHSERVERS=srv1;srv2\r\nHLMessageClassInclude=IPM.Note;IPM.Post",
+         {{L"SHSERVERS", L"srv1;srv2"}, {L"HLMESSAGECLASSINCLUDE", L"IPM.Note;IPM.Post"}}},
+        {L"HLMESSAGECLASSEXCLUDE=;x;\r\nHLRootDirectorySearchPath=C:\\a;D:\\b",
+         {{L"HLMESSAGECLASSEXCLUDE", L";x;"}, {L"HLROOTDIRECTORYSEARCHPATH", L"C:\\a;D:\\b"}}},
+        // The message takes the following lines without "=" whole (its first
+        // line is cut at a comment); a blank first value starts it at its
+        // first text; a second message replaces the first.
+        {L"CUSTOMLOGINMESSAGE=Hello\r\nworld\r\n\r\nNEXT=1",
+         {{L"CUSTOMLOGINMESSAGE", L"Hello\r\nworld"}, {L"NEXT", L"1"}}},
+        {L"customloginmessage = Hi ;c\r\n\r\n ;not a comment; \r\n  x\r\n\r\n",
+         {{L"CUSTOMLOGINMESSAGE", L"Hi\r\n\r\n ;not a comment; \r\n  x"}}},
+        {L"CUSTOMLOGINMESSAGE=a\r\n;x=1\r\nB=b\r\nno equals", {{L"CUSTOMLOGINMESSAGE", L"a"}, {L"B", L"b"}}},
+        {L"CUSTOMLOGINMESSAGE=\r\none\r\ntwo", {{L"CUSTOMLOGINMESSAGE", L"one\r\ntwo"}}},
+        {L"CUSTOMLOGINMESSAGE=first\r\nmore\r\nA=1\r\nCUSTOMLOGINMESSAGE=second",
+         {{L"CUSTOMLOGINMESSAGE", L"second"}, {L"A", L"1"}}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.expected, Parse(c.text)) << hk::test::Narrow(c.text);
+    }
 }
 
 TEST(SettingsTextLines, ALaterLineReplacesAnEarlierOneAndOtherEntriesStay) {
@@ -67,57 +98,6 @@ TEST(SettingsTextLines, ALaterLineReplacesAnEarlierOneAndOtherEntriesStay) {
     std::wstring text = L"A=1\r\na=2";
     ParseSettingsText(text.data(), text.size(), map);
     EXPECT_EQ((SettingsMap{{L"A", L"2"}, {L"KEEP", L"old"}}), map);
-}
-
-TEST(SettingsTextValues, BooleansOnlyWhenTheValueIsExactlyTrueOrFalse) {
-    EXPECT_EQ((SettingsMap{{L"A", L"1"},
-                           {L"B", L"0"},
-                           {L"C", L"true"},
-                           {L"D", L"FALSE"},
-                           {L"E", L"TRUE"},
-                           {L"F", L"TRUEX"},
-                           {L"G", L"1"}}),
-              Parse(L"A=true\r\nb=FaLsE\r\nc= true\r\nd=FALSE \r\ne=TRUE;x\r\nf=TRUEX\r\ng=1"));
-    // The list keys and the message take booleans too.
-    EXPECT_EQ((SettingsMap{{L"SHSERVERS", L"0"}, {L"CUSTOMLOGINMESSAGE", L"1"}}),
-              Parse(L"shservers=false\r\nCustomLoginMessage=TRUE"));
-}
-
-TEST(SettingsTextValues, CommentsCutOrdinaryValuesFromTheSecondCharacter) {
-    EXPECT_EQ((SettingsMap{{L"A", L"x"}, {L"B", L";x"}, {L"C", L";x"}, {L"D", L""}, {L"E", L""}}),
-              Parse(L"A=x;y\r\nB=;x\r\nC=;x;y\r\nD= ;x\r\nE="));
-}
-
-TEST(SettingsTextValues, ListKeysAreNeverCut) {
-    EXPECT_EQ((SettingsMap{{L"ADDSERVERTOINTRANETZONE", L"a;b"},
-                           {L"REMOVESERVERFROMINTRANETZONE", L"c; d"},
-                           {L"SHSERVERS", L"srv1;srv2"},
-                           {L"HLMESSAGECLASSINCLUDE", L"IPM.Note;IPM.Post"},
-                           {L"HLMESSAGECLASSEXCLUDE", L";x;"},
-                           {L"HLROOTDIRECTORYSEARCHPATH", L"C:\\a;D:\\b"},
-                           {L"SHSERVERSX", L"srv1"}}),
-              Parse(L"AddServerToIntranetZone=a;b\r\nremoveserverfromintranetzone = c; d \r\n"
-                    L"SHSERVERS=srv1;srv2\r\nHLMessageClassInclude=IPM.Note;IPM.Post\r\n"
-                    L"HLMESSAGECLASSEXCLUDE=;x;\r\nHLRootDirectorySearchPath=C:\\a;D:\\b\r\n"
-                    L"SHSERVERSX=srv1;srv2"));
-}
-
-TEST(SettingsTextValues, MultiLineMessageTakesLinesWithoutEqualsSign) {
-    EXPECT_EQ((SettingsMap{{L"CUSTOMLOGINMESSAGE", L"Hello\r\nworld"}, {L"NEXT", L"1"}}),
-              Parse(L"CUSTOMLOGINMESSAGE=Hello\r\nworld\r\n\r\nNEXT=1"));
-    // Inner blank lines, comment-like lines and unequal indentation stay; the
-    // first line is cut at its comment, the following ones are whole.
-    EXPECT_EQ((SettingsMap{{L"CUSTOMLOGINMESSAGE", L"Hi\r\n\r\n ;not a comment; \r\n  x"}}),
-              Parse(L"customloginmessage = Hi ;c\r\n\r\n ;not a comment; \r\n  x\r\n\r\n"));
-    // A line with "=" ends the message even when it is a comment.
-    EXPECT_EQ((SettingsMap{{L"CUSTOMLOGINMESSAGE", L"a"}, {L"B", L"b"}}),
-              Parse(L"CUSTOMLOGINMESSAGE=a\r\n;x=1\r\nB=b\r\nno equals"));
-    // A blank first value: the message starts at its first text.
-    EXPECT_EQ((SettingsMap{{L"CUSTOMLOGINMESSAGE", L"one\r\ntwo"}}),
-              Parse(L"CUSTOMLOGINMESSAGE=\r\none\r\ntwo"));
-    // A second message replaces the first.
-    EXPECT_EQ((SettingsMap{{L"CUSTOMLOGINMESSAGE", L"second"}, {L"A", L"1"}}),
-              Parse(L"CUSTOMLOGINMESSAGE=first\r\nmore\r\nA=1\r\nCUSTOMLOGINMESSAGE=second"));
 }
 
 TEST(SettingsTextBytes, ByteOrderMarkSkippedOddByteDroppedTextEndsAtNul) {
@@ -177,34 +157,11 @@ TEST(SettingsTextBytes, SeveralMegabytesInLinearTime) {
 namespace {
 
 // Fragments that touch every rule: separators, blanks, comments, booleans,
-// list keys in mixed case, the message key and characters outside ASCII.
-const wchar_t* const kFragments[] = {
-    L"=",
-    L";",
-    L" ",
-    L"\t",
-    L"\r\n",
-    L"\n",
-    L"\r",
-    L"TRUE",
-    L"false",
-    L"tRuE",
-    L"FALSE",
-    L"1",
-    L"key",
-    L"Value",
-    L"ShServers",
-    L"HLRootDirectorySearchPath",
-    L"addservertointranetzone",
-    L"CUSTOMLOGINMESSAGE",
-    L"CustomLoginMessage",
-    L"\x00e4",
-    L"\x3000",
-    L"\xFEFF",
-    L"\xD800",
-    L"x;y",
-    L"a=b",
-};
+// list keys in mixed case, the message key and characters outside ASCII;
+// separated by "|".
+const wchar_t kFragments[] = L"=|;| |\t|\r\n|\n|\r|TRUE|false|tRuE|FALSE|1|key|Value|ShServers|"
+                             L"HLRootDirectorySearchPath|addservertointranetzone|CUSTOMLOGINMESSAGE|"
+                             L"CustomLoginMessage|\x00e4|\x3000|\xFEFF|\xD800|x;y|a=b";
 
 struct ExpectedLine {
     std::wstring key; // trimmed, upper case
@@ -267,9 +224,6 @@ std::wstring Violation(const std::wstring& text, const SettingsMap& map) {
         if (found == last.end()) {
             return L"key not from a setting line: " + key;
         }
-        if (key.empty() || key != hk::config::ToUpperKey(key) || !IsTrimmed(key)) {
-            return L"key not upper case and trimmed: " + key;
-        }
         if (!IsTrimmed(value)) {
             return L"value not trimmed: " + key;
         }
@@ -311,6 +265,17 @@ std::wstring Violation(const std::wstring& text, const SettingsMap& map) {
 }
 
 std::wstring Generate(std::mt19937& rng) {
+    static const std::vector<std::wstring> fragments = [] {
+        std::vector<std::wstring> out(1);
+        for (const wchar_t* c = kFragments; *c != L'\0'; ++c) {
+            if (*c == L'|') {
+                out.emplace_back();
+            } else {
+                out.back() += *c;
+            }
+        }
+        return out;
+    }();
     std::wstring text;
     int pieces = static_cast<int>(rng() % 24);
     for (int i = 0; i < pieces; ++i) {
@@ -322,7 +287,7 @@ std::wstring Generate(std::mt19937& rng) {
             text += static_cast<wchar_t>(1 + rng() % 0xFFFF);
             break;
         default:
-            text += kFragments[rng() % (sizeof(kFragments) / sizeof(kFragments[0]))];
+            text += fragments[rng() % fragments.size()];
             break;
         }
     }
@@ -352,14 +317,9 @@ std::vector<BYTE> Mutate(const std::wstring& text, std::mt19937& rng) {
 }
 
 std::wstring Decode(const std::vector<BYTE>& bytes) {
-    std::wstring text;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        text += static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
-    }
-    if (!text.empty() && text[0] == 0xFEFF) {
-        text.erase(0, 1);
-    }
-    return text;
+    std::wstring text(bytes.size() / 2, L'\0');
+    std::memcpy(&text[0], bytes.data(), text.size() * sizeof(wchar_t));
+    return text.compare(0, 1, L"\xFEFF") == 0 ? text.substr(1) : text;
 }
 
 } // namespace

@@ -86,12 +86,8 @@ TEST(RegistryCleanup, StripsOnlyTheProductsEntriesOfEveryProfile) {
     const std::string untouched[] = {DumpTree(HKEY_CURRENT_USER, ProfileKey(L"Ragged")),
                                      DumpTree(HKEY_CURRENT_USER, ProfileKey(L"Bare"))};
 
-    CRegKey level;
-    ASSERT_EQ(ERROR_SUCCESS, level.Create(HKEY_CURRENT_USER, kClientKey));
-    level.SetDWORDValue(L"LoggingLevel", 2);
-    hk::test::TempDir dir(L"prov");
-    std::wstring temp = dir.Path() + L"\\";
-    auto run = hk::test::RunScenario("CleanupAllProfiles", {}, 60000, {L"TMP=" + temp, L"TEMP=" + temp});
+    auto logged = configtest::RunLogged("CleanupAllProfiles", LOG_DETAIL);
+    const auto& run = logged.result;
     ASSERT_EQ(0u, run.exitCode) << run.output;
 
     EXPECT_EQ(Join({s1, s3}), GetBinary(ProfileKey(L"Mixed", kServicesSection), L"01023d0e"));
@@ -110,11 +106,7 @@ TEST(RegistryCleanup, StripsOnlyTheProductsEntriesOfEveryProfile) {
     EXPECT_EQ(untouched[0], DumpTree(HKEY_CURRENT_USER, ProfileKey(L"Ragged")));
     EXPECT_EQ(untouched[1], DumpTree(HKEY_CURRENT_USER, ProfileKey(L"Bare")));
 
-    WIN32_FIND_DATAW found;
-    HANDLE find = ::FindFirstFileW(dir.File(L"sh_client_log_*.txt").c_str(), &found);
-    ASSERT_NE(INVALID_HANDLE_VALUE, find);
-    ::FindClose(find);
-    const std::string log = hk::test::ReadFileText(dir.File(found.cFileName));
+    const std::string& log = logged.log;
     for (const std::string& line : {
              std::string("Processing profile Mixed ; Provider 01023d00 \r\n"),
              std::string("Got MDC Path: C:\\gone2.db\r\n"),
