@@ -19,6 +19,8 @@ using hk::test::OutlookRegistration;
 using hk::test::ReportLoader;
 
 const wchar_t kComponent[] = L"{6DB4F4A2-1E42-4B3A-9E0B-7C5D8A11F2C4}";
+const char kApp[] = "Software\\Microsoft\\Office\\Outlook/LastUILanguage";
+const char kOffice[] = "Software\\Microsoft\\Office\\Common/InstallLanguage";
 
 // A file of the system directory replaced (or removed) for one test and put
 // back afterwards.
@@ -100,15 +102,9 @@ protected:
         return std::string(module) + ">" + id + ">" + qualifier + ">261>0;";
     }
 
-    static const char kApp[];
-    static const char kOffice[];
-
     FakeCopies m_fakes{L"hk_fakemapi.dll", 4};
     OutlookRegistration m_outlook;
 };
-
-const char MapiComponentPath::kApp[] = "Software\\Microsoft\\Office\\Outlook/LastUILanguage";
-const char MapiComponentPath::kOffice[] = "Software\\Microsoft\\Office\\Common/InstallLanguage";
 
 TEST_F(MapiComponentPath, QualifiersAreAskedApplicationThenOfficeThenNone) {
     SystemFile mapi32(L"mapi32.dll", L"hk_fakemapistub.dll");

@@ -30,7 +30,6 @@ TEST_F(PstHelper, CreateOpenUseCloseAndDeleteLeavesTheProfileAsItWas) {
     EXPECT_EQ(reinterpret_cast<IMsgStore*>(0xdeadbeef), unset);
     CComPtr<IMsgStore> store;
     EXPECT_EQ(E_INVALIDARG, helper.GetStore(nullptr));
-    EXPECT_EQ(E_INVALIDARG, helper.GetRootFolder(nullptr));
 
     ASSERT_EQ(S_OK, helper.OpenNamedPST(path.c_str(), CDesktopPSTHelperBase::CreateNew));
     EXPECT_EQ(0u, ServiceCount()) << "the service goes again while the store stays open";
@@ -310,7 +309,6 @@ TEST_F(PstHelper, OwnSessionIsOnATemporaryProfileThatIsGoneAfterTheLogon) {
         EXPECT_EQ(S_OK, helper.DeletePST());
     }
     EXPECT_EQ(earlier, TemporaryProfiles()) << "gone with the session";
-    EXPECT_EQ(earlier, TemporaryProfiles());
 }
 
 TEST_F(PstHelper, ACopyOwnsItsOwnEntryIdAndReferences) {
