@@ -241,10 +241,9 @@ TEST_F(MapiStandin, ServicesAreCreatedConfiguredFoundAndDeleted) {
 
     // A section edited in the registry is what the next read sees.
     const wchar_t edited[] = L"D:\\edited.pst";
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, section.c_str(), 0, KEY_SET_VALUE, &key));
-    RegSetValueExW(key, L"001f6700", 0, REG_BINARY, reinterpret_cast<const BYTE*>(edited), sizeof(edited));
-    RegCloseKey(key);
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, section.c_str(), KEY_SET_VALUE));
+    ASSERT_EQ(ERROR_SUCCESS, key.SetBinaryValue(L"001f6700", edited, sizeof(edited)));
     Ptr<IProfSect> sect;
     ASSERT_EQ(S_OK, providers->OpenProfileSection(&provider, nullptr, MAPI_MODIFY | 0x00080000, sect.put()));
     Buf<SPropValue> value;

@@ -71,28 +71,22 @@ TEST_F(PstNamedProperties, AllNinetyFiveResolveWithTheTablesNamesTypesAndSets) {
         EXPECT_EQ(all->aulPropTag[i], names.GetTag(static_cast<MDC::NAMEDPROP>(i)));
     }
     // A few entries checked against names asked for independently.
-    const struct {
-        MDC::NAMEDPROP prop;
-        const wchar_t* name; // or the numeric id's set and id
-        GUID* set;
-        LONG id;
-        ULONG type;
-    } samples[] = {
-        {MDC::HC_SyncPoint, L"HC_SyncPoint", nullptr, 0, PT_LONG},
-        {MDC::HC_LastSyncTime, L"HC_LastSyncTime", nullptr, 0, PT_I8},
-        {MDC::HV_MDCUniqueID, L"HV_MDCUniqueID", nullptr, 0, PT_UNICODE},
-        {MDC::Keywords, L"Keywords", &kPublicStrings, 0, PT_MV_UNICODE},
-        {MDC::AppointmentStartWhole, nullptr, &kAppointment, 0x820D, PT_SYSTIME},
-        {MDC::Recurring, nullptr, &kAppointment, 0x8223, PT_BOOLEAN},
-        {MDC::FileUnder, nullptr, &kAddress, 0x8005, PT_UNICODE},
-    };
-    for (const auto& s : samples) {
-        SCOPED_TRACE(s.prop);
-        EXPECT_EQ(names.GetTag(s.prop),
-                  s.name ? MDC::PSTNamedProperties::GetTagByName(store, s.name, s.type, s.set)
-                         : PROP_TAG(s.type, PROP_ID(NumericTag(store, s.id, s.set))));
-        EXPECT_EQ(s.type, PROP_TYPE(names.GetTag(s.prop)));
-    }
+    EXPECT_EQ(names.GetTag(MDC::HC_SyncPoint),
+              MDC::PSTNamedProperties::GetTagByName(store, L"HC_SyncPoint", PT_LONG, nullptr));
+    EXPECT_EQ(names.GetTag(MDC::HC_LastSyncTime),
+              MDC::PSTNamedProperties::GetTagByName(store, L"HC_LastSyncTime", PT_I8, nullptr));
+    EXPECT_EQ(names.GetTag(MDC::HV_MDCUniqueID),
+              MDC::PSTNamedProperties::GetTagByName(store, L"HV_MDCUniqueID", PT_UNICODE, nullptr));
+    EXPECT_EQ(names.GetTag(MDC::Keywords),
+              MDC::PSTNamedProperties::GetTagByName(store, L"Keywords", PT_MV_UNICODE, &kPublicStrings));
+    EXPECT_EQ(names.GetTag(MDC::AppointmentStartWhole),
+              PROP_TAG(PT_SYSTIME, PROP_ID(NumericTag(store, 0x820D, &kAppointment))));
+    EXPECT_EQ(names.GetTag(MDC::Recurring),
+              PROP_TAG(PT_BOOLEAN, PROP_ID(NumericTag(store, 0x8223, &kAppointment))));
+    EXPECT_EQ(names.GetTag(MDC::FileUnder),
+              PROP_TAG(PT_UNICODE, PROP_ID(NumericTag(store, 0x8005, &kAddress))));
+    EXPECT_EQ(static_cast<ULONG>(PT_MV_UNICODE), PROP_TYPE(names.GetTag(MDC::Keywords)));
+    EXPECT_EQ(static_cast<ULONG>(PT_I8), PROP_TYPE(names.GetTag(MDC::HC_LastSyncTime)));
 
     // The own set's tags in resolution order: 78 and 79 come after 80.
     Tags own = names.GetAllHVTags();
