@@ -143,9 +143,19 @@ std::string Leaf(const std::string& path) {
 
 // ---------------------------------------------------------------- level
 
+// Nothing is logged before the first named object; then one record, whose
+// file is printed last.
 HK_SCENARIO(LogLevelProbe) {
+    {
+        CDesktopLog anonymous;
+        HRESULT hr = anonymous.LogText(LOG_ERROR, "never written\n");
+        std::printf("anonLevel=%d\nanonEnabled=%d\nanonHr=%lx\n", CDesktopLog::ReturnLogLevel(),
+                    CDesktopLog::IsEnabled() ? 1 : 0, static_cast<unsigned long>(hr));
+    }
     CDesktopLog log("LevelProbe::Run");
     PrintState();
+    log.LogText(LOG_INFO, "one\n");
+    std::printf("file=%s\n", Narrow(CDesktopLog::GetFilename()).c_str());
     return 0;
 }
 
@@ -163,6 +173,10 @@ TEST(LogLevel, DecodesLowBitsAndTracingFlagFromRegistry) {
         ScenarioResult r = RunLogged("LogLevelProbe", c.value, dir);
         ASSERT_EQ(0u, r.exitCode) << r.output;
         auto report = ParseReport(r.output);
+        EXPECT_EQ("-255", report["anonLevel"]);
+        EXPECT_EQ("0", report["anonEnabled"]);
+        EXPECT_EQ("0", report["anonHr"]);
+        EXPECT_EQ(std::string::npos, hk::test::ReadFileText(hk::test::Widen(report["file"])).find("never"));
         EXPECT_EQ(c.level, report["level"]) << std::hex << c.value;
         EXPECT_EQ(c.tracing, report["tracing"]) << std::hex << c.value;
         // Only the trace level's entry line opens the file at construction.
@@ -205,26 +219,6 @@ TEST(LogLevel, AReadOnlyClientKeyIsNotHonoured) {
     auto report = ParseReport(r.output);
     EXPECT_EQ("1", report["level"]);
     EXPECT_EQ("0", report["tracing"]);
-}
-
-HK_SCENARIO(LogAnonymousOnly) {
-    CDesktopLog log;
-    HRESULT hr = log.LogText(LOG_ERROR, "never written\n");
-    PrintState();
-    std::printf("hr=%lx\n", static_cast<unsigned long>(hr));
-    return 0;
-}
-
-TEST(LogLevel, NothingIsLoggedBeforeTheFirstNamedObject) {
-    TempDir dir(L"anon");
-    ScenarioResult r = RunLogged("LogAnonymousOnly", 3, dir);
-    ASSERT_EQ(0u, r.exitCode) << r.output;
-    auto report = ParseReport(r.output);
-    EXPECT_EQ("-255", report["level"]);
-    EXPECT_EQ("0", report["enabled"]);
-    EXPECT_EQ("", report["file"]);
-    EXPECT_EQ("0", report["hr"]);
-    EXPECT_TRUE(LogFiles(dir).empty());
 }
 
 // ---------------------------------------------------------------- lifecycle at the trace level
@@ -588,13 +582,6 @@ TEST(LogFile, AnExistingFileOfTheSameSecondIsKept) {
     EXPECT_EQ(Framed(1, {"mine"}), Texts(ParseLog(dir.File(hk::test::Widen(mine).c_str()))));
 }
 
-HK_SCENARIO(LogOneRecord) {
-    CDesktopLog log("One::Run");
-    log.LogText(LOG_INFO, "one\n");
-    PrintState();
-    return 0;
-}
-
 // Retention: 20 files are kept, and one open deletes at most one (the
 // oldest by name).
 TEST(LogFile, RetentionDeletesOnlyTheOldestFilePerOpen) {
@@ -608,7 +595,7 @@ TEST(LogFile, RetentionDeletesOnlyTheOldestFilePerOpen) {
             hk::test::WriteFileBytes(dir.File(name), "old\n", 4);
         }
         hk::test::WriteFileBytes(dir.File(L"other.txt"), "x", 1);
-        ScenarioResult r = RunLogged("LogOneRecord", 1, dir);
+        ScenarioResult r = RunLogged("LogLevelProbe", 1, dir);
         ASSERT_EQ(0u, r.exitCode) << r.output;
         auto files = LogFiles(dir);
         size_t total = older + 1;
