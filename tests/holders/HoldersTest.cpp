@@ -178,11 +178,11 @@ HRESULT OperationThatCatches(int what) {
 }
 
 TEST(HoldersResult, MapsWhatWasCaughtToTheConventionalHresult) {
-    EXPECT_EQ(static_cast<HRESULT>(0x80004005), OperationThatCatches(0));
-    EXPECT_EQ(E_UNEXPECTED, OperationThatCatches(1));
-    EXPECT_EQ(E_OUTOFMEMORY, OperationThatCatches(2));
-    EXPECT_EQ(E_UNEXPECTED, OperationThatCatches(3));
-    EXPECT_EQ(S_FALSE, OperationThatCatches(4));
+    const HRESULT expected[] = {static_cast<HRESULT>(0x80004005), E_UNEXPECTED, E_OUTOFMEMORY, E_UNEXPECTED,
+                                S_FALSE};
+    for (int what = 0; what < 5; ++what) {
+        EXPECT_EQ(expected[what], OperationThatCatches(what)) << what;
+    }
     EXPECT_EQ(static_cast<HRESULT>(0x80070005), HkHResultFromWin32(ERROR_ACCESS_DENIED));
     EXPECT_EQ(0, HkHResultFromWin32(0));
     EXPECT_EQ(static_cast<HRESULT>(0x80004005), HkHResultFromWin32(static_cast<long>(0x80004005)));

@@ -32,16 +32,6 @@ void Print(const char* key, const std::wstring& value) {
     std::printf("%s=%s\n", key, Narrow(value).c_str());
 }
 
-std::string Hex(const std::vector<BYTE>& bytes) {
-    std::string out;
-    char two[3];
-    for (BYTE b : bytes) {
-        std::snprintf(two, sizeof two, "%02x", b);
-        out += two;
-    }
-    return out;
-}
-
 // The bytes of a stream that held "AB" before GetBinaryResource wrote to it.
 std::string ResourceBytes(const CL10N& l10n, UINT id, const wchar_t* type) {
     CComPtr<IStream> stream;
@@ -58,7 +48,13 @@ std::string ResourceBytes(const CL10N& l10n, UINT id, const wchar_t* type) {
     stream->Seek(zero, STREAM_SEEK_SET, nullptr);
     ULONG read = 0;
     stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read);
-    return Hex(bytes);
+    std::string hex;
+    char two[3];
+    for (BYTE b : bytes) {
+        std::snprintf(two, sizeof two, "%02x", b);
+        hex += two;
+    }
+    return hex;
 }
 
 std::wstring LoadedModulePath() {

@@ -67,14 +67,10 @@ ScenarioResult RunLogged(const char* name, DWORD level, const TempDir& dir,
 std::vector<std::wstring> LogFiles(const TempDir& dir) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
-    HANDLE find = ::FindFirstFileW(dir.File(L"sh_client_log_*.txt").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) {
-        return names;
-    }
-    do {
+    hk::unique_find find(::FindFirstFileW(dir.File(L"sh_client_log_*.txt").c_str(), &found));
+    for (bool more = static_cast<bool>(find); more; more = ::FindNextFileW(find.get(), &found)) {
         names.push_back(found.cFileName);
-    } while (::FindNextFileW(find, &found));
-    ::FindClose(find);
+    }
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -117,6 +113,14 @@ std::vector<Line> ParseLog(const std::wstring& path) {
     return lines;
 }
 
+// A file's lines from its opening to its closing at process exit.
+std::vector<std::string> Framed(int level, std::vector<std::string> body) {
+    body.insert(body.begin(), "Log file created (level " + std::to_string(level) + ").");
+    body.push_back("Stowhaven desktop exited successfully");
+    body.push_back("Log file closed.");
+    return body;
+}
+
 std::vector<std::string> Texts(const std::vector<Line>& lines) {
     std::vector<std::string> texts;
     for (const auto& l : lines) {
@@ -139,9 +143,19 @@ std::string Leaf(const std::string& path) {
 
 // ---------------------------------------------------------------- level
 
+// Nothing is logged before the first named object; then one record, whose
+// file is printed last.
 HK_SCENARIO(LogLevelProbe) {
+    {
+        CDesktopLog anonymous;
+        HRESULT hr = anonymous.LogText(LOG_ERROR, "never written\n");
+        std::printf("anonLevel=%d\nanonEnabled=%d\nanonHr=%lx\n", CDesktopLog::ReturnLogLevel(),
+                    CDesktopLog::IsEnabled() ? 1 : 0, static_cast<unsigned long>(hr));
+    }
     CDesktopLog log("LevelProbe::Run");
     PrintState();
+    log.LogText(LOG_INFO, "one\n");
+    std::printf("file=%s\n", Narrow(CDesktopLog::GetFilename()).c_str());
     return 0;
 }
 
@@ -159,6 +173,10 @@ TEST(LogLevel, DecodesLowBitsAndTracingFlagFromRegistry) {
         ScenarioResult r = RunLogged("LogLevelProbe", c.value, dir);
         ASSERT_EQ(0u, r.exitCode) << r.output;
         auto report = ParseReport(r.output);
+        EXPECT_EQ("-255", report["anonLevel"]);
+        EXPECT_EQ("0", report["anonEnabled"]);
+        EXPECT_EQ("0", report["anonHr"]);
+        EXPECT_EQ(std::string::npos, hk::test::ReadFileText(hk::test::Widen(report["file"])).find("never"));
         EXPECT_EQ(c.level, report["level"]) << std::hex << c.value;
         EXPECT_EQ(c.tracing, report["tracing"]) << std::hex << c.value;
         // Only the trace level's entry line opens the file at construction.
@@ -198,28 +216,9 @@ TEST(LogLevel, AReadOnlyClientKeyIsNotHonoured) {
         GTEST_SKIP() << "the registry does not enforce the key's access list here (" << rc << ")";
     }
     ASSERT_EQ(0u, r.exitCode) << r.output;
-    EXPECT_EQ("1", ParseReport(r.output)["level"]);
-    EXPECT_EQ("0", ParseReport(r.output)["tracing"]);
-}
-
-HK_SCENARIO(LogAnonymousOnly) {
-    CDesktopLog log;
-    HRESULT hr = log.LogText(LOG_ERROR, "never written\n");
-    PrintState();
-    std::printf("hr=%lx\n", static_cast<unsigned long>(hr));
-    return 0;
-}
-
-TEST(LogLevel, NothingIsLoggedBeforeTheFirstNamedObject) {
-    TempDir dir(L"anon");
-    ScenarioResult r = RunLogged("LogAnonymousOnly", 3, dir);
-    ASSERT_EQ(0u, r.exitCode) << r.output;
     auto report = ParseReport(r.output);
-    EXPECT_EQ("-255", report["level"]);
-    EXPECT_EQ("0", report["enabled"]);
-    EXPECT_EQ("", report["file"]);
-    EXPECT_EQ("0", report["hr"]);
-    EXPECT_TRUE(LogFiles(dir).empty());
+    EXPECT_EQ("1", report["level"]);
+    EXPECT_EQ("0", report["tracing"]);
 }
 
 // ---------------------------------------------------------------- lifecycle at the trace level
@@ -266,20 +265,17 @@ TEST(LogLifecycle, TraceLevelWritesEntryExitLinesAndTheExitHookCloses) {
 
     auto lines = ParseLog(dir.File(files[0].c_str()));
     std::string n255(255, 'n'), n254(254, 'n');
-    std::vector<std::string> expected = {
-        "Log file created (level 3).",
-        "Tour::WithResult: 0x0",
-        "~Tour::WithResult: 0x80004005",
-        "Tour::NoResult",
-        "~Tour::NoResult",
-        "CONTENT:STORE: with prefix",
-        n255 + ": 0x0",
-        n254,
-        "~" + n254,
-        "~" + n255 + ": 0x0",
-        "Stowhaven desktop exited successfully",
-        "Log file closed.",
-    };
+    std::vector<std::string> expected = Framed(3, {
+                                                      "Tour::WithResult: 0x0",
+                                                      "~Tour::WithResult: 0x80004005",
+                                                      "Tour::NoResult",
+                                                      "~Tour::NoResult",
+                                                      "CONTENT:STORE: with prefix",
+                                                      n255 + ": 0x0",
+                                                      n254,
+                                                      "~" + n254,
+                                                      "~" + n255 + ": 0x0",
+                                                  });
     EXPECT_EQ(expected, Texts(lines));
     long thread = std::stol(report["thread"]);
     for (const auto& l : lines) {
@@ -345,9 +341,7 @@ TEST(LogLifecycle, TheExitHookRunsWhenTheLibraryIsUnloaded) {
     auto report = ParseReport(r.output);
     EXPECT_EQ("1", report["unloaded"]);
     ASSERT_EQ(1u, LogFiles(dir).size());
-    std::vector<std::string> expected = {"Log file created (level 1).", "written through the copy",
-                                         "Stowhaven desktop exited successfully", "Log file closed."};
-    EXPECT_EQ(expected, Texts(ParseLog(hk::test::Widen(report["file"]))));
+    EXPECT_EQ(Framed(1, {"written through the copy"}), Texts(ParseLog(hk::test::Widen(report["file"]))));
 }
 
 // ---------------------------------------------------------------- records
@@ -417,34 +411,31 @@ TEST(LogRecords, EveryRecordKindWritesItsExactLine) {
     for (int i = 0; i < 1000; ++i) {
         euros += "\xE2\x82\xAC";
     }
-    std::vector<std::string> expected = {
-        "Log file created (level 1).",
-        "narrow 100% done",
-        "wide 100% d\xC3\xA9j\xC3\xA0 %s",
-        "eight a b c d e f g h",
-        "wide args \xE2\x82\xAC|(null)|z",
-        "long " + std::string(3000, 'y'),
-        "wide long " + euros,
-        "ints 1 2 3 4 5 6 7 -8",
-        "long -2147483648",
-        "int64 -9000000000 123456789ab",
-        "textint count=42",
-        "textint w\xC3\xBC=-1",
-        "ok 100%: 0x0",
-        "fail: 0x80004005",
-        "small: 0x1234",
-        "known:03/05/2001 17:27:21.416 (126333844414169088)",
-        "bad: (-9223372036854775808)",
-        "bare 50%",
-        "bare wide \xC3\xA9",
-        "<a>text</a>",
-        "<b>x",
-        "?<c>d</c>",
-        "A COM error exception has been caught: 8007000e",
-        "A std::exception has been caught: broken pipe",
-        "Stowhaven desktop exited successfully",
-        "Log file closed.",
-    };
+    std::vector<std::string> expected = Framed(1, {
+                                                      "narrow 100% done",
+                                                      "wide 100% d\xC3\xA9j\xC3\xA0 %s",
+                                                      "eight a b c d e f g h",
+                                                      "wide args \xE2\x82\xAC|(null)|z",
+                                                      "long " + std::string(3000, 'y'),
+                                                      "wide long " + euros,
+                                                      "ints 1 2 3 4 5 6 7 -8",
+                                                      "long -2147483648",
+                                                      "int64 -9000000000 123456789ab",
+                                                      "textint count=42",
+                                                      "textint w\xC3\xBC=-1",
+                                                      "ok 100%: 0x0",
+                                                      "fail: 0x80004005",
+                                                      "small: 0x1234",
+                                                      "known:03/05/2001 17:27:21.416 (126333844414169088)",
+                                                      "bad: (-9223372036854775808)",
+                                                      "bare 50%",
+                                                      "bare wide \xC3\xA9",
+                                                      "<a>text</a>",
+                                                      "<b>x",
+                                                      "?<c>d</c>",
+                                                      "A COM error exception has been caught: 8007000e",
+                                                      "A std::exception has been caught: broken pipe",
+                                                  });
     EXPECT_EQ(expected, Texts(lines));
     // Unheaded records carry no time stamp; every other line does.
     long long last = 0;
@@ -455,13 +446,8 @@ TEST(LogRecords, EveryRecordKindWritesItsExactLine) {
             continue;
         }
         SYSTEMTIME st = {};
-        st.wDay = static_cast<WORD>(std::stoi(l.stamp.substr(0, 2)));
-        st.wMonth = static_cast<WORD>(std::stoi(l.stamp.substr(3, 2)));
-        st.wYear = static_cast<WORD>(std::stoi(l.stamp.substr(6, 4)));
-        st.wHour = static_cast<WORD>(std::stoi(l.stamp.substr(11, 2)));
-        st.wMinute = static_cast<WORD>(std::stoi(l.stamp.substr(14, 2)));
-        st.wSecond = static_cast<WORD>(std::stoi(l.stamp.substr(17, 2)));
-        st.wMilliseconds = static_cast<WORD>(std::stoi(l.stamp.substr(20, 3)));
+        std::sscanf(l.stamp.c_str(), "%hu/%hu/%hu %hu:%hu:%hu.%hu", &st.wDay, &st.wMonth, &st.wYear,
+                    &st.wHour, &st.wMinute, &st.wSecond, &st.wMilliseconds);
         FILETIME ft;
         ASSERT_TRUE(::SystemTimeToFileTime(&st, &ft)) << l.stamp;
         long long t = (static_cast<long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
@@ -541,10 +527,8 @@ TEST(LogFile, CloseThenARecordOpensASecondFileAndTheFirstSurvives) {
     auto files = LogFiles(dir);
     ASSERT_EQ(2u, files.size());
     std::vector<std::string> first = {"Log file created (level 1).", "in the first file", "Log file closed."};
-    std::vector<std::string> second = {"Log file created (level 1).", "in the second file",
-                                       "Stowhaven desktop exited successfully", "Log file closed."};
     EXPECT_EQ(first, Texts(ParseLog(hk::test::Widen(report["first"]))));
-    EXPECT_EQ(second, Texts(ParseLog(hk::test::Widen(report["second"]))));
+    EXPECT_EQ(Framed(1, {"in the second file"}), Texts(ParseLog(hk::test::Widen(report["second"]))));
     // Within one second the second name carries "_01" and sorts after the first.
     std::string a = Leaf(report["first"]), b = Leaf(report["second"]);
     if (a.substr(0, 28) == b.substr(0, 28)) {
@@ -595,16 +579,7 @@ TEST(LogFile, AnExistingFileOfTheSameSecondIsKept) {
             EXPECT_EQ("foreign\n", hk::test::ReadFileText(dir.File(f.c_str()))) << Narrow(f);
         }
     }
-    std::vector<std::string> expected = {"Log file created (level 1).", "mine",
-                                         "Stowhaven desktop exited successfully", "Log file closed."};
-    EXPECT_EQ(expected, Texts(ParseLog(dir.File(hk::test::Widen(mine).c_str()))));
-}
-
-HK_SCENARIO(LogOneRecord) {
-    CDesktopLog log("One::Run");
-    log.LogText(LOG_INFO, "one\n");
-    PrintState();
-    return 0;
+    EXPECT_EQ(Framed(1, {"mine"}), Texts(ParseLog(dir.File(hk::test::Widen(mine).c_str()))));
 }
 
 // Retention: 20 files are kept, and one open deletes at most one (the
@@ -620,7 +595,7 @@ TEST(LogFile, RetentionDeletesOnlyTheOldestFilePerOpen) {
             hk::test::WriteFileBytes(dir.File(name), "old\n", 4);
         }
         hk::test::WriteFileBytes(dir.File(L"other.txt"), "x", 1);
-        ScenarioResult r = RunLogged("LogOneRecord", 1, dir);
+        ScenarioResult r = RunLogged("LogLevelProbe", 1, dir);
         ASSERT_EQ(0u, r.exitCode) << r.output;
         auto files = LogFiles(dir);
         size_t total = older + 1;
@@ -661,10 +636,7 @@ TEST(LogFile, AFailedOpenDropsTheRecordAndTheNextRecordRetries) {
     EXPECT_EQ("80004005", report["hr1"]);
     EXPECT_EQ("0", report["enabled1"]);
     EXPECT_EQ("0", report["hr2"]);
-    auto lines = ParseLog(hk::test::Widen(report["file"]));
-    std::vector<std::string> expected = {"Log file created (level 2).", "kept",
-                                         "Stowhaven desktop exited successfully", "Log file closed."};
-    EXPECT_EQ(expected, Texts(lines));
+    EXPECT_EQ(Framed(2, {"kept"}), Texts(ParseLog(hk::test::Widen(report["file"]))));
 }
 
 // ---------------------------------------------------------------- threads

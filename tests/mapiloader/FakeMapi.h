@@ -6,6 +6,18 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
+// Checks in a scenario or a probe process: the first failure ends it
+// (exit code 1) with its line.
+#define CHECK_OR_FAIL(cond)                                                                                  \
+    do {                                                                                                     \
+        if (!(cond)) {                                                                                       \
+            std::printf("%s:%d: failed: %s\n", __FILE__, __LINE__, #cond);                                   \
+            return 1;                                                                                        \
+        }                                                                                                    \
+    } while (0)
+
 struct FakeMapiRecord {
     LONG allocateBuffer;
     LONG allocateMore;

@@ -19,6 +19,8 @@ using hk::test::OutlookRegistration;
 using hk::test::ReportLoader;
 
 const wchar_t kComponent[] = L"{6DB4F4A2-1E42-4B3A-9E0B-7C5D8A11F2C4}";
+const char kApp[] = "Software\\Microsoft\\Office\\Outlook/LastUILanguage";
+const char kOffice[] = "Software\\Microsoft\\Office\\Common/InstallLanguage";
 
 // A file of the system directory replaced (or removed) for one test and put
 // back afterwards.
@@ -100,17 +102,11 @@ protected:
         return std::string(module) + ">" + id + ">" + qualifier + ">261>0;";
     }
 
-    static const char kApp[];
-    static const char kOffice[];
-
     FakeCopies m_fakes{L"hk_fakemapi.dll", 4};
     OutlookRegistration m_outlook;
 };
 
-const char MapiComponentPath::kApp[] = "Software\\Microsoft\\Office\\Outlook/LastUILanguage";
-const char MapiComponentPath::kOffice[] = "Software\\Microsoft\\Office\\Common/InstallLanguage";
-
-TEST_F(MapiComponentPath, QualifiersAreAskedApplicationThenOfficeThenNone) {
+TEST_F(MapiComponentPath, QualifiersInOrderThenDllPathExUnlessThePathFails) {
     SystemFile mapi32(L"mapi32.dll", L"hk_fakemapistub.dll");
     RegisterAll();
     auto report = Report(std::string(kApp) + "=1:#0|" + kOffice + "=1:#1|-=1:#2");
@@ -128,17 +124,19 @@ TEST_F(MapiComponentPath, QualifiersAreAskedApplicationThenOfficeThenNone) {
     report = Report(std::string(kOffice) + "=1:#1|-=1:#2");
     EXPECT_EQ(std::to_string(kOfficePath), report["reached"]);
     EXPECT_EQ(Call("mapi32.dll", kApp) + Call("mapi32.dll", kOffice), report["calls"]);
-}
 
-TEST_F(MapiComponentPath, NoPathFromTheComponentFallsBackToDllPathEx) {
-    SystemFile mapi32(L"mapi32.dll", L"hk_fakemapistub.dll");
-    RegisterAll();
-    // TRUE with an empty path gives no path either.
-    auto report = Report("-=1:");
+    // TRUE with an empty path gives no path either: DLLPathEx is used.
+    report = Report("-=1:");
     EXPECT_EQ("1", report["loaded"]);
     EXPECT_EQ(std::to_string(kDllPathEx), report["reached"]);
     EXPECT_EQ(Call("mapi32.dll", kApp) + Call("mapi32.dll", kOffice) + Call("mapi32.dll", "-"),
               report["calls"]);
+
+    // A path that does not load is final.
+    report = Report("-=1:" + hk::test::Narrow(m_fakes.Missing()));
+    EXPECT_EQ("0", report["loaded"]);
+    EXPECT_EQ("Unable to acquire MAPI Handle - '126'", report["lastError"]);
+    EXPECT_EQ("0000", report["present"]) << "DLLPathEx is not tried once the component gave a path";
 }
 
 // Empty qualifier values are not asked; the component is empty only
@@ -188,15 +186,6 @@ TEST_F(MapiComponentPath, StubFallbacks) {
         << "mapistub.dll is tried only when mapi32.dll fails";
     EXPECT_EQ("", report["calls"]);
     EXPECT_EQ("0,0", report["stubs"]);
-}
-
-TEST_F(MapiComponentPath, ComponentPathThatDoesNotLoadIsFinal) {
-    SystemFile mapi32(L"mapi32.dll", L"hk_fakemapistub.dll");
-    RegisterAll();
-    auto report = Report("-=1:" + hk::test::Narrow(m_fakes.Missing()));
-    EXPECT_EQ("0", report["loaded"]);
-    EXPECT_EQ("Unable to acquire MAPI Handle - '126'", report["lastError"]);
-    EXPECT_EQ("0000", report["present"]) << "DLLPathEx is not tried once the component gave a path";
 }
 
 } // namespace

@@ -20,12 +20,10 @@ void Resolve(HMODULE module, const char* name, F* slot) {
 }
 
 StandinApi Load() {
-    static hk::test::RegistryKeyGuard outlook(HKEY_LOCAL_MACHINE,
-                                              L"Software\\Clients\\Mail\\Microsoft Outlook");
+    if (FAILED(RegisterForChildren()))
+        throw std::runtime_error("MapiStandin.dll cannot be loaded or registered");
     StandinApi api;
-    api.module = LoadLibraryW(StandinPath().c_str());
-    if (!api.module)
-        throw std::runtime_error("MapiStandin.dll does not load");
+    api.module = GetModuleHandleW(StandinPath().c_str());
     Resolve(api.module, "MapiStandinFailCall", &api.FailCall);
     Resolve(api.module, "MapiStandinCallCount", &api.CallCount);
     Resolve(api.module, "MapiStandinLiveObjects", &api.LiveObjects);
@@ -35,8 +33,6 @@ StandinApi Load() {
     Resolve(api.module, "MapiStandinCreateMailboxProfile", &api.CreateMailboxProfile);
     Resolve(api.module, "MapiStandinGetPstOverrideRegistration", &api.GetPstOverrideRegistration);
     Resolve(api.module, "MapiStandinPlayPstOverride", &api.PlayPstOverride);
-    if (FAILED(api.Register(nullptr)))
-        throw std::runtime_error("the stand-in cannot be registered");
 
     // A program that imports Hearthkit.dll has it loaded already: then the
     // stand-in must have been registered before the process started (a

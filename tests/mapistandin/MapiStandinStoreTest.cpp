@@ -10,13 +10,6 @@
 
 using namespace mapitest;
 
-// The registration interface of MSPST32 as the library sees it. Declared
-// outside the anonymous namespace: with no implementation in this file, GCC
-// would otherwise treat calls through it as unreachable.
-struct IStandinOverrideRequest : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE RegisterHandler(BSTR dllPath, void* clientData) = 0;
-};
-
 namespace {
 
 const ULONG PR_PST_PATH = PROP_TAG(PT_UNICODE, 0x6700);
@@ -241,41 +234,6 @@ TEST_F(MapiStandinStore, AnsiStoreSaysSoAndBadEntryIdsAreRefused) {
 }
 
 const IID kOverrideRequest = {0x892EBC6D, 0x24DC, 0x4D90, {0xBA, 0x48, 0xC6, 0xCB, 0xEC, 0x14, 0xA8, 0x6A}};
-
-TEST_F(MapiStandinStore, PstStoresRecordTheOverrideHandlerAndCallItBack) {
-    hk::test::TempDir dir;
-    Ptr<IMsgStore> store;
-    OpenPst("StandinOverride", "MSUPST MS", dir.File(L"grow.pst"), store.put());
-    ASSERT_NE(nullptr, store.p);
-    BOOL called = TRUE;
-    EXPECT_EQ(MAPI_E_NOT_FOUND, Api().PlayPstOverride(store.p, &called)) << "nothing registered yet";
-    EXPECT_FALSE(called);
-
-    Ptr<IStandinOverrideRequest> request;
-    ASSERT_EQ(S_OK, store->QueryInterface(kOverrideRequest, reinterpret_cast<void**>(request.put())));
-    std::wstring handler = hk::test::BinDir() + L"\\MapiStandinTestHandler.dll";
-    static DWORD marker = 0x5A5A5A5A;
-    BSTR path = SysAllocString(handler.c_str());
-    EXPECT_EQ(S_OK, request->RegisterHandler(path, &marker));
-    SysFreeString(path);
-
-    wchar_t registered[MAX_PATH] = {};
-    void* clientData = nullptr;
-    ASSERT_EQ(S_OK, Api().GetPstOverrideRegistration(store.p, registered, MAX_PATH, &clientData));
-    EXPECT_EQ(handler, registered);
-    EXPECT_EQ(&marker, clientData);
-    EXPECT_EQ(S_OK, Api().PlayPstOverride(store.p, &called));
-    EXPECT_TRUE(called);
-    EXPECT_EQ(1u, Api().CallCount("IPSTOverride::GrantExemption"));
-
-    // A handler that refuses (other client data) is not exempted.
-    static DWORD other = 1;
-    path = SysAllocString(handler.c_str());
-    EXPECT_EQ(S_OK, request->RegisterHandler(path, &other));
-    SysFreeString(path);
-    EXPECT_EQ(E_INVALIDARG, Api().PlayPstOverride(store.p, &called));
-    EXPECT_FALSE(called);
-}
 
 TEST_F(MapiStandinStore, OnlyPersonalFolderStoresOfferTheOverrideRequest) {
     hk::test::TempDir dir;

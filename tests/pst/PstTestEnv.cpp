@@ -7,6 +7,7 @@ namespace {
 
 const wchar_t kProfile[] = L"HkPstTest";
 const wchar_t kClientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
+const wchar_t kPolicyKey[] = L"Software\\Policies\\Microsoft\\Office\\16.0\\Outlook\\PST";
 
 std::wstring Tagged(const wchar_t* tag, const wchar_t* detail) {
     std::wstring text = tag ? tag : L"(none)";
@@ -74,7 +75,7 @@ ULONG PstTest::ServiceCount() {
 
 GrowthPolicy::GrowthPolicy()
     : m_version(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Outlook.Application"),
-      m_policy(HKEY_CURRENT_USER, L"Software\\Policies\\Microsoft\\Office\\16.0\\Outlook\\PST") {
+      m_policy(HKEY_CURRENT_USER, kPolicyKey) {
     CRegKey version;
     EXPECT_EQ(ERROR_SUCCESS,
               version.Create(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Outlook.Application\\CurVer"));
@@ -83,15 +84,13 @@ GrowthPolicy::GrowthPolicy()
 
 void GrowthPolicy::Set(const wchar_t* name, DWORD value) {
     CRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS,
-              key.Create(HKEY_CURRENT_USER, L"Software\\Policies\\Microsoft\\Office\\16.0\\Outlook\\PST"));
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kPolicyKey));
     EXPECT_EQ(ERROR_SUCCESS, key.SetDWORDValue(name, value));
 }
 
 void GrowthPolicy::SetString(const wchar_t* name, const wchar_t* value) {
     CRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS,
-              key.Create(HKEY_CURRENT_USER, L"Software\\Policies\\Microsoft\\Office\\16.0\\Outlook\\PST"));
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kPolicyKey));
     EXPECT_EQ(ERROR_SUCCESS, key.SetStringValue(name, value));
 }
 

@@ -3,6 +3,8 @@
 #include "HkHandle.h"
 #include "TestEnv.h"
 
+#include <sstream>
+
 namespace hk {
 namespace test {
 
@@ -32,10 +34,8 @@ LoggedRun RunLoggedScenario(const char* name, const std::vector<std::wstring>& a
 
 std::map<std::string, std::string> ParseReport(const std::string& output) {
     std::map<std::string, std::string> values;
-    for (size_t at = 0; at < output.size();) {
-        size_t end = output.find('\n', at);
-        std::string line = output.substr(at, end == std::string::npos ? std::string::npos : end - at);
-        at = end == std::string::npos ? output.size() : end + 1;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }

@@ -32,20 +32,19 @@ std::wstring Quote(const std::wstring& arg) {
 // win over earlier ones of the same name in GetEnvironmentVariable).
 std::wstring BuildEnvironment(const std::vector<std::wstring>& extra) {
     std::map<std::wstring, std::wstring> vars;
-    wchar_t* block = ::GetEnvironmentStringsW();
-    for (const wchar_t* p = block; *p; p += wcslen(p) + 1) {
-        std::wstring entry(p);
+    auto put = [&vars](const std::wstring& entry) {
         size_t eq = entry.find(L'=', 1);
         if (eq != std::wstring::npos) {
             vars[entry.substr(0, eq)] = entry.substr(eq + 1);
         }
+    };
+    wchar_t* block = ::GetEnvironmentStringsW();
+    for (const wchar_t* p = block; *p; p += wcslen(p) + 1) {
+        put(p);
     }
     ::FreeEnvironmentStringsW(block);
     for (const auto& entry : extra) {
-        size_t eq = entry.find(L'=', 1);
-        if (eq != std::wstring::npos) {
-            vars[entry.substr(0, eq)] = entry.substr(eq + 1);
-        }
+        put(entry);
     }
     std::wstring out;
     for (const auto& kv : vars) {

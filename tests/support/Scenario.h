@@ -1,17 +1,8 @@
 // Scenarios: code that must run in a fresh process (the log level is read once
 // per process, the exit hook runs at unload, the MAPI loader runs at load).
-//
-//   HK_SCENARIO(LogAtLevelZero) {      // runs in the child; returns its exit code
-//       ...
-//       return 0;
-//   }
-//   TEST(Log, LevelZero) {
-//       auto r = hk::test::RunScenario("LogAtLevelZero");
-//       EXPECT_EQ(0u, r.exitCode) << r.output;
-//   }
-//
-// The child is this test program started again with --hk-scenario=NAME; what
-// it prints to stdout comes back in output.
+// HK_SCENARIO(Name) { ...; return exitCode; } defines one; RunScenario("Name")
+// starts this test program again with --hk-scenario=Name and hands back its
+// exit code and what it printed.
 #pragma once
 
 #include <windows.h>

@@ -30,17 +30,13 @@ TEST(DiskSpaceRounding, MegabytesGigabytesAndPercent) {
     EXPECT_EQ(50000000u, FreeMbPercent(50000000 * kMb, 100)); // MB * percent beyond 32 bits
 }
 
-class StoreSize : public ::testing::Test {
-protected:
-    void Write(const wchar_t* name, size_t bytes) {
+TEST(StoreSize, OneKilobyteOverAMegabyteTakesTwoAndAMissingDirectoryZero) {
+    TempDir dir{L"store"};
+    auto Write = [&](const wchar_t* name, size_t bytes) {
         std::vector<char> data(bytes, 's');
         ASSERT_TRUE(hk::test::WriteFileBytes(dir.File(name), data.data(), data.size()));
-    }
-    unsigned long Size() { return DiskUtil::HCStoreSize((dir.Path() + L"\\").c_str()); }
-    TempDir dir{L"store"};
-};
-
-TEST_F(StoreSize, OneKilobyteOverAMegabyteTakesTwo) {
+    };
+    auto Size = [&] { return DiskUtil::HCStoreSize((dir.Path() + L"\\").c_str()); };
     EXPECT_EQ(0u, Size()); // only "." and ".."
     Write(L"store.db", 1048576);
     EXPECT_EQ(1u, Size());
@@ -50,9 +46,6 @@ TEST_F(StoreSize, OneKilobyteOverAMegabyteTakesTwo) {
     EXPECT_EQ(1u, Size());
     Write(L"index.db", 1024);
     EXPECT_EQ(2u, Size());
-}
-
-TEST_F(StoreSize, AMissingDirectoryCountsZero) {
     EXPECT_EQ(0u, DiskUtil::HCStoreSize(dir.File(L"missing\\").c_str()));
     EXPECT_EQ(0u, DiskUtil::HCStoreSize(nullptr));
 }

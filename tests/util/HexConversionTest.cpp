@@ -90,25 +90,27 @@ TEST(HexIntoString, WritesIntoTheCallersSizedStringOnly) {
 }
 
 TEST(HexToBinary, EvenTextOfDigitsOnly) {
-    std::vector<BYTE> bytes = {1, 2, 3};
-    EXPECT_EQ(S_OK, HearthkitUtil::HexStrToBinary(L"0A1b", bytes));
-    EXPECT_EQ((std::vector<BYTE>{0x0A, 0x1B}), bytes);
-
-    bytes = {1, 2, 3};
-    EXPECT_EQ(static_cast<HRESULT>(0x80070057), HearthkitUtil::HexStrToBinary(L"0A1", bytes));
-    EXPECT_EQ((std::vector<BYTE>{1, 2, 3}), bytes);
-    EXPECT_EQ(static_cast<HRESULT>(0x80070057), HearthkitUtil::HexStrToBinary(nullptr, bytes));
-    EXPECT_EQ((std::vector<BYTE>{1, 2, 3}), bytes);
-
-    // Converted so far, then zeros; earlier content does not survive.
-    bytes = {7, 7, 7, 7};
-    EXPECT_EQ(static_cast<HRESULT>(0x80070057), HearthkitUtil::HexStrToBinary(L"0AZZ", bytes));
-    EXPECT_EQ((std::vector<BYTE>{0x0A, 0x00}), bytes);
-    EXPECT_EQ(static_cast<HRESULT>(0x80070057), HearthkitUtil::HexStrToBinary(L"0A:0", bytes));
-    EXPECT_EQ(static_cast<HRESULT>(0x80070057), HearthkitUtil::HexStrToBinary(L"0A0G", bytes));
-
-    EXPECT_EQ(S_OK, HearthkitUtil::HexStrToBinary(L"", bytes));
-    EXPECT_TRUE(bytes.empty());
+    // An odd length or no text leaves the bytes alone; a bad pair leaves
+    // what was converted so far, then zeros.
+    const HRESULT bad = static_cast<HRESULT>(0x80070057);
+    struct Case {
+        const wchar_t* text;
+        HRESULT hr;
+        std::vector<BYTE> bytes;
+    } cases[] = {
+        {L"0A1b", S_OK, {0x0A, 0x1B}},
+        {L"0A1", bad, {7, 7, 7}},
+        {nullptr, bad, {7, 7, 7}},
+        {L"0AZZ", bad, {0x0A, 0x00}},
+        {L"0A:0", bad, {0x0A, 0x00}},
+        {L"0A0G", bad, {0x0A, 0x00}},
+        {L"", S_OK, {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<BYTE> bytes = {7, 7, 7};
+        EXPECT_EQ(c.hr, HearthkitUtil::HexStrToBinary(c.text, bytes)) << (c.text ? c.text : L"(null)");
+        EXPECT_EQ(c.bytes, bytes) << (c.text ? c.text : L"(null)");
+    }
 }
 
 } // namespace

@@ -108,24 +108,22 @@ HK_SCENARIO(BitsMakeManager) {
 }
 
 TEST(BitsManagerLog, VersionIsLoggedAndAMissingClassIsReported) {
-    hk::test::LoggedRun made;
-    {
-        hk::test::RegistryKeyGuard guard(HKEY_LOCAL_MACHINE, kBits20Key);
-        TreatBits20AsBits();
-        made = hk::test::RunLoggedScenario("BitsMakeManager");
+    for (bool registered : {true, false}) {
+        hk::test::LoggedRun run;
+        {
+            hk::test::RegistryKeyGuard guard(HKEY_LOCAL_MACHINE, kBits20Key);
+            if (registered) {
+                TreatBits20AsBits();
+            } else {
+                ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kBits20Key);
+            }
+            run = hk::test::RunLoggedScenario("BitsMakeManager");
+        }
+        const char* output = registered ? "hr=0x00000000 version=2.0" : "hr=0x80040154 version=-1.0";
+        const char* line = registered ? "BITS version is, '2.0'" : "Unable to create BITS MANAGER object";
+        EXPECT_NE(std::string::npos, run.result.output.find(output)) << run.result.output;
+        EXPECT_NE(std::string::npos, run.log.find(line)) << run.log;
     }
-    EXPECT_NE(std::string::npos, made.result.output.find("hr=0x00000000 version=2.0")) << made.result.output;
-    EXPECT_NE(std::string::npos, made.log.find("BITS version is, '2.0'")) << made.log;
-
-    hk::test::LoggedRun missing;
-    {
-        hk::test::RegistryKeyGuard guard(HKEY_LOCAL_MACHINE, kBits20Key);
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kBits20Key);
-        missing = hk::test::RunLoggedScenario("BitsMakeManager");
-    }
-    EXPECT_NE(std::string::npos, missing.result.output.find("hr=0x80040154 version=-1.0"))
-        << missing.result.output;
-    EXPECT_NE(std::string::npos, missing.log.find("Unable to create BITS MANAGER object")) << missing.log;
 }
 
 } // namespace

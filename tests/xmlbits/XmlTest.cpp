@@ -8,7 +8,9 @@
 #include <msxml2.h>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -65,16 +67,11 @@ TEST_F(XmlDocument, Version3IsPreferredAndGetsXPathOnlyWhenAsked) {
     EXPECT_TRUE(v3);
     ASSERT_TRUE(xpath);
     EXPECT_EQ(L"XPath", SelectionLanguage(xpath));
-
-    // The flag is optional.
-    CComPtr<IXMLDOMDocument> noFlag;
-    EXPECT_EQ(S_OK, HearthkitUtil::GetXMLDOMDocumentObj(noFlag, true, nullptr));
-    EXPECT_TRUE(noFlag);
 }
 
 TEST_F(XmlDocument, BuffersLoadInPlaceWithTrailingZerosIgnoredAndEncodingDetected) {
     CComPtr<IXMLDOMDocument> doc;
-    ASSERT_EQ(S_OK, HearthkitUtil::GetXMLDOMDocumentObj(doc, true, nullptr));
+    ASSERT_EQ(S_OK, HearthkitUtil::GetXMLDOMDocumentObj(doc, true, nullptr)); // the flag is optional
 
     const char terminated[] = "<reply><id>42</id></reply>\0\0\0";
     EXPECT_TRUE(HearthkitUtil::LoadBufferIntoXMLDOM(doc, terminated, sizeof terminated));
@@ -119,87 +116,69 @@ HK_SCENARIO(XmlMakeDocument) {
     CComPtr<IXMLDOMDocument> doc;
     bool v3 = true;
     const HRESULT hr = HearthkitUtil::GetXMLDOMDocumentObj(doc, true, &v3);
-    std::printf("hr=0x%08lx v3=%d lang=%s\n", static_cast<unsigned long>(hr), v3 ? 1 : 0,
+    std::printf("hr=0x%08lx v3=%d lang=%s", static_cast<unsigned long>(hr), v3 ? 1 : 0,
                 doc ? hk::test::Narrow(SelectionLanguage(doc)).c_str() : "(no document)");
     if (doc) {
         const char zeros[8] = {};
-        std::printf("zeros=%d\n", HearthkitUtil::LoadBufferIntoXMLDOM(doc, zeros, sizeof zeros) ? 1 : 0);
-        std::printf("garbage=%d\n", HearthkitUtil::LoadBufferIntoXMLDOM(doc, "<a><b></a>", 10) ? 1 : 0);
+        std::printf(" zeros=%d garbage=%d",
+                    HearthkitUtil::LoadBufferIntoXMLDOM(doc, zeros, sizeof zeros) ? 1 : 0,
+                    HearthkitUtil::LoadBufferIntoXMLDOM(doc, "<a><b></a>", 10) ? 1 : 0);
     }
     std::fflush(stdout);
     return 0;
 }
 
-TEST(XmlDocumentLog, FailedParsesLogTheParsersReason) {
-    hk::test::LoggedRun run = hk::test::RunLoggedScenario("XmlMakeDocument");
-    ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
-    EXPECT_NE(std::string::npos, run.result.output.find("hr=0x00000000 v3=1 lang=XPath"))
-        << run.result.output;
-    EXPECT_NE(std::string::npos, run.result.output.find("zeros=0")) << run.result.output;
-    EXPECT_NE(std::string::npos, run.result.output.find("garbage=0")) << run.result.output;
-    EXPECT_NE(std::string::npos, run.log.find("------ Loaded DOMDocument3")) << run.log;
-    EXPECT_NE(std::string::npos, run.log.find("+++ Successfully Loaded interface DOMDocument2")) << run.log;
-    EXPECT_NE(std::string::npos, run.log.find("Called set property on DOMDocument2 interface")) << run.log;
-    EXPECT_EQ(std::string::npos, run.log.find("earlier edition")) << run.log;
-    // One line per failed parse, each with a reason from the parser.
-    size_t first = run.log.find("Failed to load DOM reason '");
-    ASSERT_NE(std::string::npos, first) << run.log;
-    EXPECT_NE('\'', run.log[first + 27]) << run.log;
-    EXPECT_NE(std::string::npos, run.log.find("Failed to load DOM reason '", first + 1)) << run.log;
-}
-
-// Removes a class registration for the life of the object; the guard puts
-// the key back exactly as it was, also when the test fails.
-class Unregistered {
-public:
-    explicit Unregistered(const wchar_t* key) : m_guard(HKEY_LOCAL_MACHINE, key) {
-        EXPECT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key));
+// Which edition is made depends on the classes registered; the log names
+// the edition, and each failed parse logs the parser's reason.
+TEST(XmlDocumentLog, EditionFollowsTheRegisteredClasses) {
+    struct Case {
+        std::vector<const wchar_t*> removed;
+        const char* output;
+        std::vector<const char*> logged, notLogged;
+    } cases[] = {
+        {{},
+         "hr=0x00000000 v3=1 lang=XPath zeros=0 garbage=0",
+         {"------ Loaded DOMDocument3", "+++ Successfully Loaded interface DOMDocument2",
+          "Called set property on DOMDocument2 interface"},
+         {"earlier edition"}},
+        {{kDom30Key},
+         "hr=0x00000000 v3=0 lang=XSLPattern",
+         {"------ Loading earlier edition of DOM", "------ LOADED earlier edition of DOM",
+          "SUCCESSFULLY loaded"},
+         {"DOMDocument2"}},
+        // The flag is left as it was (the child starts it at true).
+        {{kDom30Key, kDomKey},
+         "hr=0x80040154 v3=1 lang=(no document)",
+         {"------ LOADED earlier edition of DOM"},
+         {"SUCCESSFULLY loaded"}},
+    };
+    for (const auto& c : cases) {
+        hk::test::LoggedRun run;
+        {
+            std::vector<std::unique_ptr<hk::test::RegistryKeyGuard>> guards;
+            for (const wchar_t* key : c.removed) {
+                guards.emplace_back(new hk::test::RegistryKeyGuard(HKEY_LOCAL_MACHINE, key));
+                EXPECT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key));
+            }
+            run = hk::test::RunLoggedScenario("XmlMakeDocument");
+        }
+        ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
+        EXPECT_NE(std::string::npos, run.result.output.find(c.output)) << run.result.output;
+        size_t from = 0; // in this order
+        for (const char* line : c.logged) {
+            from = run.log.find(line, from);
+            ASSERT_NE(std::string::npos, from) << line << "\n" << run.log;
+        }
+        for (const char* line : c.notLogged) {
+            EXPECT_EQ(std::string::npos, run.log.find(line)) << line << "\n" << run.log;
+        }
+        if (c.removed.empty()) {
+            size_t first = run.log.find("Failed to load DOM reason '");
+            ASSERT_NE(std::string::npos, first) << run.log;
+            EXPECT_NE('\'', run.log[first + 27]) << run.log;
+            EXPECT_NE(std::string::npos, run.log.find("Failed to load DOM reason '", first + 1)) << run.log;
+        }
     }
-
-private:
-    hk::test::RegistryKeyGuard m_guard;
-};
-
-bool Registered(const wchar_t* key) {
-    CRegKey k;
-    return k.Open(HKEY_LOCAL_MACHINE, key, KEY_READ) == ERROR_SUCCESS;
-}
-
-TEST(XmlDocumentFallback, WithoutVersion3TheEarlierEditionIsUsedWithoutXPath) {
-    hk::test::LoggedRun run;
-    {
-        Unregistered dom30(kDom30Key);
-        run = hk::test::RunLoggedScenario("XmlMakeDocument");
-    }
-    EXPECT_TRUE(Registered(kDom30Key));
-    ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
-    EXPECT_NE(std::string::npos, run.result.output.find("hr=0x00000000 v3=0 lang=XSLPattern"))
-        << run.result.output;
-    const size_t loading = run.log.find("------ Loading earlier edition of DOM");
-    const size_t loaded = run.log.find("------ LOADED earlier edition of DOM");
-    const size_t success = run.log.find("SUCCESSFULLY loaded");
-    ASSERT_NE(std::string::npos, loading) << run.log;
-    EXPECT_LT(loading, loaded);
-    EXPECT_LT(loaded, success);
-    EXPECT_NE(std::string::npos, success) << run.log;
-    EXPECT_EQ(std::string::npos, run.log.find("DOMDocument2")) << run.log;
-}
-
-TEST(XmlDocumentFallback, WithNeitherEditionTheClassIsNotRegistered) {
-    hk::test::LoggedRun run;
-    {
-        Unregistered dom30(kDom30Key);
-        Unregistered dom(kDomKey);
-        run = hk::test::RunLoggedScenario("XmlMakeDocument");
-    }
-    EXPECT_TRUE(Registered(kDom30Key));
-    EXPECT_TRUE(Registered(kDomKey));
-    ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
-    // The flag is left as it was (the child starts it at true).
-    EXPECT_NE(std::string::npos, run.result.output.find("hr=0x80040154 v3=1 lang=(no document)"))
-        << run.result.output;
-    EXPECT_NE(std::string::npos, run.log.find("------ LOADED earlier edition of DOM")) << run.log;
-    EXPECT_EQ(std::string::npos, run.log.find("SUCCESSFULLY loaded")) << run.log;
 }
 
 } // namespace
