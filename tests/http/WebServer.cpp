@@ -6,8 +6,6 @@
 #include "TestEnv.h"
 
 #include <windows.h>
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,13 +59,6 @@ std::string UnixPid() {
     return end == std::string::npos || end == 0 ? std::string("0") : stat.substr(0, end);
 }
 
-bool Lower(char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-}
-bool SameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), Lower);
-}
-
 } // namespace
 
 std::string Reply::Json() const {
@@ -98,7 +89,7 @@ std::string Reply::Json() const {
 
 std::string RecordedRequest::Header(const std::string& name) const {
     for (const auto& h : headers) {
-        if (SameName(h.first, name)) {
+        if (_stricmp(h.first.c_str(), name.c_str()) == 0) {
             return h.second;
         }
     }
@@ -108,7 +99,7 @@ std::string RecordedRequest::Header(const std::string& name) const {
 int RecordedRequest::HeaderCount(const std::string& name) const {
     int n = 0;
     for (const auto& h : headers) {
-        n += SameName(h.first, name) ? 1 : 0;
+        n += _stricmp(h.first.c_str(), name.c_str()) == 0 ? 1 : 0;
     }
     return n;
 }
