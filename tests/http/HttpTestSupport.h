@@ -89,13 +89,6 @@ protected:
     static WebServer& Server() { return WebServer::Get(); }
 };
 
-// A receive that times out: ERROR_INTERNET_TIMEOUT on Windows; Wine reports
-// ERROR_INTERNET_CONNECTION_ABORTED when the time-out ends the connection.
-inline bool IsTimeout(HRESULT hr) {
-    return hr == HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT) ||
-           hr == HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED);
-}
-
 // Replies in one line: a body with its framing or action, a status, a 401.
 inline Reply Answer(std::string body, std::string length = "auto", std::string action = "") {
     Reply r;

@@ -13,7 +13,7 @@ namespace {
 
 const wchar_t kClientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
 
-TEST(UrlParameters, AppendAfterMarkerOrAmpersand) {
+TEST(UrlParameters, AppendAfterMarkerOrAmpersandAndRpcHost) {
     CStringW url(L"http://h/p");
     HearthkitUtil::AddParameterToURL(url, L"a=1");
     EXPECT_STREQ(L"http://h/p?x=shoutlookext&a=1", url);
@@ -24,9 +24,7 @@ TEST(UrlParameters, AppendAfterMarkerOrAmpersand) {
     CStringA narrow("http://h/p?q");
     HearthkitUtil::AddParameterToURLA(narrow, "a=1");
     EXPECT_STREQ("http://h/p?q&a=1", narrow);
-}
-
-TEST(UrlParameters, RpcHostParamTakesSchemeAndPathOfTheApplicationUrl) {
+    // The RPC host parameter takes scheme and path of the application URL.
     EXPECT_STREQ(L"shhost=https://H/app",
                  HearthkitUtil::GetRPCSHHostURLParam(L"http://H:8080/x", L"https://other:444/app?z=1"));
     EXPECT_STREQ(L"shhost=http://H/", HearthkitUtil::GetRPCSHHostURLParam(L"https://u@H/x", L"http://o/"));

@@ -13,12 +13,10 @@ file(MAKE_DIRECTORY "${run}")
 # through files, not pipes: Wine's service processes, started by the first
 # program of a fresh wine server, inherit the handles and would hold a pipe
 # open long after the program itself has ended.
-set(step_count 0)
 function(step name)
-    math(EXPR n "${step_count} + 1")
-    set(step_count ${n} PARENT_SCOPE)
-    set(out_file "${run}/step${n}.out")
-    set(err_file "${run}/step${n}.err")
+    string(MAKE_C_IDENTIFIER "${name}" id)
+    set(out_file "${run}/${id}.out")
+    set(err_file "${run}/${id}.err")
     execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_FILE "${out_file}" ERROR_FILE "${err_file}"
                     TIMEOUT 300)
     file(READ "${out_file}" out)
@@ -35,10 +33,7 @@ step("install" ${CMAKE_COMMAND} --install "${HK_BUILD_DIR}" --prefix "${prefix}"
 
 set(configure_args -S "${HK_SOURCE_DIR}/tests/package/consumer" -B "${consumer_build}" -G "${HK_GENERATOR}"
     "-DCMAKE_TOOLCHAIN_FILE=${HK_SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake"
-    "-DCMAKE_PREFIX_PATH=${prefix}" -DCMAKE_BUILD_TYPE=Release)
-if(HK_MAKE_PROGRAM)
-    list(APPEND configure_args "-DCMAKE_MAKE_PROGRAM=${HK_MAKE_PROGRAM}")
-endif()
+    "-DCMAKE_PREFIX_PATH=${prefix}" "-DCMAKE_MAKE_PROGRAM=${HK_MAKE_PROGRAM}" -DCMAKE_BUILD_TYPE=Release)
 step("configure the consumer" ${CMAKE_COMMAND} ${configure_args})
 step("build the consumer" ${CMAKE_COMMAND} --build "${consumer_build}")
 
@@ -54,10 +49,8 @@ if(HK_OBJDUMP)
     endif()
 endif()
 
+# The consumer's exit code says whether every check passed.
 step("run the consumer under Wine" ${CMAKE_COMMAND} -E env "HK_BUILD_DIR=${HK_BUILD_DIR}"
      "${HK_SOURCE_DIR}/cmake/wine-run.sh" "${exe}")
-if(NOT step_output MATCHES "consumer ok")
-    message(FATAL_ERROR "package test: the consumer did not report success:\n${step_output}")
-endif()
 message(STATUS "${step_output}")
 file(REMOVE_RECURSE "${HK_WORK_DIR}")
