@@ -13,60 +13,44 @@ namespace {
 
 // The test authority of tests/http/tls in the machine's root store of this
 // prefix, for the life of the object.
-class TrustedTestAuthority {
-public:
+struct TrustedTestAuthority {
     TrustedTestAuthority() {
         std::string pem = ReadFileText(SourceDir() + L"\\tests\\http\\tls\\ca.pem");
         BYTE der[4096];
         DWORD size = sizeof(der);
-        if (!::CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der, &size, nullptr,
-                                    nullptr)) {
-            return;
-        }
-        m_store = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
-        if (m_store != nullptr) {
-            ::CertAddEncodedCertificateToStore(m_store, X509_ASN_ENCODING, der, size,
-                                               CERT_STORE_ADD_REPLACE_EXISTING, &m_cert);
+        store = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+        if (store != nullptr &&
+            ::CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der, &size, nullptr, nullptr)) {
+            ::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der, size,
+                                               CERT_STORE_ADD_REPLACE_EXISTING, &cert);
             // A registry store writes its changes at commit or close: the
             // chain engine reads the registry.
-            ::CertControlStore(m_store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+            ::CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
         }
     }
     ~TrustedTestAuthority() {
-        if (m_cert != nullptr) {
-            ::CertDeleteCertificateFromStore(m_cert); // frees the context too
+        if (cert != nullptr) {
+            ::CertDeleteCertificateFromStore(cert); // frees the context too
         }
-        if (m_store != nullptr) {
-            ::CertCloseStore(m_store, 0);
+        if (store != nullptr) {
+            ::CertCloseStore(store, 0);
         }
     }
-    bool Ok() const { return m_cert != nullptr; }
-
-private:
-    HCERTSTORE m_store = nullptr;
-    PCCERT_CONTEXT m_cert = nullptr;
+    HCERTSTORE store = nullptr;
+    PCCERT_CONTEXT cert = nullptr;
 };
 
 class Client : public CHttpClientHelper {
 public:
-    Client(const std::wstring& url, DWORD timeout) : CHttpClientHelper(Bstr(url), timeout) {}
+    Client(const std::wstring& url, DWORD timeout, CComBSTR&& bstr = CComBSTR())
+        : CHttpClientHelper(bstr = url.c_str(), timeout) {}
     using CHttpClientHelper::GetURLStatusText;
     using CHttpClientHelper::Init;
     using CHttpClientHelper::m_hInternet;
     using CHttpClientHelper::m_pSendData;
     using CHttpClientHelper::m_szUrl;
-    using CHttpClientHelper::PostDataToServer;
     using CHttpClientHelper::PostFormDataToServer;
     using CHttpClientHelper::PostLargeDataToServer;
-    using CHttpClientHelper::PostUTF8XMLDataToServer;
-    using CHttpClientHelper::PostXMLDataToServer;
-
-private:
-    static CComBSTR& Bstr(const std::wstring& url) {
-        static CComBSTR holder;
-        holder = url.c_str();
-        return holder;
-    }
 };
 
 TEST(UrlComponents, SplitsBothFormsAndDefaultsThePort) {
@@ -85,36 +69,27 @@ TEST(UrlComponents, SplitsBothFormsAndDefaultsThePort) {
     EXPECT_EQ(80, w.nPort);
     EXPECT_STREQ(L"/", w.strUrlPath);
     EXPECT_EQ(443, UrlComponents<wchar_t>(L"https://h/app").nPort);
-
     UrlComponents<char> bad("not a url");
-    EXPECT_EQ(0, bad.nPort);
-    EXPECT_EQ(0, static_cast<int>(bad.nScheme));
+    EXPECT_EQ(0, bad.nPort + static_cast<int>(bad.nScheme));
     EXPECT_STREQ("", bad.strHostName);
 }
 
 class HelperTest : public ServerTest {};
 
-TEST_F(HelperTest, ForwardersRefuseBeforeInit) {
-    Client c(L"http://127.0.0.1:1/app", 1000);
+TEST_F(HelperTest, ForwardersRefuseBeforeInitThenInitConnectsOnceBelowTheUrlPath) {
+    Server().Route("/app/op", Reply());
+    Server().Route("/op", Reply());
+    Client c(Server().UrlW("/app?ignored=1"), 5000);
     ResponseDetails response;
-    std::vector<FieldData> fields;
+    std::vector<FieldData> fields = {{"a", "1"}};
     std::vector<FileData> files;
-    CComBSTR xml(L"<x/>");
-    char xml8[] = "<x/>";
     DWORD status = 0xdeadbeef;
     char text[16];
-    EXPECT_EQ(E_INVALIDARG, c.GetURLStatusText("s", &status, text, 16));
+    EXPECT_EQ(E_INVALIDARG, c.GetURLStatusText("op", &status, text, 16));
     EXPECT_EQ(0xdeadbeefu, status);
-    EXPECT_EQ(E_INVALIDARG, c.PostFormDataToServer("s", fields, &response));
-    EXPECT_EQ(E_INVALIDARG, c.PostXMLDataToServer("s", xml, &response));
-    EXPECT_EQ(E_INVALIDARG, c.PostUTF8XMLDataToServer("s", L"", xml8, &response));
-    EXPECT_EQ(E_INVALIDARG, c.PostDataToServer("s", files, fields, &response));
-    EXPECT_EQ(E_INVALIDARG, c.PostLargeDataToServer("s", files, fields, &response));
-}
+    EXPECT_EQ(E_INVALIDARG, c.PostLargeDataToServer("op", files, fields, &response));
+    EXPECT_EQ(0, Server().Count());
 
-TEST_F(HelperTest, InitConnectsOnceAndRequestsGoBelowTheUrlPath) {
-    Server().Route("/app/op", Reply());
-    Client c(Server().UrlW("/app?ignored=1"), 5000);
     EXPECT_STREQ(Server().Url("/app?ignored=1").c_str(), c.m_szUrl);
     ASSERT_TRUE(c.Init());
     HINTERNET session = c.m_hInternet;
@@ -122,25 +97,32 @@ TEST_F(HelperTest, InitConnectsOnceAndRequestsGoBelowTheUrlPath) {
     ASSERT_TRUE(c.Init());
     EXPECT_EQ(session, c.m_hInternet);
     EXPECT_EQ(engine, c.m_pSendData);
-
-    std::vector<FieldData> fields = {{"a", "1"}};
-    ResponseDetails response;
     EXPECT_EQ(S_OK, c.PostFormDataToServer("op", fields, &response));
     RecordedRequest r = Server().Request(0);
     EXPECT_EQ("/app/op", r.path);
     EXPECT_EQ("StowhavenOutlookExt-V1.0.0.1", r.Header("User-Agent"));
+
+    // No path: the root is the base.
+    Client root(Server().UrlW(""), 5000);
+    ASSERT_TRUE(root.Init());
+    EXPECT_EQ(S_OK, root.GetURLStatusText("op", &status, text, 16));
+    EXPECT_EQ(200u, status);
+    EXPECT_EQ("/op", Server().Request(1).path);
 }
 
 TEST_F(HelperTest, TimeOutAppliesToEveryRequest) {
-    Reply hang;
-    hang.action = "hang";
-    Server().Route("/app/hang", hang);
+    Server().Route("/app/hang", Answer("", "auto", "hang"));
     Client c(Server().UrlW("/app"), 1000);
     ASSERT_TRUE(c.Init());
     std::vector<FieldData> fields = {{"a", "1"}};
     ResponseDetails response;
     DWORD start = ::GetTickCount();
-    EXPECT_PRED1(IsTimeout, c.PostFormDataToServer("hang", fields, &response));
+    // ERROR_INTERNET_TIMEOUT on Windows; Wine reports ERROR_INTERNET_CONNECTION_ABORTED
+    // when the time-out ends the connection.
+    HRESULT hr = c.PostFormDataToServer("hang", fields, &response);
+    EXPECT_TRUE(hr == HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT) ||
+                hr == HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED))
+        << std::hex << hr;
     DWORD elapsed = ::GetTickCount() - start;
     EXPECT_GE(elapsed, 900u);
     EXPECT_LT(elapsed, 6000u);
@@ -148,10 +130,8 @@ TEST_F(HelperTest, TimeOutAppliesToEveryRequest) {
 
 TEST_F(HelperTest, HttpsNeedsATrustedCertificate) {
     TrustedTestAuthority authority;
-    ASSERT_TRUE(authority.Ok());
-    Reply secret;
-    secret.body = "over TLS";
-    Server().Route("/app/op", secret);
+    ASSERT_NE(nullptr, authority.cert);
+    Server().Route("/app/op", Answer("over TLS"));
     std::vector<FieldData> fields = {{"a", "1"}};
 
     // The listener speaks TLS only: the requests were secure.
@@ -171,17 +151,6 @@ TEST_F(HelperTest, HttpsNeedsATrustedCertificate) {
               untrusted.PostFormDataToServer("op", fields, &refused));
     EXPECT_EQ(0u, refused.dwStatusCode);
     EXPECT_EQ(1, Server().Count());
-}
-
-TEST_F(HelperTest, EmptyPathGivesTheRootAsUrlBase) {
-    Server().Route("/op", Reply());
-    Client c(Server().UrlW(""), 5000);
-    ASSERT_TRUE(c.Init());
-    DWORD status = 0;
-    char text[32];
-    EXPECT_EQ(S_OK, c.GetURLStatusText("op", &status, text, 32));
-    EXPECT_EQ(200u, status);
-    EXPECT_EQ("/op", Server().Request(0).path);
 }
 
 } // namespace

@@ -33,8 +33,7 @@ protected:
         if (!dialogAnswers.empty()) {
             dialogAnswers.pop_front();
         }
-        if (answer == ERROR_INTERNET_FORCE_RETRY) {
-            // What the credentials dialog does when the user enters them.
+        if (answer == ERROR_INTERNET_FORCE_RETRY) { // the user entered credentials
             ::InternetSetOptionA(hRequest, INTERNET_OPTION_USERNAME, &user[0],
                                  static_cast<DWORD>(user.size()));
             ::InternetSetOptionA(hRequest, INTERNET_OPTION_PASSWORD, &password[0],
@@ -66,14 +65,13 @@ struct EngineOnServer {
                                      static_cast<INTERNET_PORT>(WebServer::Get().Port()), nullptr, nullptr,
                                      INTERNET_SERVICE_HTTP, 0, 0)),
           engine(connect.get(), scheme, urlBase, false) {
-        if (timeoutMs != 0) {
-            ::InternetSetOptionW(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeoutMs,
-                                 sizeof(timeoutMs));
-            ::InternetSetOptionW(session.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeoutMs, sizeof(timeoutMs));
-            // Wine applies only what is set on the connection to its requests.
-            ::InternetSetOptionW(connect.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeoutMs,
-                                 sizeof(timeoutMs));
-            ::InternetSetOptionW(connect.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeoutMs, sizeof(timeoutMs));
+        // Wine applies only what is set on the connection to its requests.
+        for (HINTERNET h : {session.get(), connect.get()}) {
+            for (DWORD option : {INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT}) {
+                if (timeoutMs != 0) {
+                    ::InternetSetOptionW(h, option, &timeoutMs, sizeof(timeoutMs));
+                }
+            }
         }
     }
     hk::unique_hinternet session;
@@ -91,11 +89,22 @@ protected:
     static WebServer& Server() { return WebServer::Get(); }
 };
 
-// A receive that times out: ERROR_INTERNET_TIMEOUT on Windows; Wine reports
-// ERROR_INTERNET_CONNECTION_ABORTED when the time-out ends the connection.
-inline bool IsTimeout(HRESULT hr) {
-    return hr == HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT) ||
-           hr == HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_ABORTED);
+// Replies in one line: a body with its framing or action, a status, a 401.
+inline Reply Answer(std::string body, std::string length = "auto", std::string action = "") {
+    Reply r;
+    r.body = std::move(body);
+    r.length = std::move(length);
+    r.action = std::move(action);
+    return r;
+}
+inline Reply Status(int status, std::string reason, std::string body = "") {
+    Reply r = Answer(std::move(body));
+    r.status = status;
+    r.reason = std::move(reason);
+    return r;
+}
+inline Reply Challenge(const std::string& challenge = "Basic realm=\"x\"") {
+    return Status(401, "Unauthorized").Header("WWW-Authenticate", challenge);
 }
 
 inline std::string BoundaryOf(const RecordedRequest& r) {

@@ -23,11 +23,8 @@ HK_SCENARIO(HttpLogTour) {
     }
     server.Route("/app/up", Reply());
     server.Route("/app/form", Reply());
-    Reply gif;
-    gif.body = "GIF89a" + std::string(37, 'g');
-    gif.length = "none";
-    gif.Header("Content-Type", "image/gif");
-    server.Route("/clienttest.gif", gif);
+    server.Route("/clienttest.gif",
+                 Answer("GIF89a" + std::string(37, 'g'), "none").Header("Content-Type", "image/gif"));
     {
         EngineOnServer s;
         s.engine.endFailures = {ERROR_INTERNET_FORCE_RETRY};
@@ -35,9 +32,8 @@ HK_SCENARIO(HttpLogTour) {
         std::vector<FieldData> fields = {{"n", "v"}};
         ResponseDetails response;
         HRESULT hr = s.engine.PostLargeDataToServer("up", files, fields, &response);
-        std::vector<FieldData> form = {{"a", "1"}};
-        HRESULT hr2 = s.engine.PostFormDataToServer("form", form, &response);
-        if (hr != S_OK || hr2 != S_OK) {
+        fields = {{"a", "1"}};
+        if (hr != S_OK || s.engine.PostFormDataToServer("form", fields, &response) != S_OK) {
             return 2;
         }
     }

@@ -35,32 +35,6 @@ struct SyncWindow {
     HWND hwnd = nullptr;
 };
 
-// Closes a dialog that nobody answered, so that a broken display or typist
-// turns into a failure instead of a hang.
-class DialogWatchdog {
-public:
-    explicit DialogWatchdog(DWORD ms)
-        : m_thread([this, ms] {
-              for (DWORD waited = 0; waited < ms && !m_done; waited += 100) {
-                  ::Sleep(100);
-              }
-              if (HWND dialog = m_done ? nullptr : ::FindWindowW(nullptr, kDialogTitle)) {
-                  m_fired = true;
-                  ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-              }
-          }) {}
-    ~DialogWatchdog() {
-        m_done = true;
-        m_thread.join();
-    }
-    bool Fired() const { return m_fired; }
-
-private:
-    std::atomic<bool> m_done{false};
-    std::atomic<bool> m_fired{false};
-    std::thread m_thread;
-};
-
 // Wine starts Unix programs given by their Unix path; their handles cannot be
 // waited on, so the typist bounds itself with timeout(1).
 bool StartTypist(const std::string& user, const std::string& password) {
@@ -92,8 +66,7 @@ TEST_F(RealLoginDialog, CredentialsTypedIntoWinInetsDialogAreSentAgain) {
         GTEST_SKIP() << "Xvfb or xdotool is not installed (scripts/setup.sh installs both): WinINet's "
                         "credentials dialog needs a display and a typist";
     }
-    Reply secret;
-    secret.body = "welcome";
+    Reply secret = Answer("welcome");
     secret.requireAuth = "Basic dXNlcjpwYXNz"; // user:pass
     Server().Route("/app/secret", secret);
     SyncWindow parent;
@@ -102,14 +75,22 @@ TEST_F(RealLoginDialog, CredentialsTypedIntoWinInetsDialogAreSentAgain) {
     CInternetSendDataBase engine(s.connect.get(), INTERNET_SCHEME_HTTP, "/app/", false);
 
     ASSERT_TRUE(StartTypist("user", "pass"));
+    // A watchdog closes a dialog that nobody answered, so that a broken display
+    // or typist turns into a failure instead of a hang.
+    std::atomic<bool> done{false}, watchdogFired{false};
+    std::thread watchdog([&] {
+        for (int waited = 0; waited < 60000 && !done; waited += 100) {
+            ::Sleep(100);
+        }
+        if (HWND dialog = done ? nullptr : ::FindWindowW(nullptr, kDialogTitle)) {
+            watchdogFired = true;
+            ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        }
+    });
     ResponseDetails response;
-    HRESULT hr;
-    bool watchdogFired;
-    {
-        DialogWatchdog watchdog(60000);
-        hr = engine.GetDataFromServer("secret", &response);
-        watchdogFired = watchdog.Fired();
-    }
+    HRESULT hr = engine.GetDataFromServer("secret", &response);
+    done = true;
+    watchdog.join();
     int count = Server().Count();
     std::string sent;
     for (int i = 0; i < count; ++i) {

@@ -8,7 +8,6 @@
 
 #include <windows.h>
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,13 +21,6 @@ using webserver::UnixPid;
 
 std::string JsonText(const std::string& text) {
     return webserver::ByteJson(text);
-}
-
-bool Lower(char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-}
-bool SameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), Lower);
 }
 
 } // namespace
@@ -61,7 +53,7 @@ std::string Reply::Json() const {
 
 std::string RecordedRequest::Header(const std::string& name) const {
     for (const auto& h : headers) {
-        if (SameName(h.first, name)) {
+        if (_stricmp(h.first.c_str(), name.c_str()) == 0) {
             return h.second;
         }
     }
@@ -69,11 +61,9 @@ std::string RecordedRequest::Header(const std::string& name) const {
 }
 
 int RecordedRequest::HeaderCount(const std::string& name) const {
-    int n = 0;
-    for (const auto& h : headers) {
-        n += SameName(h.first, name) ? 1 : 0;
-    }
-    return n;
+    return static_cast<int>(std::count_if(headers.begin(), headers.end(), [&](const auto& h) {
+        return _stricmp(h.first.c_str(), name.c_str()) == 0;
+    }));
 }
 
 WebServer& WebServer::Get() {
@@ -210,18 +200,13 @@ RecordedRequest WebServer::Request(int index) {
         return r;
     }
     r.body = raw.substr(head + 4);
-    std::string lines = raw.substr(0, head) + "\r\n";
-    size_t at = 0;
-    for (bool first = true; at < lines.size(); first = false) {
-        size_t end = lines.find("\r\n", at);
-        std::string line = lines.substr(at, end - at);
+    size_t sp1 = raw.find(' '), sp2 = raw.find(' ', sp1 + 1);
+    r.method = raw.substr(0, sp1);
+    r.path = raw.substr(sp1 + 1, sp2 - sp1 - 1);
+    for (size_t at = raw.find("\r\n") + 2; at < head + 2;) {
+        size_t end = raw.find("\r\n", at);
+        std::string line = raw.substr(at, end - at);
         at = end + 2;
-        if (first) {
-            size_t sp1 = line.find(' '), sp2 = line.find(' ', sp1 + 1);
-            r.method = line.substr(0, sp1);
-            r.path = line.substr(sp1 + 1, sp2 - sp1 - 1);
-            continue;
-        }
         size_t colon = line.find(':');
         std::string value = colon == std::string::npos ? "" : line.substr(colon + 1);
         value.erase(0, value.find_first_not_of(' '));

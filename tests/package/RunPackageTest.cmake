@@ -1,15 +1,5 @@
-# cmake -P script run by CTest (see CMakeLists.txt beside it).
-#   HK_SOURCE_DIR   the project's source tree (toolchain file, wine-run.sh)
-#   HK_BUILD_DIR    the build tree to install (its wine prefix runs the program)
-#   HK_WORK_DIR     scratch folder; each run works in a fresh folder below it
-#   HK_GENERATOR, HK_MAKE_PROGRAM, HK_OBJDUMP: the build tree's tools
+# cmake -P script run by CTest with the HK_* variables of CMakeLists.txt beside it.
 cmake_minimum_required(VERSION 3.25)
-
-foreach(var HK_SOURCE_DIR HK_BUILD_DIR HK_WORK_DIR HK_GENERATOR)
-    if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
-        message(FATAL_ERROR "package test: ${var} is not set")
-    endif()
-endforeach()
 
 # Earlier runs are gone; this run's folder is left behind only on failure.
 file(REMOVE_RECURSE "${HK_WORK_DIR}")
@@ -23,12 +13,10 @@ file(MAKE_DIRECTORY "${run}")
 # through files, not pipes: Wine's service processes, started by the first
 # program of a fresh wine server, inherit the handles and would hold a pipe
 # open long after the program itself has ended.
-set(step_count 0)
 function(step name)
-    math(EXPR n "${step_count} + 1")
-    set(step_count ${n} PARENT_SCOPE)
-    set(out_file "${run}/step${n}.out")
-    set(err_file "${run}/step${n}.err")
+    string(MAKE_C_IDENTIFIER "${name}" id)
+    set(out_file "${run}/${id}.out")
+    set(err_file "${run}/${id}.err")
     execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_FILE "${out_file}" ERROR_FILE "${err_file}"
                     TIMEOUT 300)
     file(READ "${out_file}" out)
@@ -43,35 +31,13 @@ endfunction()
 
 step("install" ${CMAKE_COMMAND} --install "${HK_BUILD_DIR}" --prefix "${prefix}")
 
-foreach(file bin/Hearthkit.dll lib/libHearthkit.dll.a include/hearthkit/Hearthkit.h
-             lib/cmake/Hearthkit/HearthkitConfig.cmake lib/cmake/Hearthkit/HearthkitConfigVersion.cmake
-             lib/cmake/Hearthkit/HearthkitTargets.cmake)
-    if(NOT EXISTS "${prefix}/${file}")
-        message(FATAL_ERROR "package test: the install has no ${file} (files kept in ${run})")
-    endif()
-endforeach()
-# Every header the umbrella names is installed.
-file(STRINGS "${prefix}/include/hearthkit/Hearthkit.h" includes REGEX "^#include \"")
-foreach(line ${includes})
-    string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" header "${line}")
-    if(NOT EXISTS "${prefix}/include/hearthkit/${header}")
-        message(FATAL_ERROR "package test: Hearthkit.h includes ${header}, which is not installed")
-    endif()
-endforeach()
-
 set(configure_args -S "${HK_SOURCE_DIR}/tests/package/consumer" -B "${consumer_build}" -G "${HK_GENERATOR}"
     "-DCMAKE_TOOLCHAIN_FILE=${HK_SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake"
-    "-DCMAKE_PREFIX_PATH=${prefix}" -DCMAKE_BUILD_TYPE=Release)
-if(HK_MAKE_PROGRAM)
-    list(APPEND configure_args "-DCMAKE_MAKE_PROGRAM=${HK_MAKE_PROGRAM}")
-endif()
+    "-DCMAKE_PREFIX_PATH=${prefix}" "-DCMAKE_MAKE_PROGRAM=${HK_MAKE_PROGRAM}" -DCMAKE_BUILD_TYPE=Release)
 step("configure the consumer" ${CMAKE_COMMAND} ${configure_args})
 step("build the consumer" ${CMAKE_COMMAND} --build "${consumer_build}")
 
 set(exe "${consumer_build}/consumer.exe")
-if(NOT EXISTS "${consumer_build}/Hearthkit.dll")
-    message(FATAL_ERROR "package test: Hearthkit.dll was not copied beside the consumer (files kept in ${run})")
-endif()
 # The program takes the library from the DLL, not from a static copy.
 if(HK_OBJDUMP)
     step("dump the consumer's imports" "${HK_OBJDUMP}" -p "${exe}")
@@ -83,10 +49,8 @@ if(HK_OBJDUMP)
     endif()
 endif()
 
+# The consumer's exit code says whether every check passed.
 step("run the consumer under Wine" ${CMAKE_COMMAND} -E env "HK_BUILD_DIR=${HK_BUILD_DIR}"
      "${HK_SOURCE_DIR}/cmake/wine-run.sh" "${exe}")
-if(NOT step_output MATCHES "consumer ok")
-    message(FATAL_ERROR "package test: the consumer did not report success:\n${step_output}")
-endif()
 message(STATUS "${step_output}")
 file(REMOVE_RECURSE "${HK_WORK_DIR}")
