@@ -4,6 +4,7 @@
 #include "WebServer.h"
 
 #include "TestEnv.h"
+#include "standins/webserver/ControlClient.h"
 #include "standins/webserver/WineLaunch.h"
 
 #include <windows.h>
@@ -131,43 +132,7 @@ std::wstring WebServer::HttpsUrlW(const std::string& path, Tls tls) const {
 
 std::string WebServer::Control(const std::string& method, const std::string& path, const std::string& body,
                                int* status) {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<u_short>(m_port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    DWORD timeout = 10000;
-    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
-    std::string reply;
-    if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
-        std::string request = method + " " + path +
-                              " HTTP/1.1\r\nHost: control\r\nContent-Length: " + std::to_string(body.size()) +
-                              "\r\n\r\n" + body;
-        ::send(s, request.data(), static_cast<int>(request.size()), 0);
-        char buffer[65536];
-        size_t expected = std::string::npos;
-        for (;;) {
-            size_t head = reply.find("\r\n\r\n");
-            if (head != std::string::npos && expected == std::string::npos) {
-                size_t at = reply.find("Content-Length: ");
-                expected = head + 4 + std::strtoul(reply.c_str() + at + 16, nullptr, 10);
-            }
-            if (expected != std::string::npos && reply.size() >= expected) {
-                break;
-            }
-            int n = ::recv(s, buffer, sizeof(buffer), 0);
-            if (n <= 0) {
-                break;
-            }
-            reply.append(buffer, static_cast<size_t>(n));
-        }
-    }
-    ::closesocket(s);
-    size_t head = reply.find("\r\n\r\n");
-    if (status != nullptr) {
-        *status = reply.size() > 12 ? std::atoi(reply.c_str() + 9) : 0;
-    }
-    return head == std::string::npos ? std::string() : reply.substr(head + 4);
+    return webserver::ControlExchange(m_port, method, path, body, status);
 }
 
 void WebServer::Reset() {

@@ -6,6 +6,7 @@
 #include "Demo.h"
 
 #include "Hearthkit.h"
+#include "ControlClient.h"
 #include "WineLaunch.h"
 
 #include <cstdio>
@@ -109,30 +110,9 @@ void DemoWebServer::Stop() {
 
 // One request on a connection of its own; answers the reply's status, or 0.
 int DemoWebServer::Control(const std::string& method, const std::string& path, const std::string& body) {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) {
-        return 0;
-    }
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<u_short>(m_port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    DWORD timeout = 10000;
-    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
-    std::string reply;
-    if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
-        std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
-                              "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-        ::send(s, request.data(), static_cast<int>(request.size()), 0);
-        char buffer[512];
-        int n = 0;
-        while (reply.find("\r\n") == std::string::npos && (n = ::recv(s, buffer, sizeof(buffer), 0)) > 0) {
-            reply.append(buffer, static_cast<size_t>(n));
-        }
-    }
-    ::closesocket(s);
-    // "HTTP/1.1 200 OK"
-    return reply.size() > 12 ? std::atoi(reply.c_str() + 9) : 0;
+    int status = 0;
+    webserver::ControlExchange(m_port, method, path, body, &status);
+    return status;
 }
 
 } // namespace hkdiag
