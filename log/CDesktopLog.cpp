@@ -615,7 +615,8 @@ HRESULT CDesktopLog::LogXML(LogLevel level, const BYTE* data, int length) {
     return GuardedOpen(
         [this] { return Init(); },
         [&](auto open) {
-            if (length < 1 || data[0] != 0xFF || data[1] != 0xFE) {
+            // One byte cannot hold the two-byte mark: it is narrow text.
+            if (length < 2 || data[0] != 0xFF || data[1] != 0xFE) {
                 // At most length bytes, ending early at a zero byte.
                 return WriteFormatted(open, "%.*s\n", length, reinterpret_cast<const char*>(data));
             }
