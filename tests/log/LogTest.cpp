@@ -394,9 +394,23 @@ HK_SCENARIO(LogRecordTour) {
     return 0;
 }
 
+// 100-nanosecond units since 1601 of a calendar time; -1 when it is none.
+long long Ticks(const SYSTEMTIME& st) {
+    FILETIME ft;
+    if (!::SystemTimeToFileTime(&st, &ft)) {
+        return -1;
+    }
+    return (static_cast<long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
 // Every record kind's exact line; time stamps in UTC, within the child's
-// life, never going back.
+// life, never going back; the file's name in local time. The tests run at
+// +05:30 (TZ in CMakeLists.txt), so either time in the other's place shows.
 TEST(LogRecords, EveryRecordKindWritesItsExactLine) {
+    TIME_ZONE_INFORMATION zone;
+    ::GetTimeZoneInformation(&zone);
+    ASSERT_EQ(-330, zone.Bias) << "the test process is not in the zone CMakeLists.txt sets";
+    const long long localAhead = 330 * 60 * 10000000LL;
     TempDir dir(L"rec");
     auto utcNow = [] {
         FILETIME ft;
@@ -413,6 +427,11 @@ TEST(LogRecords, EveryRecordKindWritesItsExactLine) {
     EXPECT_EQ("0", report["filtered"]);
     auto files = LogFiles(dir);
     ASSERT_EQ(1u, files.size());
+    SYSTEMTIME named = {};
+    std::sscanf(Narrow(files[0]).c_str(), "sh_client_log_%4hu%2hu%2hu%2hu%2hu%2hu", &named.wYear,
+                &named.wMonth, &named.wDay, &named.wHour, &named.wMinute, &named.wSecond);
+    EXPECT_GE(Ticks(named), before + localAhead - 10000000) << Narrow(files[0]); // whole seconds
+    EXPECT_LE(Ticks(named), after + localAhead) << Narrow(files[0]);
     auto lines = ParseLog(dir.File(files[0].c_str()));
 
     std::string euros;
@@ -457,9 +476,7 @@ TEST(LogRecords, EveryRecordKindWritesItsExactLine) {
         SYSTEMTIME st = {};
         std::sscanf(l.stamp.c_str(), "%hu/%hu/%hu %hu:%hu:%hu.%hu", &st.wDay, &st.wMonth, &st.wYear,
                     &st.wHour, &st.wMinute, &st.wSecond, &st.wMilliseconds);
-        FILETIME ft;
-        ASSERT_TRUE(::SystemTimeToFileTime(&st, &ft)) << l.stamp;
-        long long t = (static_cast<long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+        long long t = Ticks(st);
         EXPECT_GE(t, before - 10000) << l.stamp; // a millisecond of rounding
         EXPECT_LE(t, after + 10000) << l.stamp;
         EXPECT_GE(t, last) << l.stamp;

@@ -50,7 +50,12 @@ TEST(TimeArithmetic, UnitsAndFileTimeHalves) {
     EXPECT_EQ(-1LL, HearthkitUtil::FileTimeToInt64(all));
 }
 
+// Every conversion here is in UTC; the tests run at +05:30 (TZ in
+// CMakeLists.txt), so one made through local time shows.
 TEST(TimeArithmetic, NowIsTheSystemTimeInMilliseconds) {
+    TIME_ZONE_INFORMATION zone;
+    ::GetTimeZoneInformation(&zone);
+    ASSERT_EQ(-330, zone.Bias) << "the test process is not in the zone CMakeLists.txt sets";
     FILETIME before, after;
     ::GetSystemTimeAsFileTime(&before);
     __int64 now = HearthkitUtil::Now();
