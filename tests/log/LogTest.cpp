@@ -350,6 +350,7 @@ TEST(LogLifecycle, TheExitHookRunsWhenTheLibraryIsUnloaded) {
 HK_SCENARIO(LogRecordTour) {
     CDesktopLog log("Records::Tour");
     log.LogText(LOG_INFO, "narrow 100%% done\n");
+    log.LogText(LOG_INFO, "two\n+lines\n");
     log.LogText(LOG_INFO, L"wide 100% d\u00e9j\u00e0 %s\n");
     log.LogText(LOG_INFO, "eight %s %s %s %s %s %s %s %s\n", "a", "b", "c", "d", "e", "f", "g", "h");
     log.LogText(LOG_INFO, "wide args %s|%s|%s\n", L"\u20ac", static_cast<const wchar_t*>(nullptr), L"z");
@@ -371,6 +372,7 @@ HK_SCENARIO(LogRecordTour) {
     log.LogTextNoTimeStamp(LOG_INFO, L"bare wide \u00e9\n");
     const char xml[] = "<a>text</a>tail";
     log.LogXML(LOG_INFO, reinterpret_cast<const BYTE*>(xml), 11);
+    log.LogXML(LOG_INFO, reinterpret_cast<const BYTE*>("<x>\n</x>"), 8);
     const char zero[] = "<b>x\0hidden</b>";
     log.LogXML(LOG_INFO, reinterpret_cast<const BYTE*>(zero), sizeof(zero) - 1);
     const wchar_t utf16[] = L"\xFEFF<c>d</c>";
@@ -440,6 +442,8 @@ TEST(LogRecords, EveryRecordKindWritesItsExactLine) {
     }
     std::vector<std::string> expected = Framed(1, {
                                                       "narrow 100% done",
+                                                      "two",
+                                                      "+lines",
                                                       "wide 100% d\xC3\xA9j\xC3\xA0 %s",
                                                       "eight a b c d e f g h",
                                                       "wide args \xE2\x82\xAC|(null)|z",
@@ -458,6 +462,8 @@ TEST(LogRecords, EveryRecordKindWritesItsExactLine) {
                                                       "bare 50%",
                                                       "bare wide \xC3\xA9",
                                                       "<a>text</a>",
+                                                      "<x>",
+                                                      "</x>",
                                                       "<b>x",
                                                       "?<c>d</c>",
                                                       "\xFF",
@@ -468,7 +474,7 @@ TEST(LogRecords, EveryRecordKindWritesItsExactLine) {
     // Unheaded records carry no time stamp; every other line does.
     long long last = 0;
     for (const auto& l : lines) {
-        bool bare = l.text.rfind("bare", 0) == 0 || std::strchr("<?\xFF", l.text[0]) != nullptr;
+        bool bare = l.text.rfind("bare", 0) == 0 || std::strchr("<?+\xFF", l.text[0]) != nullptr;
         EXPECT_EQ(bare, l.stamp.empty()) << l.text;
         if (bare) {
             continue;
