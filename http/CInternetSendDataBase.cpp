@@ -5,7 +5,9 @@
 #include "CDesktopLog.h"
 #include "HkResult.h"
 #include "HearthkitUtil.h"
+#include "http/ReplyStore.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,6 +24,35 @@ struct MallocBuffer {
     MallocBuffer& operator=(const MallocBuffer&) = delete;
     char* p;
 };
+
+// Reads ask for up to this much beyond what InternetQueryDataAvailable
+// reports, as far as the store has room.
+const DWORD kReadBlock = 1024 * 1024;
+
+// A store that could not take more bytes: the line that says why.
+HRESULT StoreFailed(CDesktopLog& log, ULONGLONG extra, HRESULT hr) {
+    if (hr == E_OUTOFMEMORY) {
+        log.LogInt64(LOG_ERROR, "Out of memory for %I64d more bytes of the reply\n",
+                     static_cast<__int64>(extra));
+    } else if (FAILED(hr)) {
+        log.LogInt64(LOG_ERROR, "Reply refused: %I64d more bytes would pass the 4 GiB a reply record holds\n",
+                     static_cast<__int64>(extra));
+    }
+    return hr;
+}
+
+// The reply's Content-Length. WinINet's 64-bit number query is not
+// everywhere, so the text is read.
+bool AnnouncedLength(HINTERNET hRequest, ULONGLONG* pLength) {
+    wchar_t text[32] = {};
+    DWORD size = sizeof(text) - sizeof(wchar_t);
+    if (!::HttpQueryInfoW(hRequest, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr) || text[0] < L'0' ||
+        text[0] > L'9') {
+        return false;
+    }
+    *pLength = ::_wcstoui64(text, nullptr, 10);
+    return true;
+}
 
 } // namespace
 
@@ -173,8 +204,7 @@ HRESULT CInternetSendDataBase::ReadResponseHeaders(HINTERNET hRequest, char** pp
         if (::HttpQueryInfoA(hRequest, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.p, &length, nullptr)) {
             buffer.p[length] = '\0';
             log.LogText(LOG_TRACE, "Received %s\n", buffer.p);
-            AddDataToStore(buffer.p, length, ppStore, pdwStoreLength);
-            return S_OK;
+            return StoreFailed(log, length, AddDataToStore(buffer.p, length, ppStore, pdwStoreLength));
         }
         DWORD error = ::GetLastError();
         if (error != ERROR_INSUFFICIENT_BUFFER) {
@@ -187,28 +217,44 @@ HRESULT CInternetSendDataBase::ReadResponseHeaders(HINTERNET hRequest, char** pp
 
 HRESULT CInternetSendDataBase::ReadResponseBody(HINTERNET hRequest, char** ppStore, DWORD* pdwStoreLength) {
     CDesktopLog log("CInternetSendDataBase::ReadResponseBody");
-    for (;;) {
+    HRESULT hr = S_OK;
+    // A reply that announces its length gets its room at once.
+    ULONGLONG announced = 0;
+    if (AnnouncedLength(hRequest, &announced)) {
+        hr = StoreFailed(log, announced, hk::reply::Reserve(announced, ppStore, pdwStoreLength));
+    }
+    bool more = SUCCEEDED(hr);
+    while (more) {
         DWORD available = 0;
-        if (!::InternetQueryDataAvailable(hRequest, &available, 0, 0)) {
-            return S_OK; // the body read so far stands
+        if (!::InternetQueryDataAvailable(hRequest, &available, 0, 0) || available == 0) {
+            break; // the end, or a failure after which the body read so far stands
         }
-        MallocBuffer buffer(static_cast<size_t>(available) + 1);
-        if (buffer.p == nullptr) {
-            return E_OUTOFMEMORY;
+        hr = StoreFailed(log, available, hk::reply::Reserve(available, ppStore, pdwStoreLength));
+        if (FAILED(hr)) {
+            break;
         }
+        DWORD ask = std::max(available, std::min(hk::reply::Room(*ppStore, *pdwStoreLength), kReadBlock));
+        char* chunk = *ppStore + hk::reply::ContentOf(*pdwStoreLength);
         DWORD read = 0;
-        if (!::InternetReadFile(hRequest, buffer.p, available, &read)) {
+        if (!::InternetReadFile(hRequest, chunk, ask, &read)) {
             DWORD error = ::GetLastError();
             log.LogTextInt(LOG_TRACE, "InternetReadFile failed, error = %s%d\n", "", static_cast<int>(error));
-            return HkHResultFromWin32(static_cast<long>(error));
+            // Bytes it reported are never lost: a connection that fails while
+            // the read waits for more ends the body as a failed query does.
+            if (read < available || read > ask) {
+                hr = HkHResultFromWin32(static_cast<long>(error));
+                break;
+            }
+            more = false;
         }
         if (read == 0) {
-            return S_OK;
+            break;
         }
-        buffer.p[read] = '\0';
-        log.LogText(LOG_DETAIL, "Body is %s\n", buffer.p);
-        AddDataToStore(buffer.p, read, ppStore, pdwStoreLength);
+        hk::reply::Commit(read, *ppStore, pdwStoreLength);
+        log.LogText(LOG_DETAIL, "Body is %s\n", chunk);
     }
+    hk::reply::Settle(ppStore, pdwStoreLength);
+    return hr;
 }
 
 HRESULT CInternetSendDataBase::CheckResponseTypeIsXML(HINTERNET hRequest) {
@@ -227,25 +273,9 @@ HRESULT CInternetSendDataBase::CheckResponseTypeIsXML(HINTERNET hRequest) {
     return hr = E_FAIL;
 }
 
-bool CInternetSendDataBase::AddDataToStore(const char* pData, DWORD dwSize, char** ppStore,
-                                           DWORD* pdwStoreLength) {
-    DWORD old = *pdwStoreLength;
-    // The content keeps one NUL behind it; an empty store has no buffer.
-    DWORD length = old == 0 ? dwSize + 1 : old + dwSize;
-    char* store = static_cast<char*>(std::malloc(length));
-    if (store == nullptr) {
-        return true; // the chunk is dropped; the store stays as it was
-    }
-    DWORD kept = old == 0 ? 0 : old - 1;
-    if (kept != 0) {
-        std::memcpy(store, *ppStore, kept);
-    }
-    std::memcpy(store + kept, pData, dwSize);
-    store[length - 1] = '\0';
-    std::free(*ppStore);
-    *ppStore = store;
-    *pdwStoreLength = length;
-    return true;
+HRESULT CInternetSendDataBase::AddDataToStore(const char* pData, DWORD dwSize, char** ppStore,
+                                              DWORD* pdwStoreLength) {
+    return hk::reply::Append(pData, dwSize, ppStore, pdwStoreLength);
 }
 
 DWORD CInternetSendDataBase::DisplayLoginDialog(HINTERNET hRequest, DWORD, char*) {

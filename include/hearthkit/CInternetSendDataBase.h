@@ -18,6 +18,20 @@
 // holding the bytes received followed by one NUL; their lengths count that
 // NUL, and 0 means empty (null pointer). A record reused without Reset
 // accumulates body and headers.
+//
+// Reading a reply costs time in proportion to its size: a body whose
+// Content-Length is announced gets its buffer once; otherwise the buffer
+// doubles as it fills (a grown buffer touches no more pages than the old one
+// held until it fills, so the memory in use stays within twice the body) and
+// is cut to the exact length when the body ends. Each read asks InternetReadFile
+// for up to 1 MiB, more than InternetQueryDataAvailable reports when the
+// buffer has the room (WinINet reports a few KiB at a time, and each query
+// is a round through the network layer); the bytes stored are the same, and
+// the "Body is" line stands once per read. A reply that would pass the
+// 4 GiB a DWORD length can count fails with HRESULT_FROM_WIN32(
+// ERROR_FILE_TOO_LARGE), unread when its Content-Length says so at once; a
+// buffer that cannot grow fails the exchange with E_OUTOFMEMORY. In both
+// cases the record keeps what it held before the failing read.
 struct HEARTHKIT_API ResponseDetails {
     ResponseDetails();
     ~ResponseDetails();
@@ -94,7 +108,7 @@ private:
     HRESULT ReadResponseHeaders(HINTERNET hRequest, char** ppStore, DWORD* pdwStoreLength);
     HRESULT ReadResponseBody(HINTERNET hRequest, char** ppStore, DWORD* pdwStoreLength);
     HRESULT CheckResponseTypeIsXML(HINTERNET hRequest);
-    bool AddDataToStore(const char* pData, DWORD dwSize, char** ppStore, DWORD* pdwStoreLength);
+    HRESULT AddDataToStore(const char* pData, DWORD dwSize, char** ppStore, DWORD* pdwStoreLength);
     HRESULT LastError();
 
     CStringA GenerateMultipartBoundary();

@@ -237,6 +237,44 @@ TEST_F(Engine, ReadersCollectEveryFramingAndErrorStatusesAreNoFailures) {
     EXPECT_EQ("closedclosed", Body(r2));
 }
 
+// Replies of several megabytes, every byte value among them, in each framing;
+// one that announces more than a record can hold is refused unread.
+TEST_F(Engine, LargeRepliesArriveWholeAndOversizedOnesAreRefused) {
+    std::string pattern;
+    for (int i = 0; i < 251; ++i) {
+        pattern += static_cast<char>(i);
+    }
+    const int repeat = 6 * 1024 * 1024 / 251;
+    std::string expected;
+    for (int i = 0; i < repeat; ++i) {
+        expected += pattern;
+    }
+    for (const char* length : {"auto", "chunked", "none"}) {
+        Reply big = Answer(pattern, length);
+        big.repeatBody = repeat;
+        Server().Route(std::string("/app/") + length, big);
+    }
+    Server().Route("/app/oversized", Answer("x", "5000000000"));
+    EngineOnServer s(10000);
+    for (const char* length : {"auto", "chunked", "none"}) {
+        ResponseDetails response;
+        ASSERT_EQ(S_OK, s.engine.GetDataFromServer(length, &response)) << length;
+        ASSERT_EQ(expected.size() + 1, response.dwBodyLength) << length;
+        EXPECT_TRUE(expected == Body(response)) << length;
+        EXPECT_EQ('\0', response.pBody[expected.size()]) << length;
+    }
+    ResponseDetails twice;
+    ASSERT_EQ(S_OK, s.engine.GetDataFromServer("auto", &twice));
+    ASSERT_EQ(S_OK, s.engine.GetDataFromServer("chunked", &twice));
+    EXPECT_TRUE(expected + expected == Body(twice));
+
+    ResponseDetails oversized;
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE), s.engine.GetDataFromServer("oversized", &oversized));
+    EXPECT_EQ(200u, oversized.dwStatusCode);
+    EXPECT_EQ(nullptr, oversized.pBody);
+    EXPECT_EQ(0u, oversized.dwBodyLength);
+}
+
 TEST_F(Engine, BrokenRepliesEndInAResultWithoutHanging) {
     Server().Route("/app/truncated", Answer("0123456789", "100"));
     Server().Route("/app/reset", Answer(std::string(64 * 1024, 'r'), "auto", "reset_mid_body"));
