@@ -35,39 +35,29 @@ std::wstring StoreDirectory(const std::wstring& root, const std::wstring& storeD
     return directory;
 }
 
+bool IsFileName(const std::wstring& name) {
+    if (name.empty() || name == L"." || name == L"..") {
+        return false;
+    }
+    for (wchar_t c : name) {
+        if (c < L' ' || std::wcschr(L"\\/:*?\"<>|", c) != nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool RequestName(const std::wstring& path, std::wstring& name) {
     if (_wcsicmp(path.c_str(), kWholeCache) == 0) {
         name = kWholeCache;
         return true;
     }
     std::vector<std::wstring> pieces = SplitPath(path);
-    if (pieces.empty()) {
+    if (pieces.empty() || !IsFileName(pieces.back())) {
         return false;
     }
     name = pieces.back();
     return true;
-}
-
-// Digits, then optionally a point and more digits; the rest is ignored.
-// Parsed by hand so that neither the C runtime's locale nor its exponent and
-// hexadecimal forms change what a version reads as.
-double ParseVersion(const wchar_t* text) {
-    if (text == nullptr) {
-        return 0.0;
-    }
-    double value = 0.0;
-    const wchar_t* p = text;
-    for (; *p >= L'0' && *p <= L'9'; ++p) {
-        value = value * 10.0 + (*p - L'0');
-    }
-    if (p != text && *p == L'.') {
-        double scale = 0.1;
-        for (++p; *p >= L'0' && *p <= L'9'; ++p) {
-            value += (*p - L'0') * scale;
-            scale /= 10.0;
-        }
-    }
-    return value;
 }
 
 } // namespace wds

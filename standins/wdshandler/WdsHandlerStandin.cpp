@@ -1,14 +1,32 @@
 // The Hoardlocal protocol handler's stand-in: an in-process COM server of the
 // handler's class offering its index control interface. It indexes nothing;
 // it records each call and does what its control values say (README.md).
-#include "search/IHLIndexControl.h"
-
 #include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
 #include <atomic>
 #include <new>
 #include <string>
 
+// windows.h maps DeleteFile to DeleteFileW; here it is a method's name.
+#undef DeleteFile
+
 namespace wdsstandin {
+
+// The handler's published class and index control interface: six methods in
+// this slot order after IUnknown's, the per-file ones taking the database
+// file's full path.
+const CLSID kClassId = {0x5896A718, 0x788B, 0x47C0, {0x96, 0x5A, 0x7B, 0x12, 0x4E, 0x09, 0x1A, 0xB6}};
+const IID kIndexControlId = {0x973CC288, 0xFC64, 0x4E34, {0x88, 0x38, 0xB0, 0x5B, 0x8B, 0xB0, 0x50, 0xEF}};
+
+struct IIndexControl : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE DeleteFile(BSTR path) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AddFile(BSTR path) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ReIndexFile(BSTR path) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DeleteAll() = 0;
+    virtual HRESULT STDMETHODCALLTYPE AddAll() = 0;
+    virtual HRESULT STDMETHODCALLTYPE ReIndexAll() = 0;
+};
 
 const wchar_t kControlKey[] = L"Software\\Hearthkit\\Standins\\WdsHandler";
 const wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{5896A718-788B-47C0-965A-7B124E091AB6}";
@@ -119,7 +137,7 @@ HRESULT Perform(const wchar_t* method, BSTR path, bool takesPath) {
     return S_OK;
 }
 
-class IndexControl : public IHLIndexControl {
+class IndexControl : public IIndexControl {
 public:
     IndexControl() { ++g_liveObjects; }
     virtual ~IndexControl() { --g_liveObjects; }
@@ -128,8 +146,8 @@ public:
         if (out == nullptr) {
             return E_POINTER;
         }
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IHLIndexControl)) {
-            *out = static_cast<IHLIndexControl*>(this);
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kIndexControlId)) {
+            *out = static_cast<IIndexControl*>(this);
             AddRef();
             return S_OK;
         }
@@ -216,7 +234,7 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
         return E_POINTER;
     }
     *out = nullptr;
-    if (!IsEqualCLSID(clsid, CLSID_HoardlocalProtocolHandler)) {
+    if (!IsEqualCLSID(clsid, wdsstandin::kClassId)) {
         return CLASS_E_CLASSNOTAVAILABLE;
     }
     return wdsstandin::g_factory.QueryInterface(iid, out);
