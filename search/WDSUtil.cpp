@@ -8,6 +8,7 @@
 #include "search/WdsPaths.h"
 #include "search/WdsStoreKey.h"
 
+#include <cstdlib>
 #include <cwchar>
 
 namespace {
@@ -43,7 +44,10 @@ bool WDSUtil::GetInstalledWDSVersion(double& version) {
         ULONG chars = MAX_PATH;
         rc = key.QueryStringValue(kWdsVersionValue, text, &chars);
         if (rc == ERROR_SUCCESS) {
-            version = hk::wds::ParseVersion(text);
+            // The C runtime's reading: white space and a sign may lead,
+            // the number ends where the text stops being one ("4.0.6001"
+            // is 4.0); a text that is no number reads as 0.0.
+            version = std::wcstod(text, nullptr);
             log.LogText(LOG_DETAIL, "WDS version installed is : %s \n", text);
             return true;
         }
@@ -116,7 +120,9 @@ void WDSUtil::EnumDBFilesForCurrentProfile(std::vector<CStringW>& files, bool fu
 bool WDSUtil::GetDBFullPath(CStringW fileName, CStringW& fullPath) {
     CDesktopLog log("WDSUtil::GetDBFullPath");
     fullPath.Empty();
-    if (fileName.IsEmpty()) {
+    // The name comes from the queue, which any process of the user can
+    // write: only a plain file name is joined into the path.
+    if (!hk::wds::IsFileName(fileName.str())) {
         log.LogText(LOG_ERROR, "Invalid hoardlocal DB file specified \n");
         return false;
     }

@@ -61,6 +61,68 @@ HRESULT CallHandler(IHLIndexControl* handler, WDSIndexType type, BSTR path, bool
     return E_INVALIDARG;
 }
 
+// Each recording leaves a mark of its own below its request: a sub key with a
+// fresh GUID for a name. A replay notes the marks it finds before it calls
+// the handler and afterwards deletes just those; the request goes only when
+// no mark is left, which the registry checks itself (a key with sub keys is
+// not deleted). So a recording that lands while the handler works, in this
+// process or another, keeps its request for the next replay.
+LONG RecordMark(const std::wstring& request) {
+    GUID id{};
+    wchar_t mark[40] = {};
+    if (FAILED(::CoCreateGuid(&id)) || ::StringFromGUID2(id, mark, 40) == 0) {
+        return ERROR_OUTOFMEMORY;
+    }
+    const std::wstring path = request + L"\\" + mark;
+    LONG rc = ERROR_KEY_DELETED;
+    // A replay elsewhere may delete the request between the levels of the
+    // path being created; creating it again then succeeds.
+    for (int attempt = 0; attempt < 3 && rc == ERROR_KEY_DELETED; ++attempt) {
+        CRegKey key;
+        rc = key.Create(HKEY_CURRENT_USER, path.c_str(), KEY_READ | KEY_WRITE);
+    }
+    return rc;
+}
+
+// A request found in the queue with the marks it held at that moment.
+struct Seen {
+    std::wstring name;
+    std::vector<std::wstring> marks;
+};
+
+Seen See(HKEY requests, const wchar_t* name) {
+    Seen seen{name, {}};
+    CRegKey request;
+    if (request.Open(requests, name, KEY_READ) == ERROR_SUCCESS) {
+        request.EnumKeys(seen.marks);
+    }
+    return seen;
+}
+
+// Every request of the operation key with its marks, for a whole-cache
+// request that covers them all.
+std::vector<Seen> SeeAll(const CRegKey& requests) {
+    std::vector<Seen> all;
+    std::vector<std::wstring> names;
+    requests.EnumKeys(names);
+    for (const std::wstring& name : names) {
+        all.push_back(See(requests, name.c_str()));
+    }
+    return all;
+}
+
+// Deletes what was seen of a performed request: its marks (whole, whatever
+// lies below them), then the request unless a newer mark came.
+void DeletePerformed(CRegKey& requests, const Seen& seen) {
+    CRegKey request;
+    if (request.Open(requests, seen.name.c_str(), KEY_READ | KEY_WRITE) == ERROR_SUCCESS) {
+        for (const std::wstring& mark : seen.marks) {
+            request.RecurseDeleteKey(mark.c_str());
+        }
+    }
+    requests.DeleteSubKey(seen.name.c_str());
+}
+
 // What a failed request step raised: the COM error's code, or E_UNEXPECTED.
 // Call only inside a catch block.
 HRESULT CaughtRequestHr() noexcept {
@@ -98,8 +160,7 @@ bool WDSUtil::PersistWDSIndexingInfo(CStringW path, WDSIndexType type) {
         std::wstring request =
             std::wstring(storeKey) + L"\\" + szWDSIndexData + L"\\" + szWDSOps[type] + L"\\" + name;
         CHkCritSecLock lock(s_csWDSIndex);
-        CRegKey key;
-        if (key.Create(HKEY_CURRENT_USER, request.c_str(), KEY_READ | KEY_WRITE) != ERROR_SUCCESS) {
+        if (RecordMark(request) != ERROR_SUCCESS) {
             log.LogText(LOG_ERROR, "Could not create the registry key HKCU\\%s to process the WDS index.\n",
                         request.c_str());
             return false;
@@ -180,7 +241,8 @@ void WDSUtil::UpdateWDSIndex() {
             }
             // Handled file requests are removed only after the enumeration,
             // so the enumeration's indexes stay valid.
-            std::vector<std::wstring> handled;
+            std::vector<Seen> handled;
+            bool wholeCache = false;
             for (DWORD index = 0;; ++index) {
                 wchar_t name[256] = {};
                 DWORD chars = 256;
@@ -191,30 +253,31 @@ void WDSUtil::UpdateWDSIndex() {
                     break;
                 }
                 if (_wcsicmp(name, szHoardlocal) == 0) {
-                    // The whole-cache request covers the files after it too:
-                    // the operation's key goes with everything under it.
+                    // The whole-cache request covers every request queued
+                    // when it is made, the files after it included.
+                    std::vector<Seen> all = SeeAll(requests);
                     if (UpdateWDSIndexForHL(type)) {
                         log.LogText(LOG_DETAIL, "WDSUtil::UpdateWDSIndexForHL succeeded");
-                        requests.Close();
-                        CRegKey parent;
-                        if (parent.Open(HKEY_CURRENT_USER, queue.c_str(), KEY_READ | KEY_WRITE) ==
-                            ERROR_SUCCESS) {
-                            parent.RecurseDeleteKey(szWDSOps[op]);
-                        }
-                        handled.clear();
+                        handled = std::move(all);
+                        wholeCache = true;
                     }
                     break;
                 }
+                Seen seen = See(requests, name);
                 if (UpdateWDSIndexForHLFile(type, name)) {
                     log.LogText(LOG_DETAIL, "WDSUtil::UpdateWDSIndexForHL succeeded");
-                    handled.push_back(name);
+                    handled.push_back(std::move(seen));
                 }
             }
+            for (const Seen& seen : handled) {
+                DeletePerformed(requests, seen);
+            }
             requests.Close();
-            CRegKey again;
-            if (again.Open(HKEY_CURRENT_USER, opKey.c_str(), KEY_READ | KEY_WRITE) == ERROR_SUCCESS) {
-                for (const std::wstring& name : handled) {
-                    again.DeleteSubKey(name.c_str());
+            if (wholeCache) {
+                // The operation's key goes too unless a request came meanwhile.
+                CRegKey parent;
+                if (parent.Open(HKEY_CURRENT_USER, queue.c_str(), KEY_READ | KEY_WRITE) == ERROR_SUCCESS) {
+                    parent.DeleteSubKey(szWDSOps[op]);
                 }
             }
         }

@@ -1,6 +1,5 @@
 // The pure work of desktop-search indexing: splitting registry and file
-// paths, forming the cache's file paths and request names, reading the WDS
-// version text. No I/O.
+// paths, forming the cache's file paths and request names. No I/O.
 #pragma once
 
 #include <string>
@@ -16,14 +15,16 @@ std::vector<std::wstring> SplitPath(const std::wstring& path);
 // and a backslash: the directory that holds the store's database files.
 std::wstring StoreDirectory(const std::wstring& root, const std::wstring& storeDir);
 
+// Whether name can stand for one file in the store directory: not empty,
+// not "." or "..", no separator, drive or wildcard character and no control
+// character. A request name read back from the queue is joined into a path,
+// so anything else could reach outside the cache.
+bool IsFileName(const std::wstring& name);
+
 // The request name a recorded path stands for: "Hoardlocal" (whatever its
 // case) for the whole cache, otherwise the path's last piece. False when
-// the path has no piece.
+// the path has no piece or its last piece is no file name.
 bool RequestName(const std::wstring& path, std::wstring& name);
-
-// The leading decimal number of a version text ("4.0.6001.16503" is 4.0,
-// "2.6" is 2.6); 0.0 when the text does not start with one.
-double ParseVersion(const wchar_t* text);
 
 } // namespace wds
 } // namespace hk

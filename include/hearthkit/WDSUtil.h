@@ -14,6 +14,17 @@
 // different processes. Within a process one lock serialises them: a replay
 // holds it for its whole run, so a request recorded meanwhile lands in the
 // queue after the replay. Static members only; nothing here throws.
+//
+// Between processes nothing is locked. So that a replay deletes only what
+// it performed, each recording also creates a mark below its request: a sub
+// key named by a fresh GUID. A replay notes a request's marks before the
+// handler call and afterwards deletes those marks, and the request itself
+// only when no newer mark has come (the registry refuses to delete a key
+// that has sub keys); a whole-cache request does the same for every request
+// of its operation, then for the operation's key. A request recorded in
+// another process while the handler works therefore stays queued for the
+// next replay. Requests are still one key per file and operation; a sub key
+// found below one, of whatever origin, is deleted with it.
 #pragma once
 
 #include "HearthkitExport.h"
@@ -34,9 +45,9 @@ public:
     // The oldest WDS version the protocol handler works with: 3.0.
     static double GetWDSSupportedVer();
     // HKLM "Software\Microsoft\Windows Desktop Search" "Version" (REG_SZ or
-    // REG_EXPAND_SZ), read by its leading decimal number: "4.0.6001.16503"
-    // is 4.0. False (and -1.0) when WDS is not installed or the value cannot
-    // be read.
+    // REG_EXPAND_SZ), read by its leading number as the C runtime's wcstod
+    // reads it: " 4.0.6001.16503" is 4.0. False (and -1.0) when WDS is not
+    // installed or the value cannot be read.
     static bool GetInstalledWDSVersion(double& version);
     // The pieces of path between backslashes; runs of backslashes count as
     // one and empty pieces are skipped.
@@ -47,13 +58,15 @@ public:
     // key or the root cannot be read.
     static void EnumDBFilesForCurrentProfile(std::vector<CStringW>& files, bool fullPaths);
     // The full path of one database file: root, the fifth piece of K, the
-    // name. False for an empty name, a root shorter than two characters, a K
-    // of fewer than five pieces or a key that cannot be read.
+    // name. False for a name that is no plain file name (empty, "..", one
+    // with a separator), a root shorter than two characters, a K of fewer
+    // than five pieces or a key that cannot be read.
     static bool GetDBFullPath(CStringW fileName, CStringW& fullPath);
     // Records a request for the file (by the last piece of path) or, for
     // "Hoardlocal" in any case, for the whole cache. Recording one twice
-    // leaves one request. False for an empty path, a path with no name, a
-    // type outside the enumeration, no store key, or a key not created.
+    // leaves one request. False for an empty path, a path whose last piece
+    // is no plain file name ("..", "a:b", ...), a type outside the
+    // enumeration, no store key, or a key not created.
     static bool PersistWDSIndexingInfo(CStringW path, WDSIndexType type);
     // Performs one whole-cache or one per-file request against the protocol
     // handler (created in-process or out of process; the calling thread must

@@ -100,19 +100,23 @@ protected:
     hk::test::TempDir m_work{L"wds-work"};
 };
 
-TEST_F(Wds, InstalledVersionFromTheRegistry) {
-    double version = 12345.0;
-    ASSERT_TRUE(WDSUtil::GetInstalledWDSVersion(version));
-    EXPECT_DOUBLE_EQ(4.0, version);
-    SetString(HKEY_LOCAL_MACHINE, kWdsKey, L"Version", L"2.6.5", REG_EXPAND_SZ);
-    ASSERT_TRUE(WDSUtil::GetInstalledWDSVersion(version));
-    EXPECT_DOUBLE_EQ(2.6, version);
-
+TEST_F(Wds, InstalledVersionIsTheLeadingNumberAsTheCRuntimeReadsIt) {
+    const struct {
+        const wchar_t* text;
+        DWORD type;
+        double version;
+    } cases[] = {{L"4.0.6001.16503", REG_SZ, 4.0}, {L" \t3.5", REG_EXPAND_SZ, 3.5}, {L"v4", REG_SZ, 0.0}};
+    for (const auto& c : cases) {
+        SetString(HKEY_LOCAL_MACHINE, kWdsKey, L"Version", c.text, c.type);
+        double version = 12345.0;
+        EXPECT_TRUE(WDSUtil::GetInstalledWDSVersion(version)) << hk::test::Narrow(c.text);
+        EXPECT_DOUBLE_EQ(c.version, version) << hk::test::Narrow(c.text);
+    }
     CRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_LOCAL_MACHINE, kWdsKey));
     ASSERT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"Version", 4));
     for (const char* what : {"a number of another type", "no key"}) {
-        version = 12345.0;
+        double version = 12345.0;
         EXPECT_FALSE(WDSUtil::GetInstalledWDSVersion(version)) << what;
         EXPECT_DOUBLE_EQ(-1.0, version) << what;
         key.Close();
@@ -134,8 +138,13 @@ TEST_F(Wds, CacheFilesAreListedFromTheRootAndTheStoreKey) {
     CStringW path = L"stale";
     ASSERT_TRUE(WDSUtil::GetDBFullPath(L"c.db", path));
     EXPECT_EQ(CStringW(StoreFile(L"c.db").c_str()), path);
-    EXPECT_FALSE(WDSUtil::GetDBFullPath(L"", path));
-    EXPECT_TRUE(path.IsEmpty());
+    for (const wchar_t* notAFile : {L"", L"..", L"../c.db", L"x\\c.db", L"D:c.db"}) {
+        EXPECT_FALSE(WDSUtil::GetDBFullPath(notAFile, path)) << hk::test::Narrow(notAFile);
+        EXPECT_TRUE(path.IsEmpty());
+    }
+    std::vector<CStringW> pieces;
+    WDSUtil::ExtractProfile(L"\\\\A\\\\\\B c\\", pieces);
+    EXPECT_EQ((std::vector<CStringW>{L"A", L"B c"}), pieces);
 
     SetString(HKEY_CURRENT_USER, kStoreKey, L"HLRootDirectory", L"C");
     EXPECT_FALSE(WDSUtil::GetDBFullPath(L"c.db", path)) << "a root of one character";
@@ -166,7 +175,9 @@ TEST_F(Wds, RequestsAreRecordedByTheLastPieceOfTheirPath) {
               QueuedRequests());
 
     EXPECT_FALSE(WDSUtil::PersistWDSIndexingInfo(L"", WDSIndexAdd));
-    EXPECT_FALSE(WDSUtil::PersistWDSIndexingInfo(L"\\\\", WDSIndexAdd));
+    for (const wchar_t* notAFile : {L"\\\\", L"C:\\cache\\..", L"C:\\cache\\a/../b.db", L"C:\\cache\\x:y"}) {
+        EXPECT_FALSE(WDSUtil::PersistWDSIndexingInfo(notAFile, WDSIndexAdd)) << hk::test::Narrow(notAFile);
+    }
     EXPECT_FALSE(WDSUtil::PersistWDSIndexingInfo(L"c.db", static_cast<WDSIndexType>(3)));
     EXPECT_FALSE(WDSUtil::PersistWDSIndexingInfo(std::wstring(300, L'n').c_str(), WDSIndexAdd))
         << "a name longer than a registry key's";
@@ -176,26 +187,19 @@ TEST_F(Wds, RequestsAreRecordedByTheLastPieceOfTheirPath) {
     EXPECT_EQ(3u, QueuedRequests().size());
 }
 
-TEST_F(Wds, ReplayCallsTheHandlerInOperationOrderAndEmptiesTheQueue) {
-    Ask(WDSIndexReIndex, L"Hoardlocal");
+// Files come back by their last piece in the store directory; a whole-cache
+// request ends its operation's pass and takes the files after it.
+TEST_F(Wds, ReplayGoesInOperationOrderAndEmptiesTheQueue) {
+    Ask(WDSIndexReIndex, L"b.db");
     Ask(WDSIndexAdd, L"D:\\elsewhere\\a.db");
-    Ask(WDSIndexDelete, L"b.db");
-    WDSUtil::UpdateWDSIndex();
-    EXPECT_EQ((std::vector<std::wstring>{L"DeleteFile " + StoreFile(L"b.db"),
-                                         L"AddFile " + StoreFile(L"a.db"), L"ReIndexAll"}),
-              Calls());
-    EXPECT_TRUE(QueuedRequests().empty());
-}
-
-TEST_F(Wds, WholeCacheRequestAmongFilesEndsItsPassAndTakesTheRest) {
-    Ask(WDSIndexAdd, L"a.db");
     Ask(WDSIndexAdd, L"Hoardlocal");
     Ask(WDSIndexAdd, L"z.db");
-    Ask(WDSIndexReIndex, L"b.db");
+    Ask(WDSIndexDelete, L"b.db");
     WDSUtil::UpdateWDSIndex();
-    EXPECT_EQ((std::vector<std::wstring>{L"AddFile " + StoreFile(L"a.db"), L"AddAll",
-                                         L"ReIndexFile " + StoreFile(L"b.db")}),
-              Calls());
+    EXPECT_EQ(
+        (std::vector<std::wstring>{L"DeleteFile " + StoreFile(L"b.db"), L"AddFile " + StoreFile(L"a.db"),
+                                   L"AddAll", L"ReIndexFile " + StoreFile(L"b.db")}),
+        Calls());
     EXPECT_TRUE(QueuedRequests().empty());
 }
 
@@ -207,7 +211,9 @@ TEST_F(Wds, RequestsAreRemovedWhateverTheHandlerOrWdsAnswer) {
     };
     const Case cases[] = {
         {"WDS missing", [] { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kWdsKey); }, false},
-        {"WDS older than 3.0", [] { SetString(HKEY_LOCAL_MACHINE, kWdsKey, L"Version", L"2.6.5"); }, false},
+        {"WDS older than 3.0", [] { SetString(HKEY_LOCAL_MACHINE, kWdsKey, L"Version", L"2.99"); }, false},
+        {"WDS 3.0", [] { SetString(HKEY_LOCAL_MACHINE, kWdsKey, L"Version", L"3.0"); }, true},
+        {"WDS \" 4.0\"", [] { SetString(HKEY_LOCAL_MACHINE, kWdsKey, L"Version", L" 4.0"); }, true},
         {"handler not registered", [] { EXPECT_EQ(S_OK, CallStandinExport("DllUnregisterServer")); }, false},
         {"handler failing", [] { SetString(HKEY_CURRENT_USER, kControlKey, L"FailMethod", L"AddFile"); },
          true},
@@ -230,14 +236,62 @@ TEST_F(Wds, RequestsAreRemovedWhateverTheHandlerOrWdsAnswer) {
     }
 }
 
-TEST_F(Wds, ThousandsOfRequestsGoInOneReplay) {
-    const int count = 1000;
-    for (int i = 0; i < count; ++i) {
-        Ask(WDSIndexReIndex, (L"f" + std::to_wstring(i) + L".db").c_str());
+TEST_F(Wds, QueueEntriesThatNameNoFileOrHoldSubKeysAreRemovedAfterOneReplay) {
+    for (const wchar_t* planted : {L"Add\\..", L"Add\\x:y", L"Add\\a.db\\stale\\deeper", L"Add\\b/c"}) {
+        CRegKey key;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  key.Create(HKEY_CURRENT_USER, (std::wstring(kQueueKey) + L"\\" + planted).c_str()));
     }
     WDSUtil::UpdateWDSIndex();
+    EXPECT_EQ(std::vector<std::wstring>{L"AddFile " + StoreFile(L"a.db")}, Calls());
     EXPECT_TRUE(QueuedRequests().empty());
-    EXPECT_EQ(static_cast<size_t>(count), Calls().size());
+}
+
+// Child: records args as Add requests, as another process of the product.
+HK_SCENARIO(WdsRecordAdd) {
+    UseStoreKey(true);
+    for (const std::wstring& path : args) {
+        if (!WDSUtil::PersistWDSIndexingInfo(path.c_str(), WDSIndexAdd)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+TEST_F(Wds, RequestRecordedElsewhereWhileTheHandlerWorksStaysQueued) {
+    const struct {
+        const wchar_t* held;
+        const wchar_t* queued;
+        std::vector<std::wstring> recorded;
+    } cases[] = {{L"AddFile", L"a.db", {L"a.db"}}, {L"AddAll", L"Hoardlocal", {L"c.db", L"Hoardlocal"}}};
+    hk::unique_handle held(::CreateEventW(nullptr, TRUE, FALSE, L"HkWdsHandlerStandin.Held"));
+    hk::unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, L"HkWdsHandlerStandin.Release"));
+    ASSERT_TRUE(held && release);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(hk::test::Narrow(c.held));
+        ::ResetEvent(held.get());
+        ::ResetEvent(release.get());
+        SetString(HKEY_CURRENT_USER, kControlKey, L"HoldMethod", c.held);
+        Ask(WDSIndexAdd, c.queued);
+        std::thread replay([] {
+            ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            WDSUtil::UpdateWDSIndex();
+            ::CoUninitialize();
+        });
+        hk::test::ScenarioResult r;
+        if (::WaitForSingleObject(held.get(), kWaitMs) == WAIT_OBJECT_0) {
+            r = hk::test::RunScenario("WdsRecordAdd", c.recorded, 30000);
+        }
+        ::SetEvent(release.get());
+        replay.join();
+        EXPECT_EQ(0u, r.exitCode) << r.output;
+        std::vector<std::wstring> expected;
+        for (const std::wstring& name : c.recorded) {
+            expected.push_back(L"Add\\" + name);
+        }
+        EXPECT_EQ(expected, QueuedRequests());
+        WDSUtil::UpdateWDSIndex();
+    }
 }
 
 TEST_F(Wds, StoreKeyOfFewerThanFivePiecesDropsFileRequests) {
@@ -255,37 +309,6 @@ TEST_F(Wds, StoreKeyOfFewerThanFivePiecesDropsFileRequests) {
     std::vector<std::wstring> left{L"stale"};
     ASSERT_EQ(ERROR_SUCCESS, ops.EnumKeys(left));
     EXPECT_TRUE(left.empty());
-}
-
-TEST_F(Wds, RequestRecordedDuringAReplayLandsAfterIt) {
-    hk::unique_handle held(::CreateEventW(nullptr, TRUE, FALSE, L"HkWdsHandlerStandin.Held"));
-    hk::unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, L"HkWdsHandlerStandin.Release"));
-    hk::unique_handle recordDone(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    ASSERT_TRUE(held && release && recordDone);
-    ::ResetEvent(held.get());
-    ::ResetEvent(release.get());
-    SetString(HKEY_CURRENT_USER, kControlKey, L"HoldMethod", L"AddFile");
-    Ask(WDSIndexAdd, L"a.db");
-
-    std::thread replay([] {
-        ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        WDSUtil::UpdateWDSIndex();
-        ::CoUninitialize();
-    });
-    bool recorded = false;
-    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(held.get(), kWaitMs)) << "the handler was never called";
-    std::thread record([&] {
-        recorded = WDSUtil::PersistWDSIndexingInfo(L"b.db", WDSIndexAdd);
-        ::SetEvent(recordDone.get());
-    });
-    EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(recordDone.get(), 300)) << "recorded while the replay ran";
-    ::SetEvent(release.get());
-    replay.join();
-    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(recordDone.get(), kWaitMs));
-    record.join();
-    EXPECT_TRUE(recorded);
-    EXPECT_EQ(std::vector<std::wstring>{L"AddFile " + StoreFile(L"a.db")}, Calls());
-    EXPECT_EQ(std::vector<std::wstring>{L"Add\\b.db"}, QueuedRequests());
 }
 
 // The replay's lines in a process of its own (the level is read once per
