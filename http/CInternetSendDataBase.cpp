@@ -54,6 +54,14 @@ bool AnnouncedLength(HINTERNET hRequest, ULONGLONG* pLength) {
     return true;
 }
 
+// A failed header query: WinINet's error, taken before the line is written
+// (opening the log file changes the thread's last error).
+HRESULT QueryFailed(CDesktopLog& log, const char* line) {
+    DWORD error = ::GetLastError();
+    log.LogText(LOG_ERROR, line);
+    return HkHResultFromWin32(static_cast<long>(error));
+}
+
 } // namespace
 
 ResponseDetails::ResponseDetails() : pBody(nullptr), pHeaders(nullptr), dwStatusTextSize(500) {
@@ -173,8 +181,7 @@ HRESULT CInternetSendDataBase::ReadStatusCode(HINTERNET hRequest, DWORD* pdwStat
     DWORD code = 0;
     DWORD size = sizeof(code);
     if (!::HttpQueryInfoW(hRequest, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size, nullptr)) {
-        log.LogText(LOG_ERROR, "Failed to read the status code from the response\n");
-        return hr = LastError();
+        return hr = QueryFailed(log, "Failed to read the status code from the response\n");
     }
     *pdwStatusCode = code;
     if (szStatusText == nullptr || dwStatusTextSize == 0) {
@@ -182,9 +189,9 @@ HRESULT CInternetSendDataBase::ReadStatusCode(HINTERNET hRequest, DWORD* pdwStat
     }
     DWORD length = dwStatusTextSize - 1;
     if (!::HttpQueryInfoA(hRequest, HTTP_QUERY_STATUS_TEXT, szStatusText, &length, nullptr)) {
-        log.LogText(LOG_ERROR, "Failed to read the status text from the response\n");
+        hr = QueryFailed(log, "Failed to read the status text from the response\n");
         szStatusText[0] = '\0';
-        return hr = LastError();
+        return hr;
     }
     szStatusText[length < dwStatusTextSize ? length : dwStatusTextSize - 1] = '\0';
     log.LogTextInt(LOG_DETAIL, "HttpQueryInfo text is '%s' status code is '%d'\n", szStatusText,
@@ -263,8 +270,7 @@ HRESULT CInternetSendDataBase::CheckResponseTypeIsXML(HINTERNET hRequest) {
     wchar_t type[250] = {};
     DWORD size = 499;
     if (!::HttpQueryInfoW(hRequest, HTTP_QUERY_CONTENT_TYPE, type, &size, nullptr)) {
-        log.LogText(LOG_ERROR, "Failed to read the content type from the response\n");
-        return hr = LastError();
+        return hr = QueryFailed(log, "Failed to read the content type from the response\n");
     }
     if (::_wcsnicmp(type, L"text/xml", 8) == 0) {
         return hr;

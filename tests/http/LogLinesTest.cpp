@@ -1,8 +1,10 @@
 // The lines the HTTP code writes, read from a log file at level 3 written by
 // a fresh process (the level is read once per process).
+#include "CDesktopLog.h"
 #include "HearthkitUtil.h"
 #include "HkRegKey.h"
 #include "HttpTestSupport.h"
+#include "LoggedRun.h"
 #include "Scenario.h"
 #include "TestEnv.h"
 
@@ -50,6 +52,43 @@ HK_SCENARIO(HttpLogTour) {
         return 3;
     }
     return 0;
+}
+
+// An upload whose end is skipped leaves no status to read.
+class EndSkipped : public ScriptedEngine {
+public:
+    using ScriptedEngine::ScriptedEngine;
+
+protected:
+    BOOL EndRequest(HINTERNET) override { return TRUE; }
+};
+
+// Opening a log file counts the old ones first, which changes the thread's
+// last error: each failing read below writes the first record of a new file.
+HK_SCENARIO(ReaderErrors) {
+    WebServer& server = WebServer::Get();
+    server.Route("/app/untyped", Reply());
+    EngineOnServer s;
+    ResponseDetails response;
+    CDesktopLog().Close();
+    HRESULT type = s.engine.PostUTF8XMLDataToServer("untyped", L"", "<x/>", &response);
+    EndSkipped skipped(s.connect.get(), INTERNET_SCHEME_HTTP, "/app/", true);
+    std::vector<FileData> files;
+    std::vector<FieldData> fields = {{"n", "v"}};
+    CDesktopLog().Close();
+    HRESULT status = skipped.PostLargeDataToServer("untyped", files, fields, &response);
+    std::printf("type=%08lx\nstatus=%08lx\n", static_cast<unsigned long>(type),
+                static_cast<unsigned long>(status));
+    return 0;
+}
+
+TEST(HttpLog, FailedReadersReportWinInetsErrorNotTheLogs) {
+    LoggedRun run = RunLoggedScenario("ReaderErrors", {}, 0);
+    ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
+    EXPECT_EQ("80072f76", run.values["type"]); // ERROR_HTTP_HEADER_NOT_FOUND
+    EXPECT_EQ("80072f76", run.values["status"]);
+    EXPECT_NE(std::string::npos, run.log.find(": Failed to read the content type from the response\r\n"));
+    EXPECT_NE(std::string::npos, run.log.find(": Failed to read the status text from the response\r\n"));
 }
 
 TEST(HttpLog, OperationsWriteTheirLinesInOrder) {
