@@ -9,6 +9,7 @@
 #include "http/InternetHandle.h"
 
 #include <cwchar>
+#include <string>
 #include <vector>
 
 namespace {
@@ -39,19 +40,28 @@ HMODULE ThisModule() {
     return module;
 }
 
-// The library's path, short form when there is one; computed once.
+// The library's path, short form when there is one; computed once for the
+// process (a function-local static is initialised by one thread while the
+// others wait).
 const wchar_t* ThisModulePath() {
-    static wchar_t path[MAX_PATH + 1];
-    static bool computed = false;
-    if (!computed) {
+    static const std::wstring path = [] {
         wchar_t full[MAX_PATH + 1] = {};
         ::GetModuleFileNameW(ThisModule(), full, MAX_PATH);
         wchar_t shortPath[MAX_PATH + 1] = {};
         DWORD n = ::GetShortPathNameW(full, shortPath, MAX_PATH);
-        wcsncpy(path, n > 0 && n < MAX_PATH ? shortPath : full, MAX_PATH);
-        computed = true;
+        return std::wstring(n > 0 && n < MAX_PATH ? shortPath : full);
+    }();
+    return path.c_str();
+}
+
+// The user agent text, for InitOnceExecuteOnce: only a success is kept.
+BOOL CALLBACK FormatUserAgent(PINIT_ONCE, PVOID text, PVOID*) {
+    int major = 0, minor = 0, build = 0, revision = 0;
+    if (FAILED(HearthkitUtil::GetClientDLLVersion(&major, &minor, &build, &revision, nullptr))) {
+        return FALSE;
     }
-    return path;
+    static_cast<CStringW*>(text)->Format(L"StowhavenOutlookExt-V%d.%d.%d.%d", major, minor, build, revision);
+    return TRUE;
 }
 
 DWORD QueryStatus(HINTERNET hUrl) {
@@ -301,16 +311,13 @@ HRESULT HearthkitUtil::GetClientDLLVersion(int* pnMajor, int* pnMinor, int* pnBu
 
 CStringW HearthkitUtil::GetSHUserAgent() {
     CDesktopLog log("HearthkitUtil::GetSHUserAgent");
-    // Kept for the process once computed; a failed computation is tried
+    // Computed once for the process: one thread formats the text while the
+    // others wait. A failed computation leaves the text empty and is tried
     // again on the next call.
+    static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
     static CStringW userAgent;
-    static bool computed = false;
-    if (!computed) {
-        int major = 0, minor = 0, build = 0, revision = 0;
-        if (SUCCEEDED(GetClientDLLVersion(&major, &minor, &build, &revision, nullptr))) {
-            userAgent.Format(L"StowhavenOutlookExt-V%d.%d.%d.%d", major, minor, build, revision);
-            computed = true;
-        }
+    if (!::InitOnceExecuteOnce(&once, FormatUserAgent, &userAgent, nullptr)) {
+        return CStringW();
     }
     return userAgent;
 }

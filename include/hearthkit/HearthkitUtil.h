@@ -158,9 +158,14 @@ public:
     // else INTERNET_OPEN_TYPE_PRECONFIG.
     static DWORD GetInternetOpenType();
     // "StowhavenOutlookExt-V%d.%d.%d.%d" from this library's file version.
+    // Computed once for the process: threads that ask at once on first use
+    // wait for the one that computes it, so the text is never written by two
+    // at a time. A failed computation answers empty and is tried again on
+    // the next call.
     static CStringW GetSHUserAgent();
     // This library's file version; outputs may be null and stay untouched
-    // when the file has no version resource.
+    // when the file has no version resource. The module's path it reads is
+    // found once for the process.
     static HRESULT GetClientDLLVersion(int* pnMajor, int* pnMinor, int* pnBuild, int* pnRevision,
                                        long* plFlags);
 

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 #include <cstdio>
+#include <thread>
 
 using namespace hk::test;
 
@@ -89,6 +90,43 @@ TEST(HttpLog, FailedReadersReportWinInetsErrorNotTheLogs) {
     EXPECT_EQ("80072f76", run.values["status"]);
     EXPECT_NE(std::string::npos, run.log.find(": Failed to read the content type from the response\r\n"));
     EXPECT_NE(std::string::npos, run.log.find(": Failed to read the status text from the response\r\n"));
+}
+
+// Threads that ask for the user agent at once, on first use: one of them
+// computes it, the others wait for it.
+HK_SCENARIO(UserAgentOnFirstUse) {
+    hk::unique_handle go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::vector<std::thread> threads;
+    std::vector<CStringW> agents(16);
+    for (CStringW& agent : agents) {
+        threads.emplace_back([&] {
+            ::WaitForSingleObject(go.get(), 10000);
+            agent = HearthkitUtil::GetSHUserAgent();
+        });
+    }
+    ::Sleep(100);
+    ::SetEvent(go.get());
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    int same = 0;
+    for (const CStringW& agent : agents) {
+        same += agent == L"StowhavenOutlookExt-V1.0.0.1" ? 1 : 0;
+    }
+    std::printf("same=%d\n", same);
+    return 0;
+}
+
+TEST(HttpLog, TheUserAgentIsComputedOnce) {
+    LoggedRun run = RunLoggedScenario("UserAgentOnFirstUse", {}, 3);
+    ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
+    EXPECT_EQ("16", run.values["same"]);
+    size_t computed = 0;
+    for (size_t at = run.log.find(": HearthkitUtil::GetClientDLLVersion: 0x0"); at != std::string::npos;
+         at = run.log.find(": HearthkitUtil::GetClientDLLVersion: 0x0", at + 1)) {
+        ++computed;
+    }
+    EXPECT_EQ(1u, computed) << run.log;
 }
 
 TEST(HttpLog, OperationsWriteTheirLinesInOrder) {
