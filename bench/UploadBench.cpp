@@ -1,24 +1,18 @@
-// Uploads 256 MiB from memory with PostLargeDataToServer and, as the native
-// anchor, with curl --data-binary -H 'Expect:' to the same stand-in server;
-// prints both throughputs, their ratio and the private memory the upload
-// added to this process (the streamed form must not copy the body).
-#include "BenchClock.h"
+// Uploads 256 MiB from memory to nginx's upload sink with
+// PostLargeDataToServer and, in the same rounds, with a bare WinINet loop
+// streaming the same multipart body (HttpSendRequestExW, one InternetWriteFile
+// per piece, HttpEndRequestW) and with curl -F (the same streamed multipart
+// work); prints every round, the medians and their ratios, and the memory the
+// library's upload added (the streamed form must not copy the body).
+#include "BenchNginx.h"
 #include "CHttpClientHelper.h"
-#include "TestEnv.h"
-#include "WebServer.h"
-
-#include <windows.h>
-#include <psapi.h>
-#include <cstdio>
-#include <string>
-#include <vector>
-
-using hk::test::Reply;
-using hk::test::WebServer;
+#include "http/InternetHandle.h"
 
 namespace {
 
 const int kSize = 256 * 1024 * 1024;
+const int kRounds = 5;
+const char kBoundary[] = "---------------------------0B0E0C0A0B0E";
 
 class BenchClient : public CHttpClientHelper {
 public:
@@ -27,122 +21,87 @@ public:
     using CHttpClientHelper::PostLargeDataToServer;
 };
 
-PROCESS_MEMORY_COUNTERS_EX Memory() {
-    PROCESS_MEMORY_COUNTERS_EX m = {};
-    m.cb = sizeof(m);
-    ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m), sizeof(m));
-    return m;
-}
-
-std::string UnixPath(const std::wstring& path) {
-    using Fn = char*(CDECL*)(const wchar_t*);
-    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* unix = fn ? fn(path.c_str()) : nullptr;
-    std::string out = unix ? unix : "";
-    ::HeapFree(::GetProcessHeap(), 0, unix);
-    return out;
-}
-
-// curl's own time for the transfer, in seconds; negative when it failed.
-// Wine cannot wait on a Unix process: the shell renames the result file
-// into place when curl is done.
-double CurlSeconds(const std::string& url, const hk::test::TempDir& dir) {
-    std::wstring result = dir.File(L"curl.txt");
-    std::string data = UnixPath(dir.File(L"body.bin"));
-    std::string out = UnixPath(result);
-    std::wstring cmd =
-        hk::test::Widen("/bin/sh -c \"curl -s -o /dev/null -w '%{time_total}' --data-binary @" + data +
-                        " -H 'Expect:' " + url + " > " + out + ".tmp; mv " + out + ".tmp " + out + "\"");
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        return -1;
-    }
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    for (int i = 0; i < 1200; ++i) {
-        std::string text = hk::test::ReadFileText(result);
-        if (!text.empty()) {
-            return std::atof(text.c_str());
-        }
-        ::Sleep(100);
-    }
-    return -1;
+// The anchor: the same body as the library streams for one file part.
+bool BareUpload(HINTERNET connect, const std::vector<BYTE>& data) {
+    hk::unique_hinternet request(::HttpOpenRequestA(connect, "POST", "/up", nullptr, nullptr, nullptr,
+                                                    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                                        INTERNET_FLAG_KEEP_CONNECTION |
+                                                        INTERNET_FLAG_NO_COOKIES,
+                                                    0));
+    std::string head = std::string("--") + kBoundary +
+                       "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"bench.bin\"\r\n"
+                       "Content-Type: application/octet-stream\r\n\r\n";
+    std::string tail = std::string("\r\n--") + kBoundary + "--\r\n";
+    std::string headers = std::string("Content-Type: multipart/form-data; boundary=") + kBoundary +
+                          "\r\nContent-Length: " + std::to_string(head.size() + data.size() + tail.size());
+    INTERNET_BUFFERSW buffers = {};
+    buffers.dwStructSize = sizeof(buffers);
+    buffers.dwBufferTotal = static_cast<DWORD>(head.size() + data.size() + tail.size());
+    DWORD written = 0, status = 0, size = sizeof(status);
+    return request &&
+           ::HttpAddRequestHeadersA(request.get(), headers.c_str(), static_cast<DWORD>(-1),
+                                    HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE) &&
+           ::HttpSendRequestExW(request.get(), &buffers, nullptr, HSR_INITIATE, 0) &&
+           ::InternetWriteFile(request.get(), head.data(), static_cast<DWORD>(head.size()), &written) &&
+           ::InternetWriteFile(request.get(), data.data(), static_cast<DWORD>(data.size()), &written) &&
+           ::InternetWriteFile(request.get(), tail.data(), static_cast<DWORD>(tail.size()), &written) &&
+           ::HttpEndRequestW(request.get(), nullptr, 0, 0) &&
+           ::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                            nullptr) &&
+           status == 200;
 }
 
 } // namespace
 
 int main() {
-    if (::GetEnvironmentVariableW(L"HK_SOURCE_DIR", nullptr, 0) == 0) {
-        ::SetEnvironmentVariableA("HK_SOURCE_DIR", HK_SOURCE_DIR_UNIX);
-    }
-    WebServer& server = WebServer::Get();
-    if (!server.Ok()) {
-        std::printf("upload_bench: %s\n", server.Error().c_str());
+    bench::DefaultSourceDir(HK_SOURCE_DIR_UNIX);
+    hk::test::TempDir dir(L"uploadbench");
+    bench::Nginx nginx(dir);
+    if (!nginx.Ok()) {
+        std::printf("upload_bench: %s\n", nginx.Error().c_str());
         return 1;
     }
-    Reply sink;
-    sink.discardBody = true;
-    server.Route("/bench/up", sink);
-
     std::vector<BYTE> body(kSize);
     for (size_t i = 0; i < body.size(); i += 4096) {
         body[i] = static_cast<BYTE>(i >> 12);
     }
-    CComBSTR url(hk::test::Widen(server.Url("/bench")).c_str());
+    hk::test::WriteFileBytes(nginx.Files() + L"\\bench.bin", body.data(), body.size());
+
+    CComBSTR url(hk::test::Widen(nginx.Url("")).c_str());
     BenchClient client(url);
+    hk::unique_hinternet session(
+        ::InternetOpenW(L"hk-upload-bench", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    hk::unique_hinternet connect(::InternetConnectA(session.get(), "127.0.0.1",
+                                                    static_cast<INTERNET_PORT>(nginx.Port()), nullptr,
+                                                    nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!client.Init()) {
         std::printf("upload_bench: Init failed\n");
         return 1;
     }
-    std::vector<FieldData> fields = {{"name", "bench.bin"}};
+    std::vector<FieldData> fields;
     std::vector<FileData> files = {{"file", "bench.bin", body.data(), kSize, "application/octet-stream"}};
-
-    PROCESS_MEMORY_COUNTERS_EX before = Memory();
-    double seconds[3];
-    for (double& s : seconds) {
+    auto libraryUpload = [&] {
         ResponseDetails response;
-        double start = bench::NowSeconds();
-        HRESULT hr = client.PostLargeDataToServer("up", files, fields, &response);
-        s = bench::SecondsSince(start);
-        if (hr != S_OK || response.dwStatusCode != 200) {
-            std::printf("upload_bench: upload failed 0x%08lx status %lu\n", static_cast<unsigned long>(hr),
-                        response.dwStatusCode);
-            return 1;
-        }
-    }
-    PROCESS_MEMORY_COUNTERS_EX after = Memory();
-    // Wine reports no PrivateUsage; the peak commit charge (PeakPagefileUsage)
-    // and the peak working set are what it keeps. The body buffer is
-    // committed and touched before the first reading.
-    const double MiB = 1024.0 * 1024.0;
-    double commitGrowth =
-        (static_cast<double>(after.PeakPagefileUsage) - static_cast<double>(before.PeakPagefileUsage)) / MiB;
-    double setGrowth =
-        (static_cast<double>(after.PeakWorkingSetSize) - static_cast<double>(before.PeakWorkingSetSize)) /
-        MiB;
-    double growth = commitGrowth > setGrowth ? commitGrowth : setGrowth;
+        return client.PostLargeDataToServer("up", files, fields, &response) == S_OK &&
+               response.dwStatusCode == 200;
+    };
 
-    hk::test::TempDir dir(L"uploadbench");
-    hk::test::WriteFileBytes(dir.File(L"body.bin"), body.data(), body.size());
-    double curl = CurlSeconds(server.Url("/bench/up"), dir);
-
-    double best = seconds[1] < seconds[2] ? seconds[1] : seconds[2];
-    double mb = kSize / 1e6;
-    std::printf(
-        "upload 256 MiB, PostLargeDataToServer: first %.3f s (%.0f MB/s), warm best %.3f s (%.0f MB/s)\n",
-        seconds[0], mb / seconds[0], best, mb / best);
-    if (curl > 0) {
-        std::printf("upload 256 MiB, curl --data-binary -H 'Expect:': %.3f s (%.0f MB/s)\n", curl, mb / curl);
-        std::printf("throughput ratio PostLargeDataToServer/curl: %.2f\n", curl / best);
-    } else {
-        std::printf("upload 256 MiB, curl: failed or not installed\n");
+    // The first upload, before any other, says how much memory one adds.
+    double peakBefore = bench::PeakWorkingSet();
+    if (!libraryUpload()) {
+        std::printf("upload_bench: PostLargeDataToServer failed\n");
+        return 1;
     }
-    std::printf("peak memory growth during three uploads: commit %.1f MiB, working set %.1f MiB\n",
-                commitGrowth, setGrowth);
-    std::printf("peak private memory growth: %.1f MiB (limit 16 MiB): %s\n", growth,
-                growth < 16.0 ? "ok" : "TOO HIGH");
+    double growth = (bench::PeakWorkingSet() - peakBefore) / (1024.0 * 1024.0);
+
+    std::string curlArgs = "-F file=@" + webserver::UnixPath(nginx.Files() + L"\\bench.bin") +
+                           " -H 'Expect:' " + nginx.Url("/up");
+    const char* const names[] = {"PostLargeDataToServer", "WinINet loop", "curl -F"};
+    if (bench::PairedRounds(
+            "upload 256 MiB", names, kSize / 1e6, kRounds, libraryUpload,
+            [&] { return BareUpload(connect.get(), body); }, curlArgs, dir) < 0) {
+        return 1;
+    }
+    std::printf("peak working set added by the first upload: %.1f MiB (limit 16 MiB)\n", growth);
     return growth < 16.0 ? 0 : 2;
 }

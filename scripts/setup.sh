@@ -2,7 +2,7 @@
 # Installs the cross compiler, Wine and the tools the tests use (Debian).
 set -euo pipefail
 packages=(cmake ninja-build googletest python3 g++-mingw-w64-x86-64-posix wine64 wine xvfb xdotool
-          x11-utils openssl curl)
+          x11-utils openssl curl nginx-light)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
