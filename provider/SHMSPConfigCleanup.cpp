@@ -163,7 +163,9 @@ void SHMSPConfig::RemoveSHMSPFromRegistryProfile(const std::wstring& profile, co
         CRegKey profileKey;
         if (profileKey.Open(HKEY_CURRENT_USER, profilePath.c_str(), KEY_READ | KEY_WRITE) == ERROR_SUCCESS) {
             log.LogText(LOG_DETAIL, "Deleting %s sub key from profile: %s\n", hex.c_str(), profile.c_str());
-            DeleteKey(profileKey, hex.c_str());
+            // A section with sub keys of its own would survive a plain
+            // delete, an orphan once its UID has left the list.
+            DeleteKeyTree(profileKey, hex.c_str());
         }
     }
     if (kept.size() != list.size()) {

@@ -19,6 +19,13 @@ const char kServiceName[] = "SHMSP";
 const MAPIUID kGlobalProfileSection = {
     {0x13, 0xDB, 0xB0, 0xC8, 0xAA, 0x05, 0x10, 0x1A, 0x9B, 0xB0, 0x00, 0xAA, 0x00, 0x2F, 0xC4, 0x5A}};
 
+void RequireNonNull(CDesktopLog& log, const void* p, const char* what) {
+    if (p == nullptr) {
+        log.LogText(LOG_ERROR, "No %s given\n", what);
+        _com_issue_error(E_POINTER);
+    }
+}
+
 std::wstring ProfilesKeyPath(const wchar_t* storeKey, const std::wstring& mdcKey) {
     return std::wstring(storeKey) + L"\\" + mdcKey + L"\\Profiles";
 }
@@ -198,6 +205,7 @@ bool SHMSPConfig::IsSHMSPConfiguredInProfile(IMAPISession* session) {
 
 bool SHMSPConfig::IsSHMSPConfiguredInProfileV8SP3(IMAPISession* session) {
     CDesktopLog log("SHMSPConfig::IsSHMSPConfiguredInProfileV8SP3");
+    RequireNonNull(log, session, "session");
     CStringW list;
     HearthkitConfig::GetHoardviewConfiguredProfiles(list);
     std::wstring name;
@@ -209,6 +217,7 @@ bool SHMSPConfig::IsSHMSPConfiguredInProfileV8SP3(IMAPISession* session) {
 
 void SHMSPConfig::SetSHMSPConfiguredInProfileV8SP3(IMAPISession* session, bool configured) {
     CDesktopLog log("SHMSPConfig::SetSHMSPConfiguredInProfileV8SP3");
+    RequireNonNull(log, session, "session");
     CStringW list;
     HearthkitConfig::GetHoardviewConfiguredProfiles(list);
     std::wstring name;

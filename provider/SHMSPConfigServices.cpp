@@ -140,6 +140,8 @@ using namespace hk::provider;
 
 void SHMSPConfig::GetSHMSPServices(IMsgServiceAdmin* admin, SRowSet** rows) {
     CDesktopLog log("SHMSPConfig::GetSHMSPServices");
+    RequireNonNull(log, admin, "admin object");
+    RequireNonNull(log, rows, "row set pointer");
     CheckedHr check;
     CComPtr<IMAPITable> table;
     check = admin->GetMsgServiceTable(0, &table);
@@ -149,6 +151,8 @@ void SHMSPConfig::GetSHMSPServices(IMsgServiceAdmin* admin, SRowSet** rows) {
 
 bool SHMSPConfig::GetSHMSPServiceUID(IMsgServiceAdmin* admin, const std::wstring& mdcPath, MAPIUID* uid) {
     CDesktopLog log("SHMSPConfig::GetSHMSPServiceUID");
+    RequireNonNull(log, admin, "admin object");
+    RequireNonNull(log, uid, "UID pointer");
     TidyRowSet rows;
     GetSHMSPServices(admin, rows.put());
     for (const MAPIUID& service : ServiceUids(*rows.get())) {
@@ -163,6 +167,7 @@ bool SHMSPConfig::GetSHMSPServiceUID(IMsgServiceAdmin* admin, const std::wstring
 
 unsigned long SHMSPConfig::NumSHMSPServicesInProfile(IMAPISession* session) {
     CDesktopLog log("SHMSPConfig::NumSHMSPServicesInProfile");
+    RequireNonNull(log, session, "session");
     CComPtr<IMsgServiceAdmin> admin = AdminServices(session);
     TidyRowSet rows;
     GetSHMSPServices(admin, rows.put());
@@ -172,6 +177,7 @@ unsigned long SHMSPConfig::NumSHMSPServicesInProfile(IMAPISession* session) {
 
 bool SHMSPConfig::SHMSPServiceExists(IMAPISession* session, const std::wstring& mdcPath) {
     CDesktopLog log("SHMSPConfig::SHMSPServiceExists");
+    RequireNonNull(log, session, "session");
     CComPtr<IMsgServiceAdmin> admin = AdminServices(session);
     MAPIUID uid{};
     return GetSHMSPServiceUID(admin, mdcPath, &uid);
@@ -180,6 +186,7 @@ bool SHMSPConfig::SHMSPServiceExists(IMAPISession* session, const std::wstring& 
 void SHMSPConfig::AddSHMSPService(IMAPISession* session, const std::wstring& mdcKey,
                                   const std::wstring& mdcPath, const std::wstring& displayName) {
     CDesktopLog log("SHMSPConfig::AddSHMSPService");
+    RequireNonNull(log, session, "session");
     CComPtr<IMsgServiceAdmin> admin = AdminServices(session);
     MAPIUID existing{};
     if (GetSHMSPServiceUID(admin, mdcPath, &existing)) {
@@ -229,6 +236,7 @@ void SHMSPConfig::AddSHMSPService(IMAPISession* session, const std::wstring& mdc
 void SHMSPConfig::RemoveSHMSPService(IMAPISession* session, const std::wstring& mdcKey,
                                      const std::wstring& mdcPath, bool keepConfig) {
     CDesktopLog log("SHMSPConfig::RemoveSHMSPService");
+    RequireNonNull(log, session, "session");
     CComPtr<IMsgServiceAdmin> admin = AdminServices(session);
     const SHMSPProfileConfig config = GetSHMSPProfileConfiguration(session, mdcKey);
     MAPIUID uid{};
@@ -246,6 +254,7 @@ void SHMSPConfig::RemoveSHMSPService(IMAPISession* session, const std::wstring& 
 
 void SHMSPConfig::RemoveAllSHMSPServices(IMAPISession* session, bool forgetProfile) {
     CDesktopLog log("SHMSPConfig::RemoveAllSHMSPServices");
+    RequireNonNull(log, session, "session");
     CComPtr<IMsgServiceAdmin> admin = AdminServices(session);
     TidyRowSet rows;
     GetSHMSPServices(admin, rows.put());
@@ -270,6 +279,7 @@ void SHMSPConfig::RemoveAllSHMSPServices(IMAPISession* session, bool forgetProfi
 void SHMSPConfig::SetSHMSPServiceDisplayName(IMAPISession* session, const std::wstring& mdcPath,
                                              const std::wstring& displayName) {
     CDesktopLog log("SHMSPConfig::SetSHMSPServiceDisplayName");
+    RequireNonNull(log, session, "session");
     CComPtr<IMsgServiceAdmin> admin = AdminServices(session);
     MAPIUID uid{};
     if (!GetSHMSPServiceUID(admin, mdcPath, &uid)) {
@@ -284,6 +294,8 @@ void SHMSPConfig::SetSHMSPServiceDisplayName(IMAPISession* session, const std::w
 
 void SHMSPConfig::OpenSHMSPMsgStore(IMAPISession* session, const std::wstring& mdcPath, IMsgStore** store) {
     CDesktopLog log("SHMSPConfig::OpenSHMSPMsgStore");
+    RequireNonNull(log, session, "session");
+    RequireNonNull(log, store, "store pointer");
     CComPtr<IMsgServiceAdmin> admin = AdminServices(session);
     MAPIUID uid = RequireInstance(admin, mdcPath);
     CheckedHr check;

@@ -2,6 +2,7 @@
 // UIDs it relies on (mingw's MAPI headers lack some), and the registry paths.
 #pragma once
 
+#include "CDesktopLog.h"
 #include "HkRegKey.h"
 #include "MAPILoader.h"
 
@@ -25,6 +26,10 @@ const ULONG kOpenStoreFlags = 0x90;        // MAPI_BEST_ACCESS | MDB_NO_MAIL
 extern const char kServiceName[]; // "SHMSP"
 // MAPI's global profile section (13 DB B0 C8 AA 05 10 1A 9B B0 00 AA 00 2F C4 5A).
 extern const MAPIUID kGlobalProfileSection;
+
+// Raises E_POINTER, after a LOG_ERROR line naming what, when p is null: a
+// session, admin object or out pointer the caller did not give.
+void RequireNonNull(CDesktopLog& log, const void* p, const char* what);
 
 // "<store key>\<MDC key>\Profiles".
 std::wstring ProfilesKeyPath(const wchar_t* storeKey, const std::wstring& mdcKey);

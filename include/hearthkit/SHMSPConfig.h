@@ -9,8 +9,11 @@
 //
 // Errors: every failing MAPI call is raised to the caller as _com_error with
 // its HRESULT (MAPI_E_NOT_FOUND where an instance or its store cannot be
-// found); nothing is caught here. Registry failures end quietly with the
-// default answer (SHMSPProfileConfigNone, false, nothing changed).
+// found); nothing is caught here. A null session, admin object or out
+// pointer raises E_POINTER before anything is done, except for the profile
+// markers below, which take a null object as "no profile UID". Registry
+// failures end quietly with the default answer (SHMSPProfileConfigNone,
+// false, nothing changed).
 #pragma once
 
 #include "HearthkitExport.h"
@@ -87,7 +90,9 @@ public:
     static bool RemoveSHMSPFromRegistryProfiles();
     // One pass over one profile: the UIDs of listValue ("01023d0e" services,
     // "01023d00" store providers) whose section names "SHMSP.DLL" in
-    // dllValue are dropped from the list and their sections deleted.
+    // dllValue are dropped from the list and their sections deleted, each
+    // with whatever sub keys it holds (none is left behind without a list
+    // entry).
     static void RemoveSHMSPFromRegistryProfile(const std::wstring& profile, const std::wstring& listValue,
                                                const std::wstring& dllValue);
 

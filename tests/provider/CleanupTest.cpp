@@ -63,6 +63,7 @@ TEST(RegistryCleanup, StripsOnlyTheProductsEntriesOfEveryProfile) {
     Section(L"Mixed", s1, L"001f3d0a", L"MSPST.DLL");
     Section(L"Mixed", s2, L"001f3d0a", L"shmsp.dll", L"C:\\Cache\\STORE\\svc.db");
     Section(L"Mixed", s4, L"001f3d0a", L"SHMSP.DLL");
+    SetBinary(ProfileKey(L"Mixed", Hex(s4)) + L"\\sub\\deeper", L"x", {1}); // goes with its section
     Section(L"Mixed", p1, L"001f300a", L"MSPST.DLL", L"C:\\Cache\\STORE\\pst.db");
     Section(L"Mixed", p2, L"001f300a", L"SHMSP.DLL", L"C:\\Cache\\STORE\\gone.db");
     Section(L"Mixed", p3, L"001f300a", L"Shmsp.Dll", L"C:\\gone2.db");

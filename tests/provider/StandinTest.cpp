@@ -328,41 +328,32 @@ TEST_F(StandinTest, ProfileUidRecordsAndProfileNameList) {
     EXPECT_EQ(L"Other", std::wstring(list.GetString()));
 }
 
-// A profile built through MAPI, cleaned in the registry alone.
-TEST_F(StandinTest, RegistryCleanupOfAProfileBuiltThroughMapi) {
-    MapiStandinMailbox mailbox = {L"user1", L"User One", nullptr, FALSE, FALSE, FALSE};
-    ASSERT_EQ(S_OK, mapitest::Api().CreateMailboxProfile(L"ShmspMailbox", &mailbox));
-    const std::string untouched = DumpTree(HKEY_CURRENT_USER, Section(L""));
-    Logon("ShmspMailbox");
-    CreateService("MSUPST MS", m_dir.File(L"one.pst"));
-    SHMSPConfig::AddSHMSPService(m_session, L"mdc1", Mdc(L"mdc1"), L"Hoardview 1");
-    CreateService("MSUPST MS", m_dir.File(L"two.pst"));
-    SHMSPConfig::AddSHMSPService(m_session, L"mdc2", Mdc(L"mdc2"), L"Hoardview 2");
-    CreateService("SHMSP", Mdc(L"mdc1"));
-    SetRecord(L"keep", 1, kOtherUid);
-    std::vector<std::wstring> others;
-    for (const std::wstring& row : Services()) {
-        if (row.compare(0, 6, L"SHMSP|") != 0) {
-            others.push_back(row);
-        }
+TEST_F(StandinTest, NullSessionAdminObjectOrOutPointerRaisesEPointer) {
+    IMAPISession* const noSession = nullptr;
+    const std::wstring mdc = Mdc(L"a");
+    SRowSet* rows = nullptr;
+    MAPIUID uid{};
+    IMsgStore* store = nullptr;
+    const std::pair<const char*, std::function<void()>> calls[] = {
+        {"GetSHMSPServices", [&] { SHMSPConfig::GetSHMSPServices(nullptr, &rows); }},
+        {"GetSHMSPServices rows", [&] { SHMSPConfig::GetSHMSPServices(Admin(), nullptr); }},
+        {"GetSHMSPServiceUID", [&] { SHMSPConfig::GetSHMSPServiceUID(nullptr, mdc, &uid); }},
+        {"GetSHMSPServiceUID uid", [&] { SHMSPConfig::GetSHMSPServiceUID(Admin(), mdc, nullptr); }},
+        {"NumSHMSPServicesInProfile", [&] { SHMSPConfig::NumSHMSPServicesInProfile(noSession); }},
+        {"SHMSPServiceExists", [&] { SHMSPConfig::SHMSPServiceExists(noSession, mdc); }},
+        {"AddSHMSPService", [&] { SHMSPConfig::AddSHMSPService(noSession, L"a", mdc, L"A"); }},
+        {"RemoveSHMSPService", [&] { SHMSPConfig::RemoveSHMSPService(noSession, L"a", mdc, false); }},
+        {"RemoveAllSHMSPServices", [&] { SHMSPConfig::RemoveAllSHMSPServices(noSession, true); }},
+        {"SetSHMSPServiceDisplayName",
+         [&] { SHMSPConfig::SetSHMSPServiceDisplayName(noSession, mdc, L"A"); }},
+        {"OpenSHMSPMsgStore", [&] { SHMSPConfig::OpenSHMSPMsgStore(noSession, mdc, &store); }},
+        {"OpenSHMSPMsgStore store", [&] { SHMSPConfig::OpenSHMSPMsgStore(m_session, mdc, nullptr); }},
+        {"IsSHMSPConfiguredInProfileV8SP3", [&] { SHMSPConfig::IsSHMSPConfiguredInProfileV8SP3(noSession); }},
+        {"SetSHMSPConfiguredInProfileV8SP3",
+         [&] { SHMSPConfig::SetSHMSPConfiguredInProfileV8SP3(noSession, true); }},
+    };
+    SHMSPConfig::AddSHMSPService(m_session, L"a", mdc, L"A"); // so that a missing check reaches the store
+    for (const auto& call : calls) {
+        EXPECT_EQ(E_POINTER, Raised(call.second)) << call.first;
     }
-    ASSERT_EQ(3u, others.size());
-    m_session.Release();
-
-    EXPECT_TRUE(SHMSPConfig::RemoveSHMSPFromRegistryProfiles());
-
-    Logon("ShmspMailbox");
-    EXPECT_EQ(others, Services()) << "every other service intact and in order";
-    CComPtr<IMAPITable> stores;
-    ASSERT_EQ(S_OK, m_session->GetMsgStoresTable(0, &stores));
-    TidyRowSet rows;
-    ASSERT_EQ(S_OK, HrQueryAllRows(stores, nullptr, nullptr, nullptr, 0, rows.put()));
-    EXPECT_EQ(4u, rows->cRows) << "mailbox, public folders and two PSTs";
-    EXPECT_EQ(std::string::npos,
-              DumpTree(HKEY_CURRENT_USER, Section(L"")).find(hk::test::Narrow(Hex(WideBytes(L"SHMSP.DLL")))));
-    m_profile = hk::test::Widen(kProfile);
-    EXPECT_EQ(untouched, DumpTree(HKEY_CURRENT_USER, Section(L""))) << "another profile";
-    EXPECT_FALSE(KeyExists(RecordKey(L"mdc1")));
-    EXPECT_FALSE(KeyExists(RecordKey(L"mdc2")));
-    EXPECT_TRUE(KeyExists(RecordKey(L"keep")));
 }
