@@ -8,13 +8,17 @@
 // created the same way, so threads arriving together all see the final
 // values. Opening and closing the file are serialised by one lock; each
 // record is written under a second lock with a single WriteFile, so records
-// of different threads never mix within a line. A file is published only
-// after its byte order mark and its "Log file created" line are in it.
+// of different threads never mix within a line. The time stamp is read under
+// that lock too, so stamps never go back from one line of the file to the
+// next. A file is published only after its byte order mark and its "Log file
+// created" line are in it.
 //
 // The file holds the bytes a text-mode C stream would have written (each
-// line feed stored as CR LF); the records are formatted into one buffer,
-// expanded and handed to WriteFile directly, with no buffering of our own,
-// so the file is complete up to the last record when the process dies.
+// line feed stored as CR LF). A record is built in one buffer: the start of
+// the line by our own code, the caller's format by the C runtime's printf,
+// line feeds expanded as the text is copied in; it goes to WriteFile
+// directly, with no buffering of our own, so the file is complete up to the
+// last record when the process dies.
 //
 // A second file within the same second of local time: the file is created
 // with CREATE_NEW, and when the name is taken (an earlier file of this or
@@ -56,13 +60,7 @@ using LogMutex = std::atomic<bool>;
 LogMutex s_openLock{false};  // open, close, file name
 LogMutex s_writeLock{false}; // one record at a time
 
-struct LogClock {
-    bool useCounter;
-    double countsPer100ns;
-    LONGLONG anchorCounter;
-    ULONGLONG anchorTime;
-};
-LogClock s_clock;
+hklog::LogClock s_clock;
 INIT_ONCE s_clockOnce = INIT_ONCE_STATIC_INIT;
 std::atomic<bool> s_clockReady{false};
 
@@ -124,71 +122,54 @@ BOOL CALLBACK ReadLevelOnce(PINIT_ONCE, PVOID, PVOID*) {
 }
 
 BOOL CALLBACK CreateClockOnce(PINIT_ONCE, PVOID, PVOID*) {
-    LARGE_INTEGER frequency;
-    if (::QueryPerformanceFrequency(&frequency) && frequency.QuadPart > 0) {
-        s_clock.countsPer100ns = static_cast<double>(frequency.QuadPart) / 10000000.0;
-        FILETIME now;
-        ::GetSystemTimeAsFileTime(&now);
-        LARGE_INTEGER counter;
-        ::QueryPerformanceCounter(&counter);
-        s_clock.anchorTime = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-        s_clock.anchorCounter = counter.QuadPart;
-        s_clock.useCounter = true;
-    }
+    static const hklog::ClockSource kSystem = {::QueryPerformanceFrequency, ::QueryPerformanceCounter,
+                                               ::GetSystemTimeAsFileTime};
+    s_clock.Anchor(kSystem);
     return TRUE;
 }
 
-// Now, in UTC: the anchor advanced by the counter, so later changes of the
-// system clock do not move the log's time stamps.
+// Now, in UTC, from the process's log clock.
 FILETIME ClockNow() noexcept {
     if (!s_clockReady.load(std::memory_order_acquire)) {
         ::InitOnceExecuteOnce(&s_clockOnce, CreateClockOnce, nullptr, nullptr);
         s_clockReady.store(true, std::memory_order_release);
     }
+    ULONGLONG now = s_clock.Now();
     FILETIME result;
-    if (!s_clock.useCounter) {
-        ::GetSystemTimeAsFileTime(&result);
-        return result;
-    }
-    LARGE_INTEGER counter;
-    ::QueryPerformanceCounter(&counter);
-    ULONGLONG now = s_clock.anchorTime +
-                    static_cast<ULONGLONG>(static_cast<double>(counter.QuadPart - s_clock.anchorCounter) /
-                                           s_clock.countsPer100ns);
     result.dwLowDateTime = static_cast<DWORD>(now);
     result.dwHighDateTime = static_cast<DWORD>(now >> 32);
     return result;
 }
 
-// Writes one record's bytes to the open file. Answers false when no file is
-// open (closed by another thread since the caller opened it).
-bool WriteRecord(const char* data, size_t size) noexcept {
+void WidenStamp(const char* stamp, wchar_t* wide) noexcept {
+    size_t i = 0;
+    for (; stamp[i] != '\0' && i + 1 < 64; ++i) {
+        wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(stamp[i]));
+    }
+    wide[i] = L'\0';
+}
+
+// Writes one record to file, a headed one with the time of this moment,
+// which also goes to stamp (64 chars).
+void StampAndWrite(HANDLE file, hklog::RecordBuffer& record, char* stamp) noexcept {
+    if (record.Headed()) {
+        hklog::RenderTimeStamp(ClockNow(), stamp, 64);
+        record.SetStamp(stamp);
+    }
+    DWORD written = 0;
+    ::WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
+}
+
+// Writes one record to the open file. Answers false when no file is open
+// (closed by another thread since the caller opened it).
+bool WriteToLog(hklog::RecordBuffer& record, char* stamp) noexcept {
     LogLock lock(s_writeLock);
     HANDLE file = s_hLogFile.load();
     if (file == nullptr) {
         return false;
     }
-    DWORD written = 0;
-    ::WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr);
+    StampAndWrite(file, record, stamp);
     return true;
-}
-
-// Formats one record and writes it; open() reopens the file when another
-// thread closed it between the caller's open and this write.
-template <typename Open, typename... Args>
-HRESULT WriteFormatted(Open open, const char* format, Args... args) {
-    hklog::RecordBuffer record;
-    record.Format(format, args...);
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (WriteRecord(record.data(), record.size())) {
-            return S_OK;
-        }
-        HRESULT hr = open();
-        if (FAILED(hr)) {
-            return hr;
-        }
-    }
-    return S_OK;
 }
 
 // Runs one record operation: no exception leaves the log.
@@ -201,19 +182,6 @@ HRESULT Guarded(Body body) noexcept {
     } catch (...) {
         return E_UNEXPECTED;
     }
-}
-
-// Runs one record operation on an open file: open() opens it (or finds it
-// open) first, and write(open) gets the same action to reopen it with.
-template <typename Open, typename Body>
-HRESULT GuardedOpen(Open open, Body write) noexcept {
-    return Guarded([&] {
-        HRESULT hr = open();
-        if (FAILED(hr)) {
-            return hr;
-        }
-        return write(open);
-    });
 }
 
 // Deletes the oldest "sh_client_log_*.txt" of dir when more than the kept
@@ -274,40 +242,65 @@ void __cdecl RunExitHook() {
     log.Close();
 }
 
-using HeaderText = std::unique_ptr<char[]>;
+// The start of a headed line in record: the thread field above level 0 and
+// the object's prefix; the time stamp comes when the record is written.
+void BeginLine(hklog::RecordBuffer& record, const std::string& prefix) {
+    char thread[13] = "";
+    if (s_nLogLevel.load(std::memory_order_relaxed) > 0) {
+        hklog::FormatThreadField(thread, static_cast<unsigned>(::GetCurrentThreadId()));
+    }
+    record.BeginHeaded(thread, prefix.c_str(), prefix.size());
+}
+
+// The line feed a record adds after the caller's text.
+const char kLineFeed[] = "\n";
 
 } // namespace
 
+// Filters, opens the file when none is open, builds the record (after the
+// start of the line when headed) and writes it; reopens the file once when
+// another thread closed it in between.
+template <typename Build>
+HRESULT CDesktopLog::WriteRecord(LogLevel level, bool headed, Build build) {
+    if (Filtered(level)) {
+        return S_OK;
+    }
+    return Guarded([&]() -> HRESULT {
+        HRESULT hr = Init();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        hklog::RecordBuffer record;
+        if (headed) {
+            BeginLine(record, m_strPrefix);
+        }
+        build(record);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (WriteToLog(record, m_szTimeStamp)) {
+                if (headed) {
+                    WidenStamp(m_szTimeStamp, m_wszTimeStamp);
+                }
+                return S_OK;
+            }
+            hr = Init();
+            if (FAILED(hr)) {
+                return hr;
+            }
+        }
+        return S_OK;
+    });
+}
+
+// A typed record: the caller's format applied to its arguments.
 template <typename... Args>
-HRESULT CDesktopLog::WriteRecord(LogLevel level, bool headed, const char* format, Args... args) {
+HRESULT CDesktopLog::WriteFormatted(LogLevel level, bool headed, const char* format, Args... args) {
     if (Filtered(level)) {
         return S_OK;
     }
     if (format == nullptr) {
         return E_INVALIDARG;
     }
-    return GuardedOpen(
-        [this] { return Init(); },
-        [&](auto open) {
-            if (!headed) {
-                return WriteFormatted(open, format, args...);
-            }
-            // PrependTimeStamp's layout; a record of usual size builds its
-            // header on the stack instead of the heap.
-            char thread[13] = "";
-            if (s_nLogLevel.load() > 0) {
-                hklog::FormatThreadField(thread, static_cast<unsigned>(::GetCurrentThreadId()));
-            }
-            UpdateTimeStamp();
-            char header[512];
-            size_t needed = hklog::ComposeHeader(header, sizeof(header), m_szTimeStamp, thread,
-                                                 m_strPrefix.c_str(), m_strPrefix.size(), format);
-            if (needed < sizeof(header)) {
-                return WriteFormatted(open, static_cast<const char*>(header), args...);
-            }
-            HeaderText heap(PrependTimeStamp(format));
-            return WriteFormatted(open, static_cast<const char*>(heap.get()), args...);
-        });
+    return WriteRecord(level, headed, [&](hklog::RecordBuffer& r) { r.AppendFormatted(format, args...); });
 }
 
 CDesktopLog::CDesktopLog(const char* name, HRESULT* phr, const char* prefix)
@@ -427,10 +420,10 @@ HRESULT CDesktopLog::Init() {
 
         // The first line goes in before the file is published, so no other
         // thread's record comes between the mark and it.
-        HeaderText header(PrependTimeStamp("Log file created (level %d).\n"));
         hklog::RecordBuffer record;
-        record.Format(header.get(), s_nLogLevel.load(), 0, 0, 0, 0, 0, 0, 0);
-        ::WriteFile(file.get(), record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
+        BeginLine(record, m_strPrefix);
+        record.AppendFormatted("Log file created (level %d).\n", s_nLogLevel.load());
+        StampAndWrite(file.get(), record, m_szTimeStamp);
         s_hLogFile.store(file.release());
         return S_OK;
     });
@@ -442,37 +435,33 @@ HRESULT CDesktopLog::Close() {
         if (s_hLogFile.load() == nullptr) {
             return S_OK;
         }
-        HeaderText header(PrependTimeStamp("Log file closed.\n"));
         hklog::RecordBuffer record;
-        record.Format(header.get());
+        BeginLine(record, m_strPrefix);
+        record.Append("Log file closed.\n");
         LogLock writing(s_writeLock);
         hk::unique_file file(s_hLogFile.exchange(nullptr));
-        DWORD written = 0;
-        ::WriteFile(file.get(), record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
+        StampAndWrite(file.get(), record, m_szTimeStamp);
         return S_OK;
     });
 }
 
 void CDesktopLog::UpdateTimeStamp() {
     hklog::RenderTimeStamp(ClockNow(), m_szTimeStamp, sizeof(m_szTimeStamp));
-    size_t i = 0;
-    for (; m_szTimeStamp[i] != '\0' && i + 1 < 64; ++i) {
-        m_wszTimeStamp[i] = static_cast<wchar_t>(static_cast<unsigned char>(m_szTimeStamp[i]));
-    }
-    m_wszTimeStamp[i] = L'\0';
+    WidenStamp(m_szTimeStamp, m_wszTimeStamp);
 }
 
-// The header (time stamp, thread id above level 0, ": ", prefix) followed by
-// format, in a new buffer the caller frees with delete[].
+// The start of a line followed by format, in a new buffer the caller frees
+// with delete[].
 char* CDesktopLog::PrependTimeStamp(const char* format) {
     char thread[13] = "";
     if (s_nLogLevel.load() > 0) {
         hklog::FormatThreadField(thread, static_cast<unsigned>(::GetCurrentThreadId()));
     }
     UpdateTimeStamp();
-    size_t size = std::strlen(m_szTimeStamp) + 2 + m_strPrefix.size() + std::strlen(format) + 14;
-    char* text = new char[size];
-    hklog::ComposeHeader(text, size, m_szTimeStamp, thread, m_strPrefix.c_str(), m_strPrefix.size(), format);
+    hklog::LineStart start = {m_szTimeStamp, thread, m_strPrefix.c_str(), m_strPrefix.size()};
+    size_t formatLength = std::strlen(format);
+    char* text = new char[start.Length() + formatLength + 1];
+    std::memcpy(start.WriteTo(text), format, formatLength + 1);
     return text;
 }
 
@@ -495,7 +484,7 @@ wchar_t* CDesktopLog::PrependTimeStamp(const wchar_t* format) {
 }
 
 HRESULT CDesktopLog::LogText(LogLevel level, const char* text) {
-    return WriteRecord(level, true, text);
+    return WriteFormatted(level, true, text);
 }
 
 HRESULT CDesktopLog::LogText(LogLevel level, const wchar_t* text) {
@@ -505,7 +494,7 @@ HRESULT CDesktopLog::LogText(LogLevel level, const wchar_t* text) {
 HRESULT CDesktopLog::LogText(LogLevel level, const char* format, const char* a1, const char* a2,
                              const char* a3, const char* a4, const char* a5, const char* a6, const char* a7,
                              const char* a8) {
-    return WriteRecord(level, true, format, a1, a2, a3, a4, a5, a6, a7, a8);
+    return WriteFormatted(level, true, format, a1, a2, a3, a4, a5, a6, a7, a8);
 }
 
 HRESULT CDesktopLog::LogText(LogLevel level, const char* format, const wchar_t* a1, const wchar_t* a2,
@@ -523,7 +512,7 @@ HRESULT CDesktopLog::LogText(LogLevel level, const char* format, const wchar_t* 
 
 HRESULT CDesktopLog::LogInt(LogLevel level, const char* format, int a1, int a2, int a3, int a4, int a5,
                             int a6, int a7, int a8) {
-    return WriteRecord(level, true, format, a1, a2, a3, a4, a5, a6, a7, a8);
+    return WriteFormatted(level, true, format, a1, a2, a3, a4, a5, a6, a7, a8);
 }
 
 HRESULT CDesktopLog::LogLong(LogLevel level, const char* format, long a1, long a2, long a3, long a4, long a5,
@@ -534,11 +523,11 @@ HRESULT CDesktopLog::LogLong(LogLevel level, const char* format, long a1, long a
 
 HRESULT CDesktopLog::LogInt64(LogLevel level, const char* format, __int64 a1, __int64 a2, __int64 a3,
                               __int64 a4, __int64 a5, __int64 a6, __int64 a7, __int64 a8) {
-    return WriteRecord(level, true, format, a1, a2, a3, a4, a5, a6, a7, a8);
+    return WriteFormatted(level, true, format, a1, a2, a3, a4, a5, a6, a7, a8);
 }
 
 HRESULT CDesktopLog::LogTextInt(LogLevel level, const char* format, const char* text, int value) {
-    return WriteRecord(level, true, format, text, value);
+    return WriteFormatted(level, true, format, text, value);
 }
 
 HRESULT CDesktopLog::LogTextInt(LogLevel level, const char* format, const wchar_t* text, int value) {
@@ -552,21 +541,13 @@ HRESULT CDesktopLog::LogTextInt(LogLevel level, const char* format, const wchar_
 }
 
 HRESULT CDesktopLog::LogHR(LogLevel level, const char* text, HRESULT hr) {
-    if (Filtered(level)) {
-        return S_OK;
-    }
-    return GuardedOpen([this] { return Init(); },
-                       [&](auto open) {
-                           UpdateTimeStamp();
-                           // The text is an argument, not part of the format: it may hold '%'.
-                           if (s_nLogLevel.load() > 0) {
-                               return WriteFormatted(open, "%s[%4u]: %s%s: 0x%X\n", m_szTimeStamp,
-                                                     static_cast<unsigned>(::GetCurrentThreadId()),
-                                                     m_strPrefix.c_str(), text, static_cast<unsigned>(hr));
-                           }
-                           return WriteFormatted(open, "%s: %s%s: 0x%X\n", m_szTimeStamp, m_strPrefix.c_str(),
-                                                 text, static_cast<unsigned>(hr));
-                       });
+    // The text is copied, not used as a format: it may hold '%'.
+    return WriteRecord(level, true, [&](hklog::RecordBuffer& r) {
+        r.Append(text != nullptr ? text : "(null)");
+        r.Append(": ");
+        r.AppendHex(static_cast<unsigned>(hr));
+        r.Append(kLineFeed);
+    });
 }
 
 HRESULT CDesktopLog::LogHR(LogLevel level, const wchar_t* text, HRESULT hr) {
@@ -588,11 +569,11 @@ HRESULT CDesktopLog::LogFileTime(LogLevel level, const char* label, const FILETI
     hklog::RenderTimeStamp(time, text, sizeof(text));
     __int64 raw =
         static_cast<__int64>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
-    return WriteRecord(level, true, "%s:%s (%I64d)\n", label, static_cast<const char*>(text), raw);
+    return WriteFormatted(level, true, "%s:%s (%I64d)\n", label, static_cast<const char*>(text), raw);
 }
 
 HRESULT CDesktopLog::LogTextNoTimeStamp(LogLevel level, const char* text) {
-    return WriteRecord(level, false, text);
+    return WriteFormatted(level, false, text);
 }
 
 HRESULT CDesktopLog::LogTextNoTimeStamp(LogLevel level, const wchar_t* text) {
@@ -612,29 +593,32 @@ HRESULT CDesktopLog::LogXML(LogLevel level, const BYTE* data, int length) {
     if (data == nullptr || length < 0) {
         return E_INVALIDARG;
     }
-    return GuardedOpen(
-        [this] { return Init(); },
-        [&](auto open) {
-            // One byte cannot hold the two-byte mark: it is narrow text.
-            if (length < 2 || data[0] != 0xFF || data[1] != 0xFE) {
-                // At most length bytes, ending early at a zero byte.
-                return WriteFormatted(open, "%.*s\n", length, reinterpret_cast<const char*>(data));
-            }
-            // UTF-16 with its mark: length counts 16-bit units, the mark included.
-            try {
-                const wchar_t* wide = reinterpret_cast<const wchar_t*>(data);
-                int size = ::WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
-                if (size == 0) {
-                    return S_OK;
-                }
-                std::unique_ptr<char[]> ansi(new char[size + 1]);
-                ::WideCharToMultiByte(CP_ACP, 0, wide, length, ansi.get(), size, nullptr, nullptr);
-                ansi[size] = '\0';
-                return WriteFormatted(open, "%s\n", ansi.get());
-            } catch (...) {
-                return WriteFormatted(open, "__________Conversion Failed ______________\n");
-            }
+    const char* narrow = reinterpret_cast<const char*>(data);
+    // One byte cannot hold the two-byte mark: it is narrow text.
+    if (length < 2 || data[0] != 0xFF || data[1] != 0xFE) {
+        // At most length bytes, ending early at a zero byte.
+        return WriteRecord(level, false, [&](hklog::RecordBuffer& r) {
+            r.Append(narrow, strnlen(narrow, static_cast<size_t>(length)));
+            r.Append(kLineFeed);
         });
+    }
+    // UTF-16 with its mark: length counts 16-bit units, the mark included.
+    const wchar_t* wide = reinterpret_cast<const wchar_t*>(data);
+    int size = ::WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
+    if (size == 0) {
+        return S_OK;
+    }
+    return WriteRecord(level, false, [&](hklog::RecordBuffer& r) {
+        try {
+            std::unique_ptr<char[]> ansi(new char[size + 1]);
+            ::WideCharToMultiByte(CP_ACP, 0, wide, length, ansi.get(), size, nullptr, nullptr);
+            ansi[size] = '\0';
+            r.Append(ansi.get());
+            r.Append(kLineFeed);
+        } catch (...) {
+            r.Append("__________Conversion Failed ______________\n");
+        }
+    });
 }
 
 HRESULT CDesktopLog::LogException(const _com_error& error) {

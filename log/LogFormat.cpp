@@ -1,5 +1,6 @@
 #include "log/LogFormat.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -40,6 +41,35 @@ bool BuildLogFileName(wchar_t* out, size_t chars, const wchar_t* dir, const SYST
     return true;
 }
 
+void LogClock::Anchor(const ClockSource& source) noexcept {
+    m_source = source;
+    LARGE_INTEGER frequency;
+    if (!source.frequency(&frequency) || frequency.QuadPart <= 0) {
+        return;
+    }
+    m_countsPer100ns = static_cast<double>(frequency.QuadPart) / 10000000.0;
+    FILETIME now;
+    source.systemTime(&now);
+    LARGE_INTEGER counter;
+    source.counter(&counter);
+    m_anchorTime = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    m_anchorCounter = counter.QuadPart;
+    m_useCounter = true;
+}
+
+ULONGLONG LogClock::Now() const noexcept {
+    if (!m_useCounter) {
+        FILETIME now;
+        m_source.systemTime(&now);
+        return (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    }
+    LARGE_INTEGER counter;
+    m_source.counter(&counter);
+    // The quotient is truncated to whole 100-nanosecond units.
+    return m_anchorTime +
+           static_cast<ULONGLONG>(static_cast<double>(counter.QuadPart - m_anchorCounter) / m_countsPer100ns);
+}
+
 namespace {
 
 // Zero-padded decimal of a fixed width; the hot path avoids the runtime's
@@ -57,10 +87,9 @@ char* PutDigits(char* out, unsigned value, int width) noexcept {
 bool RenderTimeStamp(const FILETIME& time, char* out, size_t chars) noexcept {
     out[0] = '\0';
     SYSTEMTIME st;
-    if (chars < 24 || !::FileTimeToSystemTime(&time, &st)) {
+    if (chars < kStampChars + 1 || !::FileTimeToSystemTime(&time, &st)) {
         return false;
     }
-    // "dd/MM/yyyy HH:mm:ss.sss"
     char* p = PutDigits(out, st.wDay, 2);
     *p++ = '/';
     p = PutDigits(p, st.wMonth, 2);
@@ -98,56 +127,20 @@ size_t FormatThreadField(char* out, unsigned thread) noexcept {
     return static_cast<size_t>(p - out);
 }
 
-size_t ComposeHeader(char* out, size_t cap, const char* stamp, const char* thread, const char* prefix,
-                     size_t prefixLength, const char* format) noexcept {
-    size_t stampLength = std::strlen(stamp), threadLength = std::strlen(thread),
-           formatLength = std::strlen(format);
-    size_t length = stampLength + threadLength + 2 + prefixLength + formatLength;
-    if (length + 1 > cap) {
-        return length + 1;
-    }
-    char* p = out;
-    std::memcpy(p, stamp, stampLength);
-    p += stampLength;
-    std::memcpy(p, thread, threadLength);
-    p += threadLength;
-    *p++ = ':';
-    *p++ = ' ';
-    std::memcpy(p, prefix, prefixLength);
-    p += prefixLength;
-    std::memcpy(p, format, formatLength + 1);
-    return length;
+size_t LineStart::Length() const noexcept {
+    return std::strlen(stamp) + std::strlen(thread) + 2 + prefixLength;
 }
 
-size_t CountLineFeeds(const char* data, size_t len) noexcept {
-    // A plain loop: the runtime's memchr is no faster for records this short.
-    size_t count = 0;
-    for (size_t i = 0; i < len; ++i) {
-        count += data[i] == '\n' ? 1 : 0;
-    }
-    return count;
-}
-
-size_t ExpandLineFeeds(char* data, size_t len, size_t feeds, size_t cap) noexcept {
-    size_t out = len + feeds;
-    if (feeds == 0 || out > cap) {
-        return feeds == 0 ? len : 0;
-    }
-    // Most records hold one line feed, at their end.
-    if (feeds == 1 && data[len - 1] == '\n') {
-        data[len - 1] = '\r';
-        data[len] = '\n';
-        return out;
-    }
-    // Backwards, so the expansion works in place.
-    for (size_t i = len, j = out; i > 0;) {
-        char c = data[--i];
-        data[--j] = c;
-        if (c == '\n') {
-            data[--j] = '\r';
-        }
-    }
-    return out;
+char* LineStart::WriteTo(char* out) const noexcept {
+    size_t stampLength = std::strlen(stamp), threadLength = std::strlen(thread);
+    std::memcpy(out, stamp, stampLength);
+    out += stampLength;
+    std::memcpy(out, thread, threadLength);
+    out += threadLength;
+    *out++ = ':';
+    *out++ = ' ';
+    std::memcpy(out, prefix, prefixLength);
+    return out + prefixLength;
 }
 
 Utf8Text::Utf8Text(const wchar_t* text) {
@@ -181,21 +174,64 @@ void RecordBuffer::ThrowIfNegative(int n) {
     }
 }
 
-void RecordBuffer::Grow(size_t cap, size_t keep) {
-    if (cap <= m_cap) {
+void RecordBuffer::Reserve(size_t more) {
+    if (m_len + more <= m_cap) {
         return;
     }
+    size_t cap = std::max(m_cap * 2, m_len + more);
     std::unique_ptr<char[]> bigger(new char[cap]);
-    std::memcpy(bigger.get(), m_data, keep);
+    std::memcpy(bigger.get(), m_data, m_len);
     m_heap = std::move(bigger);
     m_data = m_heap.get();
     m_cap = cap;
 }
 
-void RecordBuffer::Finish(size_t len) {
-    size_t feeds = CountLineFeeds(m_data, len);
-    Grow(len + feeds, len);
-    m_len = ExpandLineFeeds(m_data, len, feeds, m_cap);
+void RecordBuffer::BeginHeaded(const char* thread, const char* prefix, size_t prefixLength) {
+    static const char kBlankStamp[kStampChars + 1] = "                       ";
+    LineStart start = {kBlankStamp, thread, prefix, prefixLength};
+    m_len = 0;
+    Reserve(start.Length());
+    m_len = static_cast<size_t>(start.WriteTo(m_data) - m_data);
+    m_headed = true;
+}
+
+void RecordBuffer::SetStamp(const char* stamp) noexcept {
+    std::memcpy(m_data, stamp, kStampChars);
+}
+
+void RecordBuffer::Append(const char* text, size_t length) {
+    const char* end = text + length;
+    while (text < end) {
+        const char* feed = static_cast<const char*>(std::memchr(text, '\n', static_cast<size_t>(end - text)));
+        size_t run = static_cast<size_t>((feed != nullptr ? feed : end) - text);
+        // Room for this run and its CR LF; the rest grows the buffer only
+        // if it holds further line feeds.
+        Reserve(static_cast<size_t>(end - text) + 1);
+        std::memcpy(m_data + m_len, text, run);
+        m_len += run;
+        text += run;
+        if (feed != nullptr) {
+            m_data[m_len++] = '\r';
+            m_data[m_len++] = '\n';
+            ++text;
+        }
+    }
+}
+
+void RecordBuffer::Append(const char* text) {
+    Append(text, std::strlen(text));
+}
+
+void RecordBuffer::AppendHex(unsigned value) {
+    char digits[10] = {'0', 'x'};
+    char* p = digits + sizeof(digits);
+    do {
+        *--p = "0123456789ABCDEF"[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    size_t count = static_cast<size_t>(digits + sizeof(digits) - p);
+    std::memmove(digits + 2, p, count);
+    Append(digits, count + 2);
 }
 
 } // namespace hklog

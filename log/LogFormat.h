@@ -1,6 +1,7 @@
 // The log's pure work: decoding the configured level, the file name, the
-// time-stamp text, wide-to-UTF-8 conversion and the record buffer that turns
-// a format and its arguments into the bytes of one record. No I/O here.
+// log clock, the time-stamp text, the start of a line, wide-to-UTF-8
+// conversion and the record buffer that holds the bytes of one record. No I/O
+// here: the clock reads the platform only through the sources it is given.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +15,8 @@ namespace hklog {
 constexpr int kLevelNotRead = -255;
 // The number of log files kept in the temporary directory.
 constexpr unsigned kFilesKept = 20;
+// "dd/MM/yyyy HH:mm:ss.sss"
+constexpr size_t kStampChars = 23;
 
 struct DecodedLevel {
     int level;
@@ -30,28 +33,54 @@ DecodedLevel DecodeLoggingLevel(DWORD value) noexcept;
 bool BuildLogFileName(wchar_t* out, size_t chars, const wchar_t* dir, const SYSTEMTIME& local,
                       unsigned sequence) noexcept;
 
-// "dd/MM/yyyy HH:mm:ss.sss" of a UTC FILETIME into out (64 chars). Answers
-// false and leaves out empty when the value cannot be converted.
+// Where the log clock reads the platform: QueryPerformanceFrequency,
+// QueryPerformanceCounter and GetSystemTimeAsFileTime in the library.
+struct ClockSource {
+    BOOL(WINAPI* frequency)(LARGE_INTEGER*);
+    BOOL(WINAPI* counter)(LARGE_INTEGER*);
+    void(WINAPI* systemTime)(FILETIME*);
+};
+
+// The time of the log's stamps, in 100-nanosecond units since 1601 (UTC).
+// Anchor reads the system time once, with the counter directly after it;
+// from then on the time is the anchor advanced by the counter, so it never
+// goes back when the system clock is set back (nor jumps when it is set
+// forward) while the process writes records. Without a counter frequency the
+// clock reads the system time each time instead. Constant-initialised, so a
+// process-wide clock needs no constructor to run.
+class LogClock {
+public:
+    void Anchor(const ClockSource& source) noexcept;
+    ULONGLONG Now() const noexcept;
+
+private:
+    ClockSource m_source{};
+    bool m_useCounter = false;
+    double m_countsPer100ns = 0;
+    LONGLONG m_anchorCounter = 0;
+    ULONGLONG m_anchorTime = 0;
+};
+
+// "dd/MM/yyyy HH:mm:ss.sss" of a UTC FILETIME into out (at least 24 chars).
+// Answers false and leaves out empty when the value cannot be converted.
 bool RenderTimeStamp(const FILETIME& time, char* out, size_t chars) noexcept;
 
 // "[%4u]": the thread id right-aligned in four columns, in brackets (13
 // chars is room for ten digits). Answers the length.
 size_t FormatThreadField(char* out, unsigned thread) noexcept;
 
-// The record header followed by format: time stamp, the thread field (empty
-// at level 0), ": ", the prefix (empty or "TAG: "), format. Answers the
-// length written, or the size needed (terminator included) when cap is too
-// small, in which case nothing is written.
-size_t ComposeHeader(char* out, size_t cap, const char* stamp, const char* thread, const char* prefix,
-                     size_t prefixLength, const char* format) noexcept;
+// The start of a headed line, the one place it is laid out: the time stamp,
+// the thread field (empty at level 0), ": ", the prefix (empty or "TAG: ").
+struct LineStart {
+    const char* stamp;
+    const char* thread;
+    const char* prefix;
+    size_t prefixLength;
 
-size_t CountLineFeeds(const char* data, size_t len) noexcept;
-
-// Stores every line feed of data[0, len) as carriage return + line feed, the
-// way a text-mode stream writes it, in place. feeds is CountLineFeeds of the
-// data; cap must be at least len + feeds (else nothing changes and the
-// answer is 0). Answers the new length.
-size_t ExpandLineFeeds(char* data, size_t len, size_t feeds, size_t cap) noexcept;
+    size_t Length() const noexcept;
+    // Writes Length() chars (no terminator); answers the end.
+    char* WriteTo(char* out) const noexcept;
+};
 
 // Wide text converted to UTF-8 (code page 65001). A null pointer stays null.
 // Texts whose first estimate (four bytes per 16-bit unit, terminator
@@ -70,42 +99,58 @@ private:
     const char* m_text = nullptr;
 };
 
-// The bytes of one record: formatted with the C runtime's printf (the
-// runtime's own conventions: %I64d, %s narrow), line feeds stored as CR LF.
-// Records up to 1 KiB need no allocation.
+// The bytes of one record as the file stores them: every line feed as CR LF,
+// expanded while the text is copied in. A headed record starts with a
+// LineStart whose time stamp is filled in last (SetStamp), when the record
+// is written, so stamps follow the order of the file. Records up to 1 KiB
+// need no allocation; a longer one raises std::bad_alloc when its buffer
+// cannot be had.
 class RecordBuffer {
 public:
     RecordBuffer() noexcept = default;
     RecordBuffer(const RecordBuffer&) = delete;
     RecordBuffer& operator=(const RecordBuffer&) = delete;
 
-    // Raises std::bad_alloc when a long record's buffer cannot be had and
-    // std::runtime_error when the format is rejected by the runtime.
+    // The start of the line, with kStampChars blanks for the time stamp.
+    void BeginHeaded(const char* thread, const char* prefix, size_t prefixLength);
+    void SetStamp(const char* stamp) noexcept;
+
+    void Append(const char* text, size_t length);
+    void Append(const char* text);
+    // "0x" and value in upper-case hexadecimal without leading zeros.
+    void AppendHex(unsigned value);
+    // format applied to args by the C runtime's printf (its own conventions:
+    // %I64d, %s narrow); raises std::runtime_error when the runtime rejects
+    // the format.
     template <typename... Args>
-    void Format(const char* format, Args... args) {
-        int n = _snprintf(m_data, m_cap, format, args...);
-        if (n < 0 || static_cast<size_t>(n) >= m_cap) {
-            n = _scprintf(format, args...);
-            ThrowIfNegative(n);
-            Grow(static_cast<size_t>(n) + 1, 0);
-            n = _snprintf(m_data, m_cap, format, args...);
-            ThrowIfNegative(n);
+    void AppendFormatted(const char* format, Args... args) {
+        char scratch[1024];
+        int n = _snprintf(scratch, sizeof(scratch), format, args...);
+        if (n >= 0 && static_cast<size_t>(n) < sizeof(scratch)) {
+            Append(scratch, static_cast<size_t>(n));
+            return;
         }
-        Finish(static_cast<size_t>(n));
+        n = _scprintf(format, args...);
+        ThrowIfNegative(n);
+        std::unique_ptr<char[]> text(new char[static_cast<size_t>(n) + 1]);
+        ThrowIfNegative(_snprintf(text.get(), static_cast<size_t>(n) + 1, format, args...));
+        Append(text.get(), static_cast<size_t>(n));
     }
+
+    bool Headed() const noexcept { return m_headed; }
     const char* data() const noexcept { return m_data; }
     size_t size() const noexcept { return m_len; }
 
 private:
     static void ThrowIfNegative(int n);
-    void Grow(size_t cap, size_t keep);
-    void Finish(size_t len);
+    void Reserve(size_t more);
 
     char m_stack[1024];
     std::unique_ptr<char[]> m_heap;
     char* m_data = m_stack;
     size_t m_cap = sizeof(m_stack);
     size_t m_len = 0;
+    bool m_headed = false;
 };
 
 } // namespace hklog

@@ -81,10 +81,13 @@ private:
     void UpdateTimeStamp();
     char* PrependTimeStamp(const char* format);
     wchar_t* PrependTimeStamp(const wchar_t* format);
-    // The shared body of the typed records: filter, open, header (when
-    // headed), one formatted write. Defined and used in the log's own file.
+    // The shared body of the records: filter, open, the start of the line
+    // (when headed), the text built by build, one write. Defined and used in
+    // the log's own file.
+    template <typename Build>
+    HRESULT WriteRecord(LogLevel level, bool headed, Build build);
     template <typename... Args>
-    HRESULT WriteRecord(LogLevel level, bool headed, const char* format, Args... args);
+    HRESULT WriteFormatted(LogLevel level, bool headed, const char* format, Args... args);
 
     char m_szFunctionName[256];
     HRESULT* m_phr;

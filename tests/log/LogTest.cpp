@@ -6,6 +6,7 @@
 #include "LoggedRun.h"
 #include "Scenario.h"
 #include "TestEnv.h"
+#include "log/LogFormat.h"
 
 #include <gtest/gtest.h>
 #include <sddl.h>
@@ -488,6 +489,49 @@ TEST(LogRecords, EveryRecordKindWritesItsExactLine) {
         EXPECT_GE(t, last) << l.stamp;
         last = t;
     }
+}
+
+// ---------------------------------------------------------------- the clock
+
+// The platform as the clock sees it, moved by the test: a 10 MHz counter
+// and a system clock that the test sets back and forward.
+LONGLONG g_frequency = 0, g_counter = 0;
+ULONGLONG g_systemTime = 0;
+BOOL WINAPI FakeFrequency(LARGE_INTEGER* value) {
+    value->QuadPart = g_frequency;
+    return g_frequency != 0;
+}
+BOOL WINAPI FakeCounter(LARGE_INTEGER* value) {
+    value->QuadPart = g_counter;
+    return TRUE;
+}
+void WINAPI FakeSystemTime(FILETIME* value) {
+    value->dwLowDateTime = static_cast<DWORD>(g_systemTime);
+    value->dwHighDateTime = static_cast<DWORD>(g_systemTime >> 32);
+}
+
+TEST(LogClock, StampsAdvanceWithTheCounterWhateverTheSystemClockDoes) {
+    const ULONGLONG start = 133541212290000000ULL; // 2024-03-05T14:07:09Z
+    const LONGLONG hour = 36000000000LL;
+    g_frequency = 10000000;
+    g_counter = 5000;
+    g_systemTime = start;
+    hklog::LogClock clock;
+    clock.Anchor({FakeFrequency, FakeCounter, FakeSystemTime});
+    // Each record a millisecond later; meanwhile the system clock is set
+    // back an hour, forward a day, and back two days.
+    const LONGLONG moves[] = {0, -hour, 0, 24 * hour, 0, -48 * hour, 0};
+    for (int i = 0; i < 7; ++i) {
+        g_counter += 10000;
+        g_systemTime += 10000 + moves[i];
+        EXPECT_EQ(start + (i + 1) * 10000ULL, clock.Now()) << i;
+    }
+    // Without a counter the clock can only read the system time.
+    g_frequency = 0;
+    hklog::LogClock plain;
+    plain.Anchor({FakeFrequency, FakeCounter, FakeSystemTime});
+    g_systemTime = start - hour;
+    EXPECT_EQ(start - hour, plain.Now());
 }
 
 // ---------------------------------------------------------------- level 0
