@@ -61,6 +61,7 @@ LogMutex s_openLock{false};  // open, close, file name
 LogMutex s_writeLock{false}; // one record at a time
 
 hklog::LogClock s_clock;
+hklog::StampRenderer s_stamps; // under s_writeLock
 INIT_ONCE s_clockOnce = INIT_ONCE_STATIC_INIT;
 std::atomic<bool> s_clockReady{false};
 
@@ -129,16 +130,12 @@ BOOL CALLBACK CreateClockOnce(PINIT_ONCE, PVOID, PVOID*) {
 }
 
 // Now, in UTC, from the process's log clock.
-FILETIME ClockNow() noexcept {
+ULONGLONG ClockNow() noexcept {
     if (!s_clockReady.load(std::memory_order_acquire)) {
         ::InitOnceExecuteOnce(&s_clockOnce, CreateClockOnce, nullptr, nullptr);
         s_clockReady.store(true, std::memory_order_release);
     }
-    ULONGLONG now = s_clock.Now();
-    FILETIME result;
-    result.dwLowDateTime = static_cast<DWORD>(now);
-    result.dwHighDateTime = static_cast<DWORD>(now >> 32);
-    return result;
+    return s_clock.Now();
 }
 
 void WidenStamp(const char* stamp, wchar_t* wide) noexcept {
@@ -150,10 +147,10 @@ void WidenStamp(const char* stamp, wchar_t* wide) noexcept {
 }
 
 // Writes one record to file, a headed one with the time of this moment,
-// which also goes to stamp (64 chars).
+// which also goes to stamp (64 chars). Called under s_writeLock.
 void StampAndWrite(HANDLE file, hklog::RecordBuffer& record, char* stamp) noexcept {
     if (record.Headed()) {
-        hklog::RenderTimeStamp(ClockNow(), stamp, 64);
+        s_stamps.Render(ClockNow(), stamp);
         record.SetStamp(stamp);
     }
     DWORD written = 0;
@@ -423,6 +420,7 @@ HRESULT CDesktopLog::Init() {
         hklog::RecordBuffer record;
         BeginLine(record, m_strPrefix);
         record.AppendFormatted("Log file created (level %d).\n", s_nLogLevel.load());
+        LogLock writing(s_writeLock);
         StampAndWrite(file.get(), record, m_szTimeStamp);
         s_hLogFile.store(file.release());
         return S_OK;
@@ -446,7 +444,9 @@ HRESULT CDesktopLog::Close() {
 }
 
 void CDesktopLog::UpdateTimeStamp() {
-    hklog::RenderTimeStamp(ClockNow(), m_szTimeStamp, sizeof(m_szTimeStamp));
+    ULONGLONG now = ClockNow();
+    FILETIME time = {static_cast<DWORD>(now), static_cast<DWORD>(now >> 32)};
+    hklog::RenderTimeStamp(time, m_szTimeStamp, sizeof(m_szTimeStamp));
     WidenStamp(m_szTimeStamp, m_wszTimeStamp);
 }
 

@@ -107,6 +107,21 @@ bool RenderTimeStamp(const FILETIME& time, char* out, size_t chars) noexcept {
     return true;
 }
 
+void StampRenderer::Render(ULONGLONG time, char* out) noexcept {
+    const ULONGLONG second = time / 10000000;
+    if (second != m_second) {
+        FILETIME ft = {static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+        if (!RenderTimeStamp(ft, m_text, sizeof(m_text))) {
+            out[0] = '\0';
+            return;
+        }
+        m_second = second;
+    }
+    std::memcpy(out, m_text, kStampChars - 3);
+    PutDigits(out + kStampChars - 3, static_cast<unsigned>(time / 10000 % 1000), 3);
+    out[kStampChars] = '\0';
+}
+
 size_t FormatThreadField(char* out, unsigned thread) noexcept {
     char digits[10];
     int n = 0;

@@ -65,6 +65,21 @@ private:
 // Answers false and leaves out empty when the value cannot be converted.
 bool RenderTimeStamp(const FILETIME& time, char* out, size_t chars) noexcept;
 
+// The log's time stamps from its clock: the date and the time of day are
+// worked out (FileTimeToSystemTime) once a second, only the milliseconds for
+// each record. One per process, used under the log's write lock;
+// constant-initialised.
+class StampRenderer {
+public:
+    // "dd/MM/yyyy HH:mm:ss.sss" of time (100-nanosecond units since 1601,
+    // UTC) into out (at least kStampChars + 1 chars).
+    void Render(ULONGLONG time, char* out) noexcept;
+
+private:
+    ULONGLONG m_second = ~0ULL; // the whole second m_text shows
+    char m_text[kStampChars + 1] = {};
+};
+
 // "[%4u]": the thread id right-aligned in four columns, in brackets (13
 // chars is room for ten digits). Answers the length.
 size_t FormatThreadField(char* out, unsigned thread) noexcept;

@@ -534,6 +534,23 @@ TEST(LogClock, StampsAdvanceWithTheCounterWhateverTheSystemClockDoes) {
     EXPECT_EQ(start - hour, plain.Now());
 }
 
+// The date and time of day are worked out once a second: every stamp still
+// reads as the full conversion of its time.
+TEST(LogClock, StampsAreRightAcrossSecondsDaysAndYears) {
+    const ULONGLONG ms = 10000, second = 1000 * ms;
+    const ULONGLONG newYear = 133801631990000000ULL + 999 * ms; // 31/12/2024 23:59:59.999
+    hklog::StampRenderer stamps;
+    for (ULONGLONG time :
+         {newYear - second, newYear - 1, newYear, newYear + 1, newYear + ms, newYear + 2 * ms,
+          newYear + second / 2, newYear + second + ms, newYear + 86400 * second}) {
+        char rendered[64], expected[64];
+        stamps.Render(time, rendered);
+        FILETIME ft = {static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+        ASSERT_TRUE(hklog::RenderTimeStamp(ft, expected, sizeof(expected)));
+        EXPECT_STREQ(expected, rendered) << time;
+    }
+}
+
 // ---------------------------------------------------------------- level 0
 
 HK_SCENARIO(LogLevelZero) {
