@@ -215,14 +215,21 @@ void __cdecl RunExitHook() {
     log.Close();
 }
 
-// The start of a headed line in record: the thread field above level 0 and
-// the object's prefix; the time stamp comes when the record is written.
-void BeginLine(hklog::RecordBuffer& record, const std::string& prefix) {
-    char thread[13] = "";
+// The calling thread's field of a line: "[%4u]" above level 0, empty at
+// level 0. Answers thread.
+const char* ThreadField(char (&thread)[13]) noexcept {
+    thread[0] = '\0';
     if (s_nLogLevel.load(std::memory_order_relaxed) > 0) {
         hklog::FormatThreadField(thread, static_cast<unsigned>(::GetCurrentThreadId()));
     }
-    record.BeginHeaded(thread, prefix.c_str(), prefix.size());
+    return thread;
+}
+
+// The start of a headed line in record, with the object's prefix; the time
+// stamp comes when the record is written.
+void BeginLine(hklog::RecordBuffer& record, const std::string& prefix) {
+    char thread[13];
+    record.BeginHeaded(ThreadField(thread), prefix.c_str(), prefix.size());
 }
 
 // The line feed a record adds after the caller's text.
@@ -429,33 +436,24 @@ void CDesktopLog::UpdateTimeStamp() {
 // The start of a line followed by format, in a new buffer the caller frees
 // with delete[].
 char* CDesktopLog::PrependTimeStamp(const char* format) {
-    char thread[13] = "";
-    if (s_nLogLevel.load() > 0) {
-        hklog::FormatThreadField(thread, static_cast<unsigned>(::GetCurrentThreadId()));
-    }
+    char thread[13];
     UpdateTimeStamp();
-    hklog::LineStart start = {m_szTimeStamp, thread, m_strPrefix.c_str(), m_strPrefix.size()};
+    hklog::LineStart start = {m_szTimeStamp, ThreadField(thread), m_strPrefix.c_str(), m_strPrefix.size()};
     size_t formatLength = std::strlen(format);
     char* text = new char[start.Length() + formatLength + 1];
     std::memcpy(start.WriteTo(text), format, formatLength + 1);
     return text;
 }
 
-// The wide twin of the header; no record uses it.
+// The wide twin: the same start of the line, widened; no record uses it.
 wchar_t* CDesktopLog::PrependTimeStamp(const wchar_t* format) {
-    wchar_t thread[13];
-    _snwprintf(thread, 13, L"[%4u]", static_cast<unsigned>(::GetCurrentThreadId()));
-    thread[12] = L'\0';
-    UpdateTimeStamp();
-    size_t size = std::wcslen(m_wszTimeStamp) + 2 + m_wstrPrefix.size() + std::wcslen(format) + 27;
-    wchar_t* text = new wchar_t[size];
-    std::wcscpy(text, m_wszTimeStamp);
-    if (s_nLogLevel.load() > 0) {
-        std::wcscat(text, thread);
+    std::unique_ptr<char[]> narrow(PrependTimeStamp(""));
+    size_t startLength = std::strlen(narrow.get()), formatLength = std::wcslen(format);
+    wchar_t* text = new wchar_t[startLength + formatLength + 1];
+    for (size_t i = 0; i < startLength; ++i) {
+        text[i] = static_cast<wchar_t>(static_cast<unsigned char>(narrow[i]));
     }
-    std::wcscat(text, L": ");
-    std::wcscat(text, m_wstrPrefix.c_str());
-    std::wcscat(text, format);
+    std::wmemcpy(text + startLength, format, formatLength + 1);
     return text;
 }
 
