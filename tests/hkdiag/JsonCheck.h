@@ -1,6 +1,6 @@
 // A strict JSON syntax check (RFC 8259) for the tests: answers the offset of
-// the first error, or npos when text is one valid JSON value. Numbers are
-// integers only: the tool writes no others.
+// the first error, or npos when text is one valid JSON value (blanks and line
+// ends around it allowed). Numbers are integers only: the tool writes no others.
 #pragma once
 
 #include <cctype>
@@ -12,87 +12,54 @@ class JsonCheck {
 public:
     static size_t FirstError(const std::string& text) {
         JsonCheck check(text);
+        bool ok = check.Value();
         check.Space();
-        if (!check.Value()) {
-            return check.m_at;
-        }
-        check.Space();
-        return check.m_at == text.size() ? std::string::npos : check.m_at;
+        return ok && check.m_at == text.size() ? std::string::npos : check.m_at;
     }
 
 private:
     explicit JsonCheck(const std::string& text) : m_text(text) {}
 
     char Peek() const { return m_at < m_text.size() ? m_text[m_at] : '\0'; }
+    bool Eat(char c) {
+        Space();
+        return Peek() == c ? (++m_at, true) : false;
+    }
     void Space() {
         while (Peek() == ' ' || Peek() == '\t' || Peek() == '\n' || Peek() == '\r') {
             ++m_at;
         }
     }
-    bool Literal(const char* word) {
-        size_t n = std::char_traits<char>::length(word);
-        if (m_text.compare(m_at, n, word) != 0) {
-            return false;
-        }
-        m_at += n;
-        return true;
-    }
     bool Value() {
-        switch (Peek()) {
-        case '{':
-            return Members('}', true);
-        case '[':
-            return Members(']', false);
-        case '"':
-            return String();
-        case 't':
-            return Literal("true");
-        case 'f':
-            return Literal("false");
-        case 'n':
-            return Literal("null");
-        default:
-            return Number();
+        Space();
+        for (const char* word : {"true", "false", "null"}) {
+            if (m_text.compare(m_at, std::char_traits<char>::length(word), word) == 0) {
+                m_at += std::char_traits<char>::length(word);
+                return true;
+            }
         }
+        char c = Peek();
+        return c == '{'   ? Members('}', true)
+               : c == '[' ? Members(']', false)
+               : c == '"' ? String()
+                          : Number();
     }
     bool Members(char close, bool named) {
         ++m_at;
-        Space();
-        if (Peek() == close) {
-            ++m_at;
+        if (Eat(close)) {
             return true;
         }
-        for (;;) {
-            Space();
-            if (named) {
-                if (!String()) {
-                    return false;
-                }
-                Space();
-                if (Peek() != ':') {
-                    return false;
-                }
-                ++m_at;
-                Space();
+        do {
+            if (named && (!Eat('"') || (--m_at, !String()) || !Eat(':'))) {
+                return false;
             }
             if (!Value()) {
                 return false;
             }
-            Space();
-            if (Peek() == close) {
-                ++m_at;
-                return true;
-            }
-            if (Peek() != ',') {
-                return false;
-            }
-            ++m_at;
-        }
+        } while (Eat(','));
+        return Eat(close);
     }
     bool String() {
-        if (Peek() != '"') {
-            return false;
-        }
         for (++m_at; m_at < m_text.size(); ++m_at) {
             unsigned char c = static_cast<unsigned char>(m_text[m_at]);
             if (c == '"') {
@@ -103,15 +70,12 @@ private:
                 return false;
             }
             if (c == '\\') {
-                char e = m_at + 1 < m_text.size() ? m_text[++m_at] : '\0';
-                if (e == 'u') {
-                    for (int i = 0; i < 4; ++i) {
-                        char h = m_at + 1 < m_text.size() ? m_text[++m_at] : '\0';
-                        if (!std::isxdigit(static_cast<unsigned char>(h))) {
-                            return false;
-                        }
-                    }
-                } else if (std::string("\"\\/bfnrt").find(e) == std::string::npos || e == '\0') {
+                char e = ++m_at < m_text.size() ? m_text[m_at] : '\0';
+                bool hex = e == 'u';
+                for (int i = 0; hex && i < 4; ++i) {
+                    hex = ++m_at < m_text.size() && std::isxdigit(static_cast<unsigned char>(m_text[m_at]));
+                }
+                if (e == 'u' ? !hex : e == '\0' || std::string("\"\\/bfnrt").find(e) == std::string::npos) {
                     return false;
                 }
             }
@@ -119,21 +83,18 @@ private:
         return false;
     }
     bool Number() {
-        size_t start = m_at;
-        if (Peek() == '-') {
-            ++m_at;
-        }
+        m_at += Peek() == '-' ? 1 : 0;
         if (!std::isdigit(static_cast<unsigned char>(Peek()))) {
             return false;
         }
         if (Peek() == '0') {
             ++m_at;
-        } else {
-            while (std::isdigit(static_cast<unsigned char>(Peek()))) {
-                ++m_at;
-            }
+            return true;
         }
-        return m_at > start;
+        while (std::isdigit(static_cast<unsigned char>(Peek()))) {
+            ++m_at;
+        }
+        return true;
     }
 
     const std::string& m_text;

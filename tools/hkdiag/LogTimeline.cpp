@@ -17,7 +17,13 @@ struct Record {
     long long micros; // from 0001-01-01, proleptic Gregorian
     unsigned thread;
     std::string_view text;
+    unsigned process = 1; // the log's number: one log file, one process
 };
+
+// A thread of one process.
+unsigned long long TrackKey(unsigned process, unsigned thread) {
+    return static_cast<unsigned long long>(process) << 32 | thread;
+}
 
 bool Digits(std::string_view s, size_t at, size_t count, int* value) {
     int v = 0;
@@ -94,7 +100,7 @@ std::optional<Record> ParseRecord(std::string_view line) {
     if (line.substr(at, 2) != ": ") {
         return std::nullopt;
     }
-    return Record{*micros, thread, line.substr(at + 2)};
+    return Record{*micros, thread, line.substr(at + 2), 1};
 }
 
 struct ScopeLine {
@@ -143,6 +149,7 @@ std::optional<ScopeLine> ParseScopeLine(std::string_view text) {
 struct Event {
     size_t order; // the line that starts it: events come out in log order
     char phase;   // 'X' or 'i'
+    unsigned process;
     unsigned thread;
     long long start;
     long long duration;
@@ -164,15 +171,17 @@ struct ThreadState {
 
 class Builder {
 public:
-    explicit Builder(TimelineStats* stats) : m_stats(stats) {}
+    Builder(TimelineStats* stats, std::vector<std::string> processNames)
+        : m_stats(stats), m_processNames(std::move(processNames)) {}
 
     void Add(size_t order, const Record& record) {
         ++m_stats->records;
         m_minStart = std::min(m_minStart, record.micros);
-        if (m_threads.find(record.thread) == m_threads.end()) {
-            m_threadOrder.push_back(record.thread);
+        unsigned long long key = TrackKey(record.process, record.thread);
+        if (m_threads.find(key) == m_threads.end()) {
+            m_threadOrder.push_back(key);
         }
-        ThreadState& state = m_threads[record.thread];
+        ThreadState& state = m_threads[key];
         state.last = std::max(state.last, record.micros);
         std::optional<ScopeLine> scope = ParseScopeLine(record.text);
         if (!scope) {
@@ -185,10 +194,11 @@ public:
     }
 
     std::string Finish() {
-        for (unsigned thread : m_threadOrder) {
-            ThreadState& state = m_threads[thread];
+        for (unsigned long long key : m_threadOrder) {
+            ThreadState& state = m_threads[key];
             while (!state.stack.empty()) {
-                CloseUnclosed(thread, state.stack.back(), state.last);
+                CloseUnclosed(static_cast<unsigned>(key >> 32), static_cast<unsigned>(key),
+                              state.stack.back(), state.last);
                 state.stack.pop_back();
             }
         }
@@ -211,56 +221,60 @@ private:
         }
         size_t index = stack.size() - 1 - static_cast<size_t>(match - stack.rbegin());
         while (stack.size() > index + 1) {
-            CloseUnclosed(record.thread, stack.back(), record.micros);
+            CloseUnclosed(record.process, record.thread, stack.back(), record.micros);
             stack.pop_back();
         }
         JsonObject args;
         if (!scope.result.empty()) {
             args.Text("result", scope.result);
         }
-        Slice(record.thread, stack.back(), record.micros, &args);
+        Slice(record.process, record.thread, stack.back(), record.micros, &args);
         stack.pop_back();
     }
 
-    void CloseUnclosed(unsigned thread, const OpenScope& open, long long end) {
+    void CloseUnclosed(unsigned process, unsigned thread, const OpenScope& open, long long end) {
         if (open.scope.name.find("::") == std::string_view::npos) {
-            Instant(open.order, Record{open.start, thread, open.text}, "");
+            Instant(open.order, Record{open.start, thread, open.text, process}, "");
             return;
         }
         ++m_stats->unclosed;
         JsonObject args;
         args.Bool("unclosed", true);
-        Slice(thread, open, end, &args);
+        Slice(process, thread, open, end, &args);
     }
 
-    void Slice(unsigned thread, const OpenScope& open, long long end, JsonObject* args) {
+    void Slice(unsigned process, unsigned thread, const OpenScope& open, long long end, JsonObject* args) {
         ++m_stats->scopes;
         if (!open.scope.tag.empty()) {
             args->Text("tag", open.scope.tag);
         }
         std::string argsText = args->Done();
-        m_events.push_back(Event{open.order, 'X', thread, open.start, std::max(0LL, end - open.start),
-                                 open.scope.name, argsText == "{}" ? std::string() : argsText});
+        m_events.push_back(Event{open.order, 'X', process, thread, open.start,
+                                 std::max(0LL, end - open.start), open.scope.name,
+                                 argsText == "{}" ? std::string() : argsText});
     }
 
     void Instant(size_t order, const Record& record, std::string args) {
         ++m_stats->instants;
-        m_events.push_back(Event{order, 'i', record.thread, record.micros, 0, record.text, std::move(args)});
+        m_events.push_back(
+            Event{order, 'i', record.process, record.thread, record.micros, 0, record.text, std::move(args)});
     }
 
     std::string Render() const {
         std::string out = "{\"traceEvents\":[";
         const char* separator = "\n";
-        for (unsigned thread : m_threadOrder) {
+        // One process per log: named after its file when there are several.
+        for (size_t i = 0; m_processNames.size() > 1 && i < m_processNames.size(); ++i) {
             out += separator;
             separator = ",\n";
-            out += JsonObject()
-                       .Text("name", "thread_name")
-                       .Text("ph", "M")
-                       .Number("pid", 1)
-                       .Number("tid", thread)
-                       .Raw("args", JsonObject().Text("name", "thread " + std::to_string(thread)).Done())
-                       .Done();
+            out += Metadata("process_name", static_cast<unsigned>(i + 1), std::nullopt, m_processNames[i]);
+        }
+        for (unsigned long long key : m_threadOrder) {
+            out += separator;
+            separator = ",\n";
+            unsigned thread = static_cast<unsigned>(key);
+            out += Metadata("thread_name", static_cast<unsigned>(key >> 32), thread,
+                            "thread " + std::to_string(thread));
         }
         for (const Event& event : m_events) {
             out += separator;
@@ -273,7 +287,7 @@ private:
             } else {
                 json.Text("s", "t");
             }
-            json.Number("pid", 1).Number("tid", event.thread);
+            json.Number("pid", event.process).Number("tid", event.thread);
             if (!event.args.empty()) {
                 json.Raw("args", event.args);
             }
@@ -289,12 +303,23 @@ private:
         return out;
     }
 
+    static std::string Metadata(const char* what, unsigned process, std::optional<unsigned> thread,
+                                const std::string& name) {
+        JsonObject json;
+        json.Text("name", what).Text("ph", "M").Number("pid", process);
+        if (thread) {
+            json.Number("tid", *thread);
+        }
+        return json.Raw("args", JsonObject().Text("name", name).Done()).Done();
+    }
+
     static std::string StampText(long long micros);
 
     TimelineStats* m_stats;
+    std::vector<std::string> m_processNames;
     long long m_minStart = 0x7FFFFFFFFFFFFFFFLL;
-    std::map<unsigned, ThreadState> m_threads;
-    std::vector<unsigned> m_threadOrder;
+    std::map<unsigned long long, ThreadState> m_threads;
+    std::vector<unsigned long long> m_threadOrder;
     std::vector<Event> m_events;
 };
 
@@ -319,33 +344,51 @@ std::string Builder::StampText(long long micros) {
 
 } // namespace
 
-std::string LogToTimeline(std::string_view logText, TimelineStats* stats) {
+std::string LogsToTimeline(const std::vector<LogSource>& logs, TimelineStats* stats,
+                           const std::function<void(size_t)>& progress) {
     TimelineStats local;
     TimelineStats* counts = stats != nullptr ? stats : &local;
     *counts = TimelineStats();
-    if (logText.substr(0, 3) == "\xEF\xBB\xBF") {
-        logText.remove_prefix(3);
+    std::vector<std::string> names;
+    for (const LogSource& log : logs) {
+        names.push_back(log.name);
     }
-    Builder builder(counts);
-    size_t order = 0;
-    while (!logText.empty()) {
-        size_t end = logText.find('\n');
-        std::string_view line = logText.substr(0, end);
-        logText.remove_prefix(end == std::string_view::npos ? logText.size() : end + 1);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
+    Builder builder(counts, std::move(names));
+    size_t order = 0, done = 0;
+    for (size_t process = 0; process < logs.size(); ++process) {
+        std::string_view text = logs[process].text;
+        if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+            text.remove_prefix(3);
         }
-        if (line.empty()) {
-            continue;
+        while (!text.empty()) {
+            size_t end = text.find('\n');
+            std::string_view line = text.substr(0, end);
+            size_t consumed = end == std::string_view::npos ? text.size() : end + 1;
+            text.remove_prefix(consumed);
+            done += consumed;
+            if (progress && (order & 0xFFFF) == 0) {
+                progress(done);
+            }
+            if (!line.empty() && line.back() == '\r') {
+                line.remove_suffix(1);
+            }
+            if (line.empty()) {
+                continue;
+            }
+            std::optional<Record> record = ParseRecord(line);
+            if (!record) {
+                ++counts->skippedLines;
+                continue;
+            }
+            record->process = static_cast<unsigned>(process + 1);
+            builder.Add(order++, *record);
         }
-        std::optional<Record> record = ParseRecord(line);
-        if (!record) {
-            ++counts->skippedLines;
-            continue;
-        }
-        builder.Add(order++, *record);
     }
     return builder.Finish();
+}
+
+std::string LogToTimeline(std::string_view logText, TimelineStats* stats) {
+    return LogsToTimeline({LogSource{std::string(), logText}}, stats);
 }
 
 } // namespace hkdiag

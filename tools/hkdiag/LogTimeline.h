@@ -28,8 +28,10 @@
 // millisecond resolution); otherData.start holds that record's time stamp.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace hkdiag {
 
@@ -46,5 +48,17 @@ struct TimelineStats {
 // The trace-event JSON of a log file's text. Never fails: a text without any
 // record gives {"traceEvents":[]}.
 std::string LogToTimeline(std::string_view logText, TimelineStats* stats = nullptr);
+
+// One log file: the library writes one per process.
+struct LogSource {
+    std::string name; // the file's name, the process's name in the trace
+    std::string_view text;
+};
+
+// The trace of several logs on one time axis, each log a process of its own
+// (pid 1, 2, ... in the order given, named after its file). progress, when
+// given, hears the bytes read so far now and then.
+std::string LogsToTimeline(const std::vector<LogSource>& logs, TimelineStats* stats = nullptr,
+                           const std::function<void(size_t)>& progress = nullptr);
 
 } // namespace hkdiag
