@@ -1,60 +1,84 @@
 // Runs hkdiag.exe as a user would start it, with a temporary directory of the
-// test's own, and collects what it printed.
+// test's own, and checks what it printed against a table of runs.
 #pragma once
 
 #include "Hearthkit.h"
+#include "JsonCheck.h"
+#include "Scenario.h"
 #include "TestEnv.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
-struct ProgramResult {
-    DWORD exitCode = 0xDEADBEEF;
-    std::string output; // stdout and stderr
+// Runs bin\hkdiag.exe with args (split at blanks outside double quotes),
+// TMP and TEMP set to temp; waits at most 60 s. Line ends come back as LF.
+inline hk::test::ProgramResult RunHkdiag(const std::wstring& args, const std::wstring& temp) {
+    std::vector<std::wstring> words(1);
+    bool quoted = false;
+    for (wchar_t c : args) {
+        if (c == L'"') {
+            quoted = !quoted;
+        } else if (c == L' ' && !quoted) {
+            words.push_back(std::wstring());
+        } else {
+            words.back() += c;
+        }
+    }
+    words.erase(std::remove(words.begin(), words.end(), std::wstring()), words.end());
+    hk::test::ProgramResult result = hk::test::RunProgram(hk::test::BinDir() + L"\\hkdiag.exe", words, 60000,
+                                                          {L"TMP=" + temp, L"TEMP=" + temp});
+    result.output.erase(std::remove(result.output.begin(), result.output.end(), '\r'), result.output.end());
+    return result;
+}
+
+// One row of a table of runs: the command line, the exit code, and fragments
+// the output must hold ("!text": must not hold). "{T}" in either stands for
+// the temporary folder, "{U}" for the row's URL prefix. A run with --json must
+// print one JSON value.
+struct Row {
+    std::string args;
+    DWORD exitCode;
+    std::vector<std::string> fragments;
 };
 
-// Runs bin\hkdiag.exe with args, TMP/TEMP set to temp; waits at most 60 s.
-inline ProgramResult RunHkdiag(const std::wstring& args, const std::wstring& temp) {
-    ProgramResult result;
-    hk::test::TempDir capture(L"hkdiag-out");
-    std::wstring outPath = capture.File(L"out.txt");
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    hk::unique_file out(::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out) {
-        result.output = "cannot create the output file";
-        return result;
+// R(exit code, command line, fragments...): one row.
+template <typename... Fragments>
+Row R(DWORD exitCode, std::string args, Fragments... fragments) {
+    return Row{std::move(args), exitCode, {std::string(fragments)...}};
+}
+
+inline std::string Fill(std::string text, const std::string& temp, const std::string& url) {
+    for (const auto& [key, value] : {std::pair<std::string, std::string>{"{T}", temp}, {"{U}", url}}) {
+        for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size())) {
+            text.replace(at, key.size(), value);
+        }
     }
-    std::wstring exe = hk::test::BinDir() + L"\\hkdiag.exe";
-    std::wstring cmd = L"\"" + exe + L"\" " + args;
-    std::wstring env = L"TMP=" + temp + L'\0' + L"TEMP=" + temp + L'\0';
-    wchar_t root[MAX_PATH];
-    if (::GetEnvironmentVariableW(L"SystemRoot", root, MAX_PATH) > 0) {
-        env += std::wstring(L"SystemRoot=") + root + L'\0';
+    return text;
+}
+
+inline void ExpectRuns(const std::vector<Row>& runs, const std::wstring& temp, const std::string& url = "") {
+    std::string tempText = hk::test::Narrow(temp);
+    for (const Row& run : runs) {
+        std::string args = Fill(run.args, tempText, url);
+        hk::test::ProgramResult r = RunHkdiag(hk::test::Widen(args), temp + L"\\");
+        EXPECT_EQ(run.exitCode, r.exitCode) << args << "\n" << r.output;
+        for (const std::string& fragment : run.fragments) {
+            bool absent = !fragment.empty() && fragment[0] == '!';
+            std::string text = Fill(fragment.substr(absent ? 1 : 0), tempText, url);
+            EXPECT_EQ(absent, r.output.find(text) == std::string::npos) << args << "\n"
+                                                                        << fragment << "\n"
+                                                                        << r.output;
+        }
+        if (args.find("--json") != std::string::npos) {
+            EXPECT_EQ(std::string::npos, hk::test::JsonCheck::FirstError(r.output)) << args << "\n"
+                                                                                    << r.output;
+        }
     }
-    env += L'\0';
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = out.get();
-    si.hStdError = out.get();
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, &env[0],
-                          nullptr, &si, &pi)) {
-        result.output = "CreateProcess failed";
-        return result;
-    }
-    hk::unique_handle process(pi.hProcess), thread(pi.hThread);
-    out.reset();
-    if (::WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) {
-        ::TerminateProcess(process.get(), 0xDEAD);
-        ::WaitForSingleObject(process.get(), 10000);
-    }
-    ::GetExitCodeProcess(process.get(), &result.exitCode);
-    result.output = hk::test::ReadFileText(outPath);
-    return result;
 }
 
 } // namespace

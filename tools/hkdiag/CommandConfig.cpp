@@ -2,7 +2,9 @@
 // store key, the desktop settings load, each setting with its layer, and
 // both desktop settings caches.
 #include "Hearthkit.h"
+#include "HResultText.h"
 #include "Json.h"
+#include "Redact.h"
 #include "Tool.h"
 
 #include <cstdio>
@@ -34,23 +36,6 @@ struct Cache {
     std::string modified; // ISO 8601 UTC, or empty when never loaded
 };
 
-std::string IsoTime(const FILETIME& time) {
-    SYSTEMTIME t;
-    if ((time.dwLowDateTime | time.dwHighDateTime) == 0 || !::FileTimeToSystemTime(&time, &t)) {
-        return std::string();
-    }
-    char text[32];
-    std::snprintf(text, sizeof(text), "%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour,
-                  t.wMinute, t.wSecond);
-    return text;
-}
-
-std::string HexHr(HRESULT hr) {
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%08lX", static_cast<unsigned long>(hr));
-    return text;
-}
-
 // The value names of one registry key, added to names.
 void AddValueNames(HKEY root, const wchar_t* path, NameSet& names) {
     CRegKey key;
@@ -72,7 +57,14 @@ void AddValueNames(HKEY root, const wchar_t* path, NameSet& names) {
 Cache ReadCache(bool updated) {
     Cache cache;
     HearthkitConfig::GetItemsInCache(updated, cache.names, cache.values);
-    cache.modified = IsoTime(HearthkitConfig::GetSettingsLastModTime(updated ? 1 : 0));
+    for (size_t i = 0; i < cache.names.size() && i < cache.values.size(); ++i) {
+        if (IsSecretName(Utf8(cache.names[i])) && !cache.values[i].empty()) {
+            cache.values[i] = Wide(kMask);
+        }
+    }
+    FILETIME modified = HearthkitConfig::GetSettingsLastModTime(updated ? 1 : 0);
+    cache.modified =
+        (modified.dwLowDateTime | modified.dwHighDateTime) == 0 ? std::string() : IsoTime(modified);
     return cache;
 }
 
@@ -105,20 +97,15 @@ int RunConfig(const Invocation& invocation) {
     std::vector<std::wstring> asked;
     for (const std::wstring& arg : invocation.args) {
         if (!arg.empty() && arg[0] == L'-') {
-            return ReportBadUsage(command, "unknown option \"" + Utf8(arg) + "\"");
+            return ReportBadUsage(invocation, command, "unknown option \"" + Utf8(arg) + "\"");
         }
         asked.push_back(arg);
     }
-    // The host's order at the end: the session and caches, then the key.
-    struct EndOfUse {
-        ~EndOfUse() {
-            HearthkitConfig::ReleaseStatics();
-            HearthkitConfig::CloseDown();
-        }
-    } endOfUse;
     // Without MAPI the registry layers still answer: a failed logon is shown,
     // not fatal.
-    HRESULT logon = HearthkitConfig::LogonToMAPI();
+    SharedMapiSession session;
+    HRESULT logon = session.Result();
+    std::string logonText = MapiRegistered() ? HResultHex(logon) : NoMapiText();
     wchar_t* storeKey = nullptr;
     HRESULT storeKeyHr = HearthkitConfig::GetClientStoreKey(&storeKey);
     CComBSTR probe;
@@ -147,6 +134,9 @@ int RunConfig(const Invocation& invocation) {
     for (const std::wstring& name : asked) {
         Setting setting{name, CStringW(), CStringW()};
         HearthkitConfig::DescribeConfigValue(name.c_str(), type, setting.value, setting.source);
+        if (IsSecretName(Utf8(name)) && !setting.value.IsEmpty()) {
+            setting.value = Wide(kMask).c_str();
+        }
         settings.push_back(setting);
     }
 
@@ -161,10 +151,11 @@ int RunConfig(const Invocation& invocation) {
         }
         JsonObject json;
         json.Bool("ok", true)
-            .Text("logon", HexHr(logon))
-            .Raw("storeKey", SUCCEEDED(storeKeyHr) ? JsonString(Utf8(storeKey)) : "null")
-            .Text("storeKeyResult", HexHr(storeKeyHr))
-            .Text("loadResult", HexHr(load))
+            .Text("logon", HResultHex(logon))
+            .Text("logonMessage", FAILED(logon) ? logonText : std::string())
+            .Text("storeKey", SUCCEEDED(storeKeyHr) ? Utf8(storeKey) : std::string())
+            .Text("storeKeyResult", HResultHex(storeKeyHr))
+            .Text("loadResult", HResultHex(load))
             .Raw("settings", list + "]")
             .Raw("desktopSettings", CacheJson(first))
             .Raw("updatedDesktopSettings", CacheJson(updated));
@@ -172,15 +163,15 @@ int RunConfig(const Invocation& invocation) {
         return kExitSuccess;
     }
     if (FAILED(logon)) {
-        std::printf("MAPI logon: failed %s\n", HexHr(logon).c_str());
+        std::printf("MAPI logon: failed: %s\n", logonText.c_str());
     }
     if (SUCCEEDED(storeKeyHr)) {
         std::printf("Store key: %s\n", Utf8(storeKey).c_str());
     } else {
-        std::printf("Store key: not available (%s)\n", HexHr(storeKeyHr).c_str());
+        std::printf("Store key: not available (%s)\n", HResultHex(storeKeyHr).c_str());
     }
     if (FAILED(load)) {
-        std::printf("Desktop settings: not loaded (%s)\n", HexHr(load).c_str());
+        std::printf("Desktop settings: not loaded (%s)\n", HResultHex(load).c_str());
     }
     std::printf("Settings:\n");
     for (const Setting& setting : settings) {

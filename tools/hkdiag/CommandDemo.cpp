@@ -14,16 +14,34 @@ const wchar_t kDemoProfile[] = L"Stowhaven Demo";
 // The tour's own limit; the child is ended after it.
 const DWORD kTourTimeoutMs = 110000;
 
+// The tour runs at LOG_TRACE, and the user's level comes back afterwards.
 // The level is read once per process, by the first named log object: the
 // tour's process reads it at its start.
-HRESULT SetTraceLevel() {
-    CRegKey key;
-    LONG error = key.Create(HKEY_CURRENT_USER, L"SOFTWARE\\Talvo\\Stowhaven\\Client");
-    if (error == ERROR_SUCCESS) {
-        error = key.SetDWORDValue(L"LoggingLevel", 0x80000000 | LOG_TRACE);
+class TraceLevel {
+public:
+    HRESULT Set() {
+        LONG error = m_key.Create(HKEY_CURRENT_USER, L"SOFTWARE\\Talvo\\Stowhaven\\Client");
+        if (error == ERROR_SUCCESS) {
+            m_had = m_key.QueryDWORDValue(L"LoggingLevel", m_previous) == ERROR_SUCCESS;
+            error = m_key.SetDWORDValue(L"LoggingLevel", 0x80000000 | LOG_TRACE);
+        }
+        m_set = error == ERROR_SUCCESS;
+        return m_set ? S_OK : HkHResultFromWin32(error);
     }
-    return error == ERROR_SUCCESS ? S_OK : HkHResultFromWin32(error);
-}
+    ~TraceLevel() {
+        if (m_set && m_had) {
+            m_key.SetDWORDValue(L"LoggingLevel", m_previous);
+        } else if (m_set) {
+            m_key.DeleteValue(L"LoggingLevel");
+        }
+    }
+
+private:
+    CRegKey m_key;
+    DWORD m_previous = 0;
+    bool m_had = false;
+    bool m_set = false;
+};
 
 // An inheritable copy of one of this process's standard handles.
 hk::unique_handle InheritableStdHandle(DWORD which) {
@@ -112,7 +130,8 @@ int Prepare(const Invocation& invocation) {
     if (FAILED(hr)) {
         return ReportFailure(invocation, "preparing the Hoardlocal cache", hr);
     }
-    hr = SetTraceLevel();
+    TraceLevel level;
+    hr = level.Set();
     if (FAILED(hr)) {
         return ReportFailure(invocation, "setting the trace level", hr);
     }
@@ -142,17 +161,17 @@ int RunDemo(const Invocation& invocation) {
         } else if (value != nullptr && i + 1 < invocation.args.size()) {
             *value = invocation.args[++i];
         } else {
-            return ReportBadUsage(command, "unknown argument \"" + Utf8(arg) + "\"");
+            return ReportBadUsage(invocation, command, "unknown argument \"" + Utf8(arg) + "\"");
         }
     }
     if (!tour) {
         if (!setup.serverUrl.empty() || !setup.profile.empty() || !setup.resourceModule.empty()) {
-            return ReportBadUsage(command, "--server, --profile and --module go with --tour");
+            return ReportBadUsage(invocation, command, "--server, --profile and --module go with --tour");
         }
         return Prepare(invocation);
     }
     if (setup.serverUrl.empty() || setup.profile.empty() || setup.resourceModule.empty()) {
-        return ReportBadUsage(command, "--tour needs --server, --profile and --module");
+        return ReportBadUsage(invocation, command, "--tour needs --server, --profile and --module");
     }
     return RunTour(invocation, setup);
 }

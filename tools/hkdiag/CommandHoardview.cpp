@@ -18,6 +18,7 @@ const ULONG kMapiForceAccess = 0x00080000;
 const wchar_t kProfilesRoot[] =
     L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
 const wchar_t kServicesSection[] = L"\\9207f3e0a3b11019908b08002b2a56c2";
+const wchar_t kClientRoot[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
 
 struct Options {
     std::wstring verb = L"list";
@@ -26,6 +27,7 @@ struct Options {
     std::wstring displayName = L"Hoardview";
     std::wstring profile;
     bool keepConfig = false;
+    bool dryRun = false;
 };
 
 struct Service {
@@ -137,7 +139,8 @@ int List(const Invocation& invocation, IMAPISession* session) {
             array += (array.size() > 1 ? "," : "") + item.Done();
         }
         JsonObject json;
-        json.Bool("ok", true).Text("profileUid", Utf8(profileUid)).Bool("storeKey", haveStoreKey);
+        json.Bool("ok", true).Text("profileUid", Utf8(profileUid));
+        json.Text("storeKey", haveStoreKey ? Utf8(storeKey) : std::string());
         json.Number("count", static_cast<long long>(rows->cRows)).Raw("services", array + "]");
         std::printf("%s\n", json.Done().c_str());
         return kExitSuccess;
@@ -188,6 +191,114 @@ std::pair<long long, long long> ListLengths(const std::wstring& profile) {
     return {static_cast<long long>(services.size() / 16), static_cast<long long>(stores.size() / 16)};
 }
 
+// A profile's value that holds a wide string as REG_BINARY (MAPI's layout).
+std::wstring BinaryText(const std::wstring& key, const wchar_t* name) {
+    CRegKey open;
+    std::vector<BYTE> bytes;
+    if (open.Open(HKEY_CURRENT_USER, key.c_str(), KEY_READ) != ERROR_SUCCESS ||
+        open.QueryBinaryValue(name, bytes) != ERROR_SUCCESS) {
+        return std::wstring();
+    }
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    return text.substr(0, text.find(L'\0'));
+}
+
+// The client key of an MDC file the cleanup deletes: "<parent>\<base name>"
+// of its path, which needs an extension and two folder levels.
+std::wstring ClientKeyOf(std::wstring path) {
+    size_t cut = path.rfind(L'.');
+    if (cut == std::wstring::npos || cut == 0) {
+        return std::wstring();
+    }
+    path.resize(cut);
+    cut = path.rfind(L'\\');
+    if (cut == std::wstring::npos || cut == 0) {
+        return std::wstring();
+    }
+    std::wstring base = path.substr(cut + 1);
+    path.resize(cut);
+    cut = path.rfind(L'\\');
+    if (cut == std::wstring::npos || cut == 0 || base.empty() || cut + 1 == path.size()) {
+        return std::wstring();
+    }
+    return path.substr(cut + 1) + L"\\" + base;
+}
+
+// hoardview cleanup --dry-run: what the cleanup would remove, read from the
+// registry as SHMSPConfig::RemoveSHMSPFromRegistryProfiles reads it.
+int CleanupPlan(const Invocation& invocation) {
+    struct Removal {
+        std::wstring profile;
+        const char* kind;
+        std::wstring key;
+    };
+    std::vector<Removal> removals;
+    std::vector<std::wstring> profiles;
+    CRegKey root;
+    if (root.Open(HKEY_CURRENT_USER, kProfilesRoot, KEY_READ) == ERROR_SUCCESS) {
+        root.EnumKeys(profiles);
+    }
+    const struct {
+        const wchar_t* list;
+        const wchar_t* dll;
+        const char* kind;
+        bool clientKeys; // the store-provider pass cleans the client keys too
+    } kLists[] = {{L"01023d0e", L"001f3d0a", "service section", false},
+                  {L"01023d00", L"001f300a", "store provider section", true}};
+    for (const std::wstring& profile : profiles) {
+        std::wstring profileKey = std::wstring(kProfilesRoot) + L"\\" + profile;
+        for (const auto& list : kLists) {
+            CRegKey section;
+            std::vector<BYTE> uids;
+            if (section.Open(HKEY_CURRENT_USER, (profileKey + kServicesSection).c_str(), KEY_READ) !=
+                    ERROR_SUCCESS ||
+                section.QueryBinaryValue(list.list, uids) != ERROR_SUCCESS || uids.size() % 16 != 0) {
+                continue;
+            }
+            for (size_t at = 0; at < uids.size(); at += 16) {
+                std::wstring hex = Wide(Hex(&uids[at], 16));
+                ::CharLowerW(&hex[0]);
+                std::wstring key = profileKey + L"\\" + hex;
+                if (_wcsicmp(BinaryText(key, list.dll).c_str(), L"SHMSP.DLL") != 0) {
+                    continue;
+                }
+                removals.push_back({profile, list.kind, key});
+                std::wstring client = ClientKeyOf(BinaryText(key, L"001f6700"));
+                CRegKey clientKey;
+                if (list.clientKeys && !client.empty() &&
+                    clientKey.Open(HKEY_CURRENT_USER, (std::wstring(kClientRoot) + L"\\" + client).c_str(),
+                                   KEY_READ) == ERROR_SUCCESS) {
+                    removals.push_back(
+                        {profile, "client key", std::wstring(kClientRoot) + L"\\" + client + L"\\Profiles"});
+                }
+            }
+        }
+    }
+    std::string array = "[";
+    if (!invocation.json) {
+        std::printf("Dry run: the cleanup would remove %lu key(s) and changes nothing now.\n",
+                    static_cast<unsigned long>(removals.size()));
+    }
+    for (const Removal& removal : removals) {
+        if (invocation.json) {
+            JsonObject item;
+            item.Text("profile", Utf8(removal.profile))
+                .Text("kind", removal.kind)
+                .Text("key", Utf8(removal.key));
+            array += (array.size() > 1 ? "," : "") + item.Done();
+        } else {
+            std::printf("  %s: %s HKCU\\%s\n", Utf8(removal.profile).c_str(), removal.kind,
+                        Utf8(removal.key).c_str());
+        }
+    }
+    if (invocation.json) {
+        std::printf(
+            "%s\n",
+            JsonObject().Bool("ok", true).Bool("dryRun", true).Raw("removals", array + "]").Done().c_str());
+    }
+    return kExitSuccess;
+}
+
 int Cleanup(const Invocation& invocation) {
     std::vector<std::wstring> profiles;
     CRegKey root;
@@ -232,7 +343,8 @@ int ParseOptions(const Invocation& invocation, Options& options) {
     }
     if (options.verb != L"list" && options.verb != L"add" && options.verb != L"remove" &&
         options.verb != L"cleanup") {
-        return ReportBadUsage(command, "unknown hoardview command \"" + Utf8(options.verb) + "\"");
+        return ReportBadUsage(invocation, command,
+                              "unknown hoardview command \"" + Utf8(options.verb) + "\"");
     }
     for (; i < invocation.args.size(); ++i) {
         const std::wstring& arg = invocation.args[i];
@@ -242,21 +354,24 @@ int ParseOptions(const Invocation& invocation, Options& options) {
                                                   : nullptr;
         if (value != nullptr) {
             if (++i == invocation.args.size()) {
-                return ReportBadUsage(command, Utf8(arg) + " needs a value");
+                return ReportBadUsage(invocation, command, Utf8(arg) + " needs a value");
             }
             *value = invocation.args[i];
         } else if (arg == L"--keep-config") {
             options.keepConfig = true;
+        } else if (arg == L"--dry-run" && options.verb == L"cleanup") {
+            options.dryRun = true;
         } else if (!arg.empty() && arg[0] != L'-' && options.mdcPath.empty()) {
             options.mdcPath = arg;
         } else {
-            return ReportBadUsage(command, "unexpected \"" + Utf8(arg) + "\"");
+            return ReportBadUsage(invocation, command, "unexpected \"" + Utf8(arg) + "\"");
         }
     }
     bool needsPath = options.verb == L"add" || options.verb == L"remove";
     if (needsPath != !options.mdcPath.empty()) {
-        return ReportBadUsage(command, needsPath ? "hoardview " + Utf8(options.verb) + " needs an MDC path"
-                                                 : "hoardview " + Utf8(options.verb) + " takes no MDC path");
+        return ReportBadUsage(invocation, command,
+                              needsPath ? "hoardview " + Utf8(options.verb) + " needs an MDC path"
+                                        : "hoardview " + Utf8(options.verb) + " takes no MDC path");
     }
     return kExitSuccess;
 }
@@ -269,9 +384,12 @@ int RunHoardview(const Invocation& invocation) {
         return rc;
     }
     if (options.verb == L"cleanup") {
-        return Cleanup(invocation);
+        return options.dryRun ? CleanupPlan(invocation) : Cleanup(invocation);
     }
     std::string what = "hoardview " + Utf8(options.verb);
+    // The store key (and so each MDC's record) comes from the mail client's
+    // session, shared as the product shares it.
+    SharedMapiSession shared;
     try {
         CComPtr<IMAPISession> session;
         ULONG flags = MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_UNICODE;
@@ -282,7 +400,11 @@ int RunHoardview(const Invocation& invocation) {
             MAPILogonEx(0, options.profile.empty() ? nullptr : reinterpret_cast<LPTSTR>(&options.profile[0]),
                         nullptr, flags, &session);
         if (FAILED(hr)) {
-            return ReportFailure(invocation, "MAPILogonEx", hr);
+            Failure failure;
+            failure.what = "MAPILogonEx";
+            failure.hr = hr;
+            failure.message = MapiRegistered() ? std::string() : NoMapiText();
+            return ReportFailure(invocation, failure);
         }
         return options.verb == L"list" ? List(invocation, session)
                                        : AddOrRemove(invocation, session, options);

@@ -43,21 +43,21 @@ int RunL10n(const Invocation& invocation) {
         const std::wstring& arg = invocation.args[i];
         if (arg == L"--module") {
             if (++i == invocation.args.size()) {
-                return ReportBadUsage(command, "--module needs a file name");
+                return ReportBadUsage(invocation, command, "--module needs a file name");
             }
             module = invocation.args[i];
         } else if (arg.size() > 1 && arg[0] == L'-') {
-            return ReportBadUsage(command, "unknown option \"" + Utf8(arg) + "\"");
+            return ReportBadUsage(invocation, command, "unknown option \"" + Utf8(arg) + "\"");
         } else {
             words.push_back(arg);
         }
     }
     UINT id = 0;
     if (words.empty() || words.size() > 2) {
-        return ReportBadUsage(command, "l10n needs an identifier and at most one insert");
+        return ReportBadUsage(invocation, command, "l10n needs an identifier and at most one insert");
     }
     if (!ParseIdentifier(words[0], &id)) {
-        return ReportBadUsage(command, "\"" + Utf8(words[0]) + "\" is not a string identifier");
+        return ReportBadUsage(invocation, command, "\"" + Utf8(words[0]) + "\" is not a string identifier");
     }
     CL10N l10n(module.c_str());
     std::wstring text =

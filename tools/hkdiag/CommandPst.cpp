@@ -85,12 +85,40 @@ void Print(const Invocation& invocation, const std::wstring& path, const PstRepo
 
 int RunPst(const Invocation& invocation) {
     const Command& command = FindCommand(L"pst");
-    if (invocation.args.size() != 2 || (invocation.args[0] != L"create" && invocation.args[0] != L"open")) {
-        return ReportBadUsage(command, "pst needs \"create PATH\" or \"open PATH\"");
+    std::vector<std::wstring> words;
+    bool force = false;
+    for (const std::wstring& arg : invocation.args) {
+        if (arg == L"--force") {
+            force = true;
+        } else {
+            words.push_back(arg);
+        }
     }
-    bool create = invocation.args[0] == L"create";
-    const std::wstring& path = invocation.args[1];
-    std::string what = "pst " + Utf8(invocation.args[0]) + " " + Utf8(path);
+    if (words.size() != 2 || (words[0] != L"create" && words[0] != L"open") ||
+        (force && words[0] != L"create")) {
+        return ReportBadUsage(invocation, command, "pst needs \"create PATH [--force]\" or \"open PATH\"");
+    }
+    bool create = words[0] == L"create";
+    const std::wstring& path = words[1];
+    std::string what = "pst " + Utf8(words[0]) + " " + Utf8(path);
+    // Nothing is made or replaced that the user did not ask for.
+    Failure refusal;
+    refusal.what = what;
+    bool exists = ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (!create && !exists) {
+        refusal.hr = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        refusal.hint = "pst create makes a new store";
+        return ReportFailure(invocation, refusal);
+    }
+    if (create && exists && !force) {
+        refusal.hr = HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
+        refusal.hint = "--force replaces it with a new store";
+        return ReportFailure(invocation, refusal);
+    }
+    if (create && FAILED(refusal.hr = FolderOf(path))) {
+        refusal.what = "pst create: the output " + Utf8(path);
+        return ReportFailure(invocation, refusal);
+    }
 
     ToolPstHelper helper;
     HRESULT hr = helper.OpenNamedPST(path.c_str(), create ? CDesktopPSTHelperBase::CreateNew

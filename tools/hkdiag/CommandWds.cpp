@@ -87,19 +87,19 @@ int ParseOptions(const Invocation& invocation, WdsOptions* options) {
         const std::wstring& arg = invocation.args[i];
         if (arg == L"--store") {
             if (++i == invocation.args.size() || invocation.args[i].empty()) {
-                return ReportBadUsage(command, "--store needs a store key name");
+                return ReportBadUsage(invocation, command, "--store needs a store key name");
             }
             options->store = invocation.args[i];
         } else if (!arg.empty() && arg[0] == L'-') {
-            return ReportBadUsage(command, "unknown option \"" + Utf8(arg) + "\"");
+            return ReportBadUsage(invocation, command, "unknown option \"" + Utf8(arg) + "\"");
         } else if (options->action.empty() && (arg == L"queue" || arg == L"replay")) {
             options->action = arg;
         } else {
-            return ReportBadUsage(command, "unknown wds command \"" + Utf8(arg) + "\"");
+            return ReportBadUsage(invocation, command, "unknown wds command \"" + Utf8(arg) + "\"");
         }
     }
     if (options->action.empty()) {
-        return ReportBadUsage(command, "wds needs queue or replay");
+        return ReportBadUsage(invocation, command, "wds needs queue or replay");
     }
     return kExitSuccess;
 }
@@ -112,13 +112,23 @@ int RunWds(const Invocation& invocation) {
     if (usage != kExitSuccess) {
         return usage;
     }
+    // The store key comes from the default store of the mail client's
+    // session, shared as the product's components share it (as config does).
+    SharedMapiSession session;
     if (!options.store.empty()) {
         UseStoreName(options.store);
     }
     wchar_t* storeKey = nullptr;
     HRESULT hr = HearthkitConfig::GetClientStoreKey(&storeKey);
     if (FAILED(hr)) {
-        return ReportFailure(invocation, "wds: the client store key", hr);
+        Failure failure = session.Why("wds: the client store key");
+        if (SUCCEEDED(session.Result())) {
+            failure.hr = hr;
+        }
+        failure.hint = (failure.hint.empty() ? "" : failure.hint + "; ") +
+                       "--store NAME names the store key instead (a key under "
+                       "HKCU \"SOFTWARE\\Talvo\\Stowhaven\\Client\")";
+        return ReportFailure(invocation, failure);
     }
     double version = -1.0;
     bool installed = WDSUtil::GetInstalledWDSVersion(version);

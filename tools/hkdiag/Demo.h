@@ -70,8 +70,4 @@ extern const wchar_t kDemoStoreKey[];
 // Runs the tour's steps and prints the report; kExitFailed when a step failed.
 int RunTour(const Invocation& invocation, const DemoSetup& setup);
 
-// Runs `command` as "hkdiag <command> args" would, with what it prints on
-// stdout and stderr collected in *output instead.
-int RunCaptured(const wchar_t* command, const Invocation& invocation, std::string* output);
-
 } // namespace hkdiag

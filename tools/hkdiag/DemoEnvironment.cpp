@@ -76,14 +76,14 @@ private:
 };
 
 // The step that failed, for the report.
-struct Failure {
+struct SetupFailure {
     const char* what;
     HRESULT hr;
 };
 
 void Check(HRESULT hr, const char* what) {
     if (FAILED(hr)) {
-        throw Failure{what, hr};
+        throw SetupFailure{what, hr};
     }
 }
 
@@ -109,7 +109,7 @@ CComPtr<IMsgStore> OpenDefaultStore(const StandinMapi& mapi, IMAPISession* sessi
             return store;
         }
     }
-    throw Failure{"finding the primary mailbox", MAPI_E_NOT_FOUND};
+    throw SetupFailure{"finding the primary mailbox", MAPI_E_NOT_FOUND};
 }
 
 CComPtr<IMAPIFolder> OpenInbox(const StandinMapi& mapi, IMsgStore* store) {
@@ -183,7 +183,7 @@ void AddHoardlocalMarker(const StandinMapi& mapi, IMAPIFolder* inbox, IMsgStore*
     StandinBuffer<SPropTagArray> tags(mapi);
     Check(store->GetIDsFromNames(1, names, MAPI_CREATE, tags.put()), what);
     if (tags->cValues != 1 || PROP_TYPE(tags->aulPropTag[0]) == PT_ERROR) {
-        throw Failure{what, MAPI_E_NOT_FOUND};
+        throw SetupFailure{what, MAPI_E_NOT_FOUND};
     }
     SPropValue storeId = {};
     storeId.ulPropTag = PROP_TAG(PT_UNICODE, PROP_ID(tags->aulPropTag[0]));
@@ -302,7 +302,7 @@ HRESULT PrepareDemoMailbox(const std::wstring& profile, const std::wstring& serv
         CComPtr<IMAPIFolder> inbox = OpenInbox(mapi, store);
         AddSettingsMessage(inbox, serverUrl);
         AddHoardlocalMarker(mapi, inbox, store);
-    } catch (const Failure& failure) {
+    } catch (const SetupFailure& failure) {
         *what = failure.what;
         return failure.hr;
     }

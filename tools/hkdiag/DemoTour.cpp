@@ -11,8 +11,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fcntl.h>
-#include <io.h>
 
 namespace hkdiag {
 namespace {
@@ -245,7 +243,8 @@ void Timeline(Tour& tour, StepOutcome* outcome) {
     }
     std::wstring out = tour.logFile + L".json";
     TimelineStats stats;
-    outcome->hr = WriteTimeline(tour.logFile, out, &stats);
+    std::string failed;
+    outcome->hr = WriteTimeline({tour.logFile}, out, &stats, &failed);
     outcome->summary = Utf8(out) + ": " + std::to_string(stats.scopes) + " operations on " +
                        std::to_string(stats.threads) + " thread(s); open it in https://ui.perfetto.dev";
 }
@@ -262,14 +261,6 @@ const TourStep kSteps[] = {
     {"log", "Log file", LogFile},
     {"timeline", "Timeline", Timeline},
 };
-
-// "major.minor.build.revision" of Hearthkit.dll, as the library reports it.
-std::string LibraryVersion() {
-    int major = 0, minor = 0, build = 0, revision = 0;
-    HearthkitUtil::GetClientDLLVersion(&major, &minor, &build, &revision, nullptr);
-    return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build) + "." +
-           std::to_string(revision);
-}
 
 // What the step's commands printed, indented below its line; a long output
 // keeps its first lines (the command itself shows it whole).
@@ -307,7 +298,7 @@ int RunTour(const Invocation& invocation, const DemoSetup& setup) {
             "Hearthkit.dll %s, in an embedded environment of stand-ins:\n"
             "  MAPI profile \"%s\": a primary mailbox with a desktop settings message and a Hoardlocal "
             "marker\n  archive web server %s\n",
-            LibraryVersion().c_str(), Utf8(setup.profile).c_str(), Utf8(setup.serverUrl).c_str());
+            GetVersions().library.c_str(), Utf8(setup.profile).c_str(), Utf8(setup.serverUrl).c_str());
     }
     // As the product's components do: the host starts the configuration and
     // shares the mail client's MAPI session, whose default store gives the
@@ -366,7 +357,7 @@ int RunTour(const Invocation& invocation, const DemoSetup& setup) {
     bool ok = counts[static_cast<int>(StepState::Failed)] == 0;
     if (invocation.json) {
         JsonObject json;
-        json.Bool("ok", ok).Text("version", LibraryVersion()).Text("server", Utf8(setup.serverUrl));
+        json.Bool("ok", ok).Text("version", GetVersions().library).Text("server", Utf8(setup.serverUrl));
         json.Text("profile", Utf8(setup.profile)).Raw("steps", "[" + steps + "]");
         json.Raw("log", tour.logFile.empty() ? "null" : JsonString(Utf8(tour.logFile)));
         std::printf("%s\n", json.Done().c_str());
@@ -375,64 +366,6 @@ int RunTour(const Invocation& invocation, const DemoSetup& setup) {
                     counts[0], counts[1], counts[2]);
     }
     return ok ? kExitSuccess : kExitFailed;
-}
-
-// The handler writes through the C runtime's stdout and stderr: both are
-// pointed at a temporary file for the call and restored afterwards.
-int RunCaptured(const wchar_t* name, const Invocation& invocation, std::string* output) {
-    const Command& command = FindCommand(name);
-    wchar_t temp[MAX_PATH], path[MAX_PATH];
-    if (::GetTempPathW(MAX_PATH, temp) == 0 || ::GetTempFileNameW(temp, L"hkd", 0, path) == 0) {
-        return ReportFailure(invocation, "capturing hkdiag " + Utf8(name),
-                             HkHResultFromWin32(::GetLastError()));
-    }
-    int file = ::_wopen(path, _O_RDWR | _O_BINARY | _O_TRUNC);
-    if (file < 0) {
-        ::DeleteFileW(path);
-        return ReportFailure(invocation, "capturing hkdiag " + Utf8(name), E_FAIL);
-    }
-    std::fflush(stdout);
-    std::fflush(stderr);
-    struct Redirect {
-        int saved[2];
-        explicit Redirect(int file) : saved{::_dup(1), ::_dup(2)} {
-            ::_dup2(file, 1);
-            ::_dup2(file, 2);
-        }
-        ~Redirect() {
-            std::fflush(stdout);
-            std::fflush(stderr);
-            ::_dup2(saved[0], 1);
-            ::_dup2(saved[1], 2);
-            ::_close(saved[0]);
-            ::_close(saved[1]);
-        }
-    };
-    int code = kExitFailed;
-    {
-        Redirect redirect(file);
-        try {
-            code = command.run(invocation);
-        } catch (const std::bad_alloc&) {
-            code = ReportFailure(invocation, Utf8(name), E_OUTOFMEMORY);
-        } catch (...) {
-            code = ReportFailure(invocation, Utf8(name), E_UNEXPECTED);
-        }
-    }
-    long size = ::_lseek(file, 0, SEEK_END);
-    ::_lseek(file, 0, SEEK_SET);
-    std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-    int read = text.empty() ? 0 : ::_read(file, &text[0], static_cast<unsigned>(text.size()));
-    text.resize(read > 0 ? static_cast<size_t>(read) : 0);
-    ::_close(file);
-    ::DeleteFileW(path);
-    // The runtime wrote text mode line ends.
-    for (char c : text) {
-        if (c != '\r') {
-            *output += c;
-        }
-    }
-    return code;
 }
 
 } // namespace hkdiag

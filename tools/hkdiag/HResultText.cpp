@@ -14,15 +14,26 @@ constexpr HRESULT Win32Hr(DWORD code) {
     return static_cast<HRESULT>(0x80070000u | (code & 0xFFFF));
 }
 
+constexpr HRESULT HttpHr(DWORD status) {
+    return static_cast<HRESULT>(0x80190000u | (status & 0xFFFF));
+}
+
 struct NamedHResult {
     HRESULT hr;
     const char* name;
+    const char* text; // hkdiag's own text, for when the system has none
 };
 
 #define HK_HR(x)                                                                                             \
-    { x, #x }
+    { x, #x, nullptr }
 #define HK_WIN32(x)                                                                                          \
-    { Win32Hr(x), "HRESULT_FROM_WIN32(" #x ")" }
+    { Win32Hr(x), "HRESULT_FROM_WIN32(" #x ")", nullptr }
+// A Win32 or WinINet code with a text of hkdiag's own.
+#define HK_INET(x, text)                                                                                     \
+    { Win32Hr(x), "HRESULT_FROM_WIN32(" #x ")", text }
+// An HTTP status as the HRESULT of facility HTTP (winerror.h's HTTP_E_STATUS_*).
+#define HK_HTTP(x, status, text)                                                                             \
+    { HttpHr(status), "HTTP_E_STATUS_" #x, text }
 
 // The first entry of a value names it: MAPI reuses E_FAIL (MAPI_E_CALL_FAILED),
 // E_OUTOFMEMORY, E_INVALIDARG, E_NOINTERFACE and E_ACCESSDENIED.
@@ -100,42 +111,131 @@ constexpr NamedHResult kNames[] = {
     HK_WIN32(ERROR_ALREADY_EXISTS),
     HK_WIN32(ERROR_INSUFFICIENT_BUFFER),
     HK_WIN32(ERROR_TIMEOUT),
-    HK_WIN32(ERROR_INTERNET_OUT_OF_HANDLES),
-    HK_WIN32(ERROR_INTERNET_TIMEOUT),
-    HK_WIN32(ERROR_INTERNET_EXTENDED_ERROR),
-    HK_WIN32(ERROR_INTERNET_INTERNAL_ERROR),
-    HK_WIN32(ERROR_INTERNET_INVALID_URL),
-    HK_WIN32(ERROR_INTERNET_UNRECOGNIZED_SCHEME),
-    HK_WIN32(ERROR_INTERNET_NAME_NOT_RESOLVED),
-    HK_WIN32(ERROR_INTERNET_PROTOCOL_NOT_FOUND),
-    HK_WIN32(ERROR_INTERNET_INVALID_OPTION),
-    HK_WIN32(ERROR_INTERNET_SHUTDOWN),
-    HK_WIN32(ERROR_INTERNET_INCORRECT_HANDLE_TYPE),
-    HK_WIN32(ERROR_INTERNET_LOGIN_FAILURE),
-    HK_WIN32(ERROR_INTERNET_OPERATION_CANCELLED),
-    HK_WIN32(ERROR_INTERNET_ITEM_NOT_FOUND),
-    HK_WIN32(ERROR_INTERNET_CANNOT_CONNECT),
-    HK_WIN32(ERROR_INTERNET_CONNECTION_ABORTED),
-    HK_WIN32(ERROR_INTERNET_CONNECTION_RESET),
-    HK_WIN32(ERROR_INTERNET_FORCE_RETRY),
-    HK_WIN32(ERROR_INTERNET_SEC_CERT_DATE_INVALID),
-    HK_WIN32(ERROR_INTERNET_SEC_CERT_CN_INVALID),
-    HK_WIN32(ERROR_INTERNET_INVALID_CA),
-    HK_WIN32(ERROR_INTERNET_SEC_CERT_ERRORS),
-    HK_WIN32(ERROR_INTERNET_SEC_CERT_REV_FAILED),
-    HK_WIN32(ERROR_HTTP_HEADER_NOT_FOUND),
-    HK_WIN32(ERROR_HTTP_INVALID_SERVER_RESPONSE),
-    HK_WIN32(ERROR_HTTP_INVALID_HEADER),
-    HK_WIN32(ERROR_HTTP_REDIRECT_FAILED),
+    HK_WIN32(ERROR_FILE_EXISTS),
+    HK_INET(ERROR_FILE_TOO_LARGE, "The file is larger than the operation allows."),
+    HK_WIN32(ERROR_CANCELLED),
+    HK_INET(ERROR_INTERNET_OUT_OF_HANDLES, "No more WinINet handles could be generated."),
+    HK_INET(ERROR_INTERNET_TIMEOUT, "The request timed out."),
+    HK_INET(ERROR_INTERNET_EXTENDED_ERROR, "The server returned extended information."),
+    HK_INET(ERROR_INTERNET_INTERNAL_ERROR, "An internal error occurred in WinINet."),
+    HK_INET(ERROR_INTERNET_INVALID_URL, "The URL is invalid."),
+    HK_INET(ERROR_INTERNET_UNRECOGNIZED_SCHEME,
+            "The URL's scheme could not be recognized or is not supported."),
+    HK_INET(ERROR_INTERNET_NAME_NOT_RESOLVED, "The server name could not be resolved."),
+    HK_INET(ERROR_INTERNET_PROTOCOL_NOT_FOUND, "No protocol could handle the URL."),
+    HK_INET(ERROR_INTERNET_INVALID_OPTION, "The option is invalid."),
+    HK_INET(ERROR_INTERNET_BAD_OPTION_LENGTH, "The option's length is wrong for its type."),
+    HK_INET(ERROR_INTERNET_OPTION_NOT_SETTABLE, "The option can be queried only, not set."),
+    HK_INET(ERROR_INTERNET_SHUTDOWN, "WinINet is being shut down or unloaded."),
+    HK_INET(ERROR_INTERNET_INCORRECT_USER_NAME, "The user name was not accepted."),
+    HK_INET(ERROR_INTERNET_INCORRECT_PASSWORD, "The password was not accepted."),
+    HK_INET(ERROR_INTERNET_LOGIN_FAILURE, "The login was refused."),
+    HK_INET(ERROR_INTERNET_INVALID_OPERATION, "The operation is invalid."),
+    HK_INET(ERROR_INTERNET_OPERATION_CANCELLED,
+            "The operation was cancelled, usually because its handle was closed."),
+    HK_INET(ERROR_INTERNET_INCORRECT_HANDLE_TYPE, "The handle is of the wrong type for the operation."),
+    HK_INET(ERROR_INTERNET_INCORRECT_HANDLE_STATE, "The handle is in the wrong state for the operation."),
+    HK_INET(ERROR_INTERNET_NOT_PROXY_REQUEST, "The request cannot be made through a proxy."),
+    HK_INET(ERROR_INTERNET_REGISTRY_VALUE_NOT_FOUND, "A registry value WinINet needs could not be found."),
+    HK_INET(ERROR_INTERNET_BAD_REGISTRY_PARAMETER, "A registry value WinINet needs is wrong."),
+    HK_INET(ERROR_INTERNET_NO_DIRECT_ACCESS, "Direct network access cannot be made at this time."),
+    HK_INET(ERROR_INTERNET_NO_CONTEXT, "An asynchronous request was made with no context value."),
+    HK_INET(ERROR_INTERNET_NO_CALLBACK, "An asynchronous request was made with no status callback."),
+    HK_INET(ERROR_INTERNET_REQUEST_PENDING, "The operation has not completed yet."),
+    HK_INET(ERROR_INTERNET_INCORRECT_FORMAT, "The format of the request is invalid."),
+    HK_INET(ERROR_INTERNET_ITEM_NOT_FOUND, "The requested item could not be found."),
+    HK_INET(ERROR_INTERNET_CANNOT_CONNECT, "The connection to the server could not be made."),
+    HK_INET(ERROR_INTERNET_CONNECTION_ABORTED, "The connection to the server was ended."),
+    HK_INET(ERROR_INTERNET_CONNECTION_RESET, "The connection to the server was reset."),
+    HK_INET(ERROR_INTERNET_FORCE_RETRY, "The request must be sent again."),
+    HK_INET(ERROR_INTERNET_INVALID_PROXY_REQUEST, "The request to the proxy was invalid."),
+    HK_INET(ERROR_INTERNET_NEED_UI, "A user interface or other blocking operation has been requested."),
+    HK_INET(ERROR_INTERNET_HANDLE_EXISTS, "The handle already exists."),
+    HK_INET(ERROR_INTERNET_SEC_CERT_DATE_INVALID,
+            "The server's certificate has expired or is not yet valid."),
+    HK_INET(ERROR_INTERNET_SEC_CERT_CN_INVALID, "The server's certificate names another host."),
+    HK_INET(ERROR_INTERNET_HTTP_TO_HTTPS_ON_REDIR, "A redirection leads from http to https."),
+    HK_INET(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR, "A redirection leads from https to http."),
+    HK_INET(ERROR_INTERNET_MIXED_SECURITY, "Some of the content is not secure."),
+    HK_INET(ERROR_INTERNET_CHG_POST_IS_NON_SECURE,
+            "Data is about to be posted to a server that is not secure."),
+    HK_INET(ERROR_INTERNET_POST_IS_NON_SECURE,
+            "Data is about to be posted over a connection that is not secure."),
+    HK_INET(ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED, "The server asks for a client certificate."),
+    HK_INET(ERROR_INTERNET_INVALID_CA,
+            "The server's certificate was issued by an authority that is not trusted."),
+    HK_INET(ERROR_INTERNET_CLIENT_AUTH_NOT_SETUP, "Client authorization is not set up on this computer."),
+    HK_INET(ERROR_INTERNET_ASYNC_THREAD_FAILED, "WinINet's worker thread could not be started."),
+    HK_INET(ERROR_INTERNET_REDIRECT_SCHEME_CHANGE, "A redirection changes the scheme."),
+    HK_INET(ERROR_INTERNET_DIALOG_PENDING, "Another thread is showing a WinINet dialog."),
+    HK_INET(ERROR_INTERNET_RETRY_DIALOG, "The dialog must be shown again."),
+    HK_INET(ERROR_INTERNET_HTTPS_HTTP_SUBMIT_REDIR,
+            "Data is being submitted to a server that is not secure."),
+    HK_INET(ERROR_INTERNET_INSERT_CDROM, "A CD-ROM must be inserted."),
+    HK_INET(ERROR_INTERNET_FORTEZZA_LOGIN_NEEDED, "A Fortezza login is needed."),
+    HK_INET(ERROR_INTERNET_SEC_CERT_ERRORS, "The server's certificate has errors."),
+    HK_INET(ERROR_INTERNET_SEC_CERT_NO_REV, "The server's certificate could not be checked for revocation."),
+    HK_INET(ERROR_INTERNET_SEC_CERT_REV_FAILED, "The revocation check of the server's certificate failed."),
+    HK_INET(ERROR_HTTP_HEADER_NOT_FOUND, "The requested header could not be found."),
+    HK_INET(ERROR_HTTP_DOWNLEVEL_SERVER, "The server did not return any headers."),
+    HK_INET(ERROR_HTTP_INVALID_SERVER_RESPONSE, "The server's reply could not be parsed."),
+    HK_INET(ERROR_HTTP_INVALID_HEADER, "The header is invalid."),
+    HK_INET(ERROR_HTTP_INVALID_QUERY_REQUEST, "The header query is invalid."),
+    HK_INET(ERROR_HTTP_HEADER_ALREADY_EXISTS, "The header already exists and could not be replaced."),
+    HK_INET(ERROR_HTTP_REDIRECT_FAILED, "The redirection failed."),
+    HK_INET(ERROR_HTTP_NOT_REDIRECTED, "The request was not redirected."),
+    HK_INET(ERROR_HTTP_COOKIE_NEEDS_CONFIRMATION, "A cookie needs confirmation."),
+    HK_INET(ERROR_HTTP_COOKIE_DECLINED, "A cookie was declined."),
+    HK_INET(ERROR_HTTP_REDIRECT_NEEDS_CONFIRMATION, "The redirection needs confirmation."),
+    HK_INET(ERROR_INTERNET_SECURITY_CHANNEL_ERROR, "The secure channel (TLS) could not be established."),
+    HK_INET(ERROR_INTERNET_UNABLE_TO_CACHE_FILE, "The file could not be written to the cache."),
+    HK_INET(ERROR_INTERNET_TCPIP_NOT_INSTALLED, "TCP/IP is not installed."),
+    HK_INET(ERROR_INTERNET_DISCONNECTED, "The computer is disconnected from the network."),
+    HK_INET(ERROR_INTERNET_SERVER_UNREACHABLE, "The server could not be reached."),
+    HK_INET(ERROR_INTERNET_PROXY_SERVER_UNREACHABLE, "The proxy server could not be reached."),
+    HK_INET(ERROR_INTERNET_BAD_AUTO_PROXY_SCRIPT, "The proxy auto-configuration script has an error."),
+    HK_INET(ERROR_INTERNET_UNABLE_TO_DOWNLOAD_SCRIPT,
+            "The proxy auto-configuration script could not be downloaded."),
+    HK_INET(ERROR_INTERNET_SEC_INVALID_CERT, "The server's certificate is invalid."),
+    HK_INET(ERROR_INTERNET_SEC_CERT_REVOKED, "The server's certificate has been revoked."),
+    HK_INET(ERROR_INTERNET_FAILED_DUETOSECURITYCHECK, "The request failed a security check."),
+    HK_INET(ERROR_INTERNET_NOT_INITIALIZED, "WinINet has not been initialized."),
+    HK_INET(ERROR_INTERNET_NEED_MSN_SSPI_PKG, "The MSN security package is needed."),
+    HK_INET(ERROR_INTERNET_LOGIN_FAILURE_DISPLAY_ENTITY_BODY,
+            "The login was refused; the server's reply explains why."),
+    HK_HTTP(BAD_REQUEST, 400, "Bad request"),
+    HK_HTTP(DENIED, 401, "Unauthorized: the server asks for credentials"),
+    HK_HTTP(PAYMENT_REQ, 402, "Payment required"),
+    HK_HTTP(FORBIDDEN, 403, "Forbidden"),
+    HK_HTTP(NOT_FOUND, 404, "Not found"),
+    HK_HTTP(BAD_METHOD, 405, "Method not allowed"),
+    HK_HTTP(NONE_ACCEPTABLE, 406, "Not acceptable"),
+    HK_HTTP(PROXY_AUTH_REQ, 407, "The proxy asks for credentials"),
+    HK_HTTP(REQUEST_TIMEOUT, 408, "The server timed out waiting for the request"),
+    HK_HTTP(CONFLICT, 409, "Conflict"),
+    HK_HTTP(GONE, 410, "Gone"),
+    HK_HTTP(LENGTH_REQUIRED, 411, "Length required"),
+    HK_HTTP(PRECOND_FAILED, 412, "Precondition failed"),
+    HK_HTTP(REQUEST_TOO_LARGE, 413, "Request entity too large"),
+    HK_HTTP(URI_TOO_LONG, 414, "Request URI too long"),
+    HK_HTTP(UNSUPPORTED_MEDIA, 415, "Unsupported media type"),
+    HK_HTTP(SERVER_ERROR, 500, "Internal server error"),
+    HK_HTTP(NOT_SUPPORTED, 501, "Not implemented"),
+    HK_HTTP(BAD_GATEWAY, 502, "Bad gateway"),
+    HK_HTTP(SERVICE_UNAVAIL, 503, "Service unavailable"),
+    HK_HTTP(GATEWAY_TIMEOUT, 504, "Gateway timeout"),
+    HK_HTTP(VERSION_NOT_SUP, 505, "HTTP version not supported"),
 };
 
 #undef HK_HR
 #undef HK_WIN32
+#undef HK_INET
+#undef HK_HTTP
 
+// WinINet's codes, 12000 to 12999, and the texts of wininet.dll.
 bool IsWinInetCode(HRESULT hr) {
     DWORD code = HRESULT_CODE(hr);
-    return HRESULT_FACILITY(hr) == FACILITY_WIN32 && code >= INTERNET_ERROR_BASE &&
-           code <= INTERNET_ERROR_LAST;
+    return HRESULT_FACILITY(hr) == FACILITY_WIN32 && code >= INTERNET_ERROR_BASE && code < 13000;
 }
 
 std::string Utf8(const wchar_t* text, int chars) {
@@ -147,24 +247,18 @@ std::string Utf8(const wchar_t* text, int chars) {
     return out;
 }
 
-} // namespace
-
-const char* HResultName(HRESULT hr) {
+const NamedHResult* Find(HRESULT hr) {
     for (const NamedHResult& entry : kNames) {
         if (entry.hr == hr) {
-            return entry.name;
+            return &entry;
         }
     }
     return nullptr;
 }
 
-std::string HResultHex(HRESULT hr) {
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%08lX", static_cast<unsigned long>(hr));
-    return text;
-}
-
-std::string HResultMessage(HRESULT hr) {
+// FormatMessage's text for hr, without the trailing line end; empty when the
+// system has none.
+std::string SystemMessage(HRESULT hr) {
     DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS;
     DWORD code = static_cast<DWORD>(hr);
     hk::unique_hmodule wininet;
@@ -195,6 +289,41 @@ std::string HResultMessage(HRESULT hr) {
         --chars;
     }
     return chars > 0 ? Utf8(buffer, static_cast<int>(chars)) : std::string();
+}
+
+} // namespace
+
+HRESULT HttpStatusHResult(DWORD status) {
+    return HttpHr(status);
+}
+
+const char* HResultName(HRESULT hr) {
+    const NamedHResult* entry = Find(hr);
+    return entry != nullptr ? entry->name : nullptr;
+}
+
+std::string HResultHex(HRESULT hr) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+std::string HResultMessage(HRESULT hr) {
+    std::string text = SystemMessage(hr);
+    if (!text.empty()) {
+        return text;
+    }
+    const NamedHResult* entry = Find(hr);
+    if (entry != nullptr && entry->text != nullptr) {
+        return entry->text;
+    }
+    if (IsWinInetCode(hr)) {
+        return "WinINet error " + std::to_string(HRESULT_CODE(hr));
+    }
+    if (HRESULT_FACILITY(hr) == FACILITY_HTTP) {
+        return "HTTP status " + std::to_string(HRESULT_CODE(hr));
+    }
+    return std::string();
 }
 
 std::string DescribeHResult(HRESULT hr) {

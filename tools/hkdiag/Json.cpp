@@ -92,6 +92,14 @@ JsonObject& JsonObject::Raw(std::string_view name, std::string_view value) {
     return *this;
 }
 
+JsonObject& JsonObject::Members(std::string_view members) {
+    if (!members.empty()) {
+        m_text += m_text.size() > 1 ? "," : "";
+        m_text.append(members);
+    }
+    return *this;
+}
+
 JsonObject& JsonObject::Text(std::string_view name, std::string_view value) {
     return Raw(name, JsonString(value));
 }

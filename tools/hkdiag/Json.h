@@ -21,6 +21,10 @@ public:
     JsonObject& Bool(std::string_view name, bool value);
     // value must already be JSON text (an object, an array, a literal).
     JsonObject& Raw(std::string_view name, std::string_view value);
+    // members: '"a":1,"b":2', already JSON text.
+    JsonObject& Members(std::string_view members);
+    // The members so far, without the braces.
+    std::string Inner() const { return m_text.substr(1); }
     std::string Done() const { return m_text + "}"; }
 
 private:
