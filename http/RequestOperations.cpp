@@ -201,8 +201,10 @@ HRESULT CInternetSendDataBase::PostUTF8XMLDataToServer(const char* szUrl, CStrin
                                 length)) {
             return SendFailed(log, "HttpSendRequest failed: %d\n");
         }
+        // A 401 answered with credentials is sent again: only the reply that
+        // ends the exchange must be XML.
         HRESULT r = ReadResponse(request.get(), *pResponse, bRetry);
-        if (SUCCEEDED(r)) {
+        if (SUCCEEDED(r) && !bRetry) {
             r = CheckResponseTypeIsXML(request.get());
         }
         return r;

@@ -40,7 +40,9 @@ A reply R (JSON object, every member optional):
   then RST), "raw" (send body alone, as it is, then close),
   require_auth: the exact Authorization header value expected; a request
           without it is answered by "challenge" (a reply object) instead,
-  discard_body: true (count the body's bytes but keep none of them).
+  discard_body: true (count the body's bytes but keep none of them),
+  action "reset_after_body:N": read N bytes of the request's body, record
+          the request with them, then close with RST instead of answering.
 """
 import json
 import os
@@ -259,6 +261,13 @@ def serve(sock, tls):
             # Continue before the body when the client asks for it.
             if (header(headers, "expect") or "").lower() == "100-continue":
                 sock.sendall(b"HTTP/1.1 100 Continue\r\n\r\n")
+            cut = reply.get("action") or ""
+            if cut.startswith("reset_after_body:"):
+                received = conn.read_exact(int(cut.split(":", 1)[1]))
+                with LOCK:
+                    RECORDS.append(head + b"\r\n\r\n" + received)
+                send_reset(sock)
+                break
             discard = bool(reply.get("discard_body"))
             body, length = read_body(conn, headers, discard)
             record = head + b"\r\n\r\n" + body

@@ -163,40 +163,70 @@ TEST_F(Engine, FailedProbesAndResendRequests) {
 }
 
 TEST_F(Engine, UnauthorizedGoesToTheLoginDialog) {
-    Reply granted = Answer("granted");
-    granted.requireAuth = kAuth;
-    Server().Route("/app/auth", granted);
     const DWORD retry = ERROR_INTERNET_FORCE_RETRY;
-    // Refusals first: WinINet keeps Basic credentials for the host once given.
-    // Wrong credentials are refused until the user gives up: the engine has
-    // no limit of its own. Credentials entered: the exchange repeats and the
-    // record holds only the final reply.
+    // Refusals first: WinINet keeps Basic credentials for the host once given,
+    // so each later success needs a user of its own. Wrong credentials are
+    // refused until the user gives up: the engine has no limit of its own.
+    // Credentials entered: the exchange repeats (for the streamed upload, the
+    // probe does, and the upload then carries them) and the record holds only
+    // the final reply, whose type the UTF-8 post checks.
+    enum Op { Get, Form, Utf8Xml, Upload };
     const struct {
         std::deque<DWORD> answers;
+        const char* user;
         const char* password;
-        bool form;
+        const char* auth;
+        Op op;
         HRESULT hr;
         DWORD status;
-    } cases[] = {{{ERROR_CANCELLED}, "pass", false, kCancelled, 401},
-                 {{retry, retry, retry, ERROR_CANCELLED}, "wrong", false, kCancelled, 401},
-                 {{0}, "pass", true, E_ACCESSDENIED, 401},
-                 {{retry}, "pass", false, S_OK, 200}};
+    } cases[] = {{{ERROR_CANCELLED}, "user", "pass", kAuth, Get, kCancelled, 401},
+                 {{retry, retry, retry, ERROR_CANCELLED}, "user", "wrong", kAuth, Get, kCancelled, 401},
+                 {{0}, "user", "pass", kAuth, Form, E_ACCESSDENIED, 401},
+                 {{retry}, "user", "pass", kAuth, Get, S_OK, 200},
+                 {{retry}, "xml", "pass", "Basic eG1sOnBhc3M=", Utf8Xml, S_OK, 200},
+                 {{retry}, "upload", "pass", "Basic dXBsb2FkOnBhc3M=", Upload, S_OK, 200}};
     for (const auto& c : cases) {
+        Reply granted = Answer("<granted/>").Header("Content-Type", "text/xml");
+        granted.requireAuth = c.auth;
+        Server().Route(std::string("/app/") + c.user, granted);
+        int before = Server().Count();
         EngineOnServer s;
         s.engine.dialogAnswers = c.answers;
+        s.engine.user = c.user;
         s.engine.password = c.password;
         ResponseDetails response;
         std::vector<FieldData> fields = {{"a", "1"}};
-        EXPECT_EQ(c.hr, c.form ? s.engine.PostFormDataToServer("auth", fields, &response)
-                               : s.engine.GetDataFromServer("auth", &response));
-        EXPECT_EQ(static_cast<int>(c.answers.size()), s.engine.dialogCalls);
-        EXPECT_EQ(c.status, response.dwStatusCode);
-        if (c.hr == S_OK) {
-            EXPECT_EQ("granted", Body(response));
-            EXPECT_EQ(std::string::npos, std::string(response.pHeaders).find("401"));
+        std::vector<FileData> files;
+        HRESULT hr = c.op == Get       ? s.engine.GetDataFromServer(c.user, &response)
+                     : c.op == Form    ? s.engine.PostFormDataToServer(c.user, fields, &response)
+                     : c.op == Utf8Xml ? s.engine.PostUTF8XMLDataToServer(c.user, L"Content-Type: text/xml",
+                                                                          "<x/>", &response)
+                                       : s.engine.PostLargeDataToServer(c.user, files, fields, &response);
+        EXPECT_EQ(c.hr, hr) << c.user;
+        EXPECT_EQ(static_cast<int>(c.answers.size()), s.engine.dialogCalls) << c.user;
+        EXPECT_EQ(c.status, response.dwStatusCode) << c.user;
+        if (c.hr != S_OK) {
+            continue;
         }
+        EXPECT_EQ("<granted/>", Body(response));
+        EXPECT_EQ(std::string::npos, std::string(response.pHeaders).find("401"));
+        // WinINet may try cached credentials of its own first: only the last
+        // requests are ours to check.
+        int count = Server().Count();
+        ASSERT_GE(count, before + 2) << c.user;
+        if (c.op == Upload) {
+            RecordedRequest probe = Server().Request(count - 2);
+            EXPECT_EQ(45u, probe.body.size());
+            EXPECT_EQ(c.auth, probe.Header("Authorization"));
+        }
+        RecordedRequest last = Server().Request(count - 1);
+        EXPECT_EQ(c.auth, last.Header("Authorization")) << c.user;
+        EXPECT_EQ(c.op == Upload    ? ExpectedBody(BoundaryOf(last), fields, files)
+                  : c.op == Utf8Xml ? "<x/>"
+                                    : "",
+                  last.body)
+            << c.user;
     }
-    EXPECT_EQ(kAuth, Server().Request(Server().Count() - 1).Header("Authorization"));
 }
 
 TEST_F(Engine, ReadersCollectEveryFramingAndErrorStatusesAreNoFailures) {
@@ -273,6 +303,44 @@ TEST_F(Engine, LargeRepliesArriveWholeAndOversizedOnesAreRefused) {
     EXPECT_EQ(200u, oversized.dwStatusCode);
     EXPECT_EQ(nullptr, oversized.pBody);
     EXPECT_EQ(0u, oversized.dwBodyLength);
+}
+
+// The server cuts the connection inside each piece of a streamed upload. The
+// pieces are far larger than the socket buffers, so the cut reaches the write
+// of the piece it falls in: the upload fails and writes nothing after it. The
+// closing delimiter fits the buffers: its write succeeds and the request is
+// ended (Wine then hands back the probe's reply, still on the request handle,
+// as the upload's: the result is WinINet's).
+TEST_F(Engine, AnUploadCutByTheServerFailsWithoutGoingOn) {
+    const int kPiece = 8 * 1024 * 1024;
+    std::string value(kPiece, 'v'), data(kPiece, 'd');
+    std::vector<FieldData> fields = {{"n", CStringA(value.c_str())}};
+    std::vector<FileData> files = {
+        {"f", "a.bin", reinterpret_cast<const BYTE*>(data.data()), kPiece, "application/octet-stream"}};
+    const size_t total = ExpectedBody(std::string(39, '-'), fields, files).size();
+    const struct {
+        const char* piece;
+        size_t cut;
+        int endCalls;
+    } cases[] = {
+        {"field", 1024 * 1024, 0}, {"file", kPiece + 1024 * 1024, 0}, {"closing delimiter", total - 20, 1}};
+    for (const auto& c : cases) {
+        Server().Reset();
+        Server().Route("/app/cut",
+                       {Reply(), Answer("", "auto", "reset_after_body:" + std::to_string(c.cut))});
+        EngineOnServer s(10000);
+        ResponseDetails response;
+        DWORD start = ::GetTickCount();
+        HRESULT hr = s.engine.PostLargeDataToServer("cut", files, fields, &response);
+        EXPECT_LT(::GetTickCount() - start, 8000u) << c.piece;
+        EXPECT_EQ(c.endCalls, s.engine.endCalls) << c.piece;
+        if (c.endCalls == 0) {
+            EXPECT_TRUE(FAILED(hr)) << c.piece << std::hex << " " << hr;
+            EXPECT_EQ(0u, response.dwStatusCode) << c.piece;
+        }
+        ASSERT_EQ(2, Server().Count()) << c.piece; // the probe, the upload
+        EXPECT_EQ(c.cut, Server().Request(1).body.size()) << c.piece;
+    }
 }
 
 TEST_F(Engine, BrokenRepliesEndInAResultWithoutHanging) {
