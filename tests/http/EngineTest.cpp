@@ -229,80 +229,62 @@ TEST_F(Engine, UnauthorizedGoesToTheLoginDialog) {
     }
 }
 
-TEST_F(Engine, ReadersCollectEveryFramingAndErrorStatusesAreNoFailures) {
-    Server().Route("/app/err", Status(500, "Internal Server Error", "boom"));
-    Server().Route("/app/chunked", Answer("abc", "chunked"));
-    Server().Route("/app/close", Answer("closed", "none"));
+// Every framing, small and of several megabytes with every byte value, read
+// whole with its NUL behind; error statuses are no failures; WinINet ends a
+// body at the connection's end whatever was announced.
+TEST_F(Engine, RepliesArriveWholeInEveryFraming) {
+    std::string pattern, big;
+    for (int i = 0; i < 251; ++i) {
+        pattern += static_cast<char>(i);
+    }
+    const int repeat = 6 * 1024 * 1024 / 251;
+    for (int i = 0; i < repeat; ++i) {
+        big += pattern;
+    }
+    const struct {
+        const char* path;
+        Reply reply;
+        DWORD status;
+        std::string body;
+    } cases[] = {{"err", Status(500, "Internal Server Error", "boom"), 500, "boom"},
+                 {"chunked", Answer("abc", "chunked"), 200, "abc"},
+                 {"close", Answer("closed", "none"), 200, "closed"},
+                 {"truncated", Answer("0123456789", "100"), 200, "0123456789"},
+                 {"big", Answer(pattern), 200, big},
+                 {"bigchunked", Answer(pattern, "chunked"), 200, big},
+                 {"bigclose", Answer(pattern, "none"), 200, big}};
+    EngineOnServer s(10000);
+    for (auto c : cases) {
+        c.reply.repeatBody = c.body.size() > 1000 ? repeat : 1;
+        Server().Route(std::string("/app/") + c.path, c.reply);
+        ResponseDetails r;
+        ASSERT_EQ(S_OK, s.engine.GetDataFromServer(c.path, &r)) << c.path;
+        EXPECT_EQ(c.status, r.dwStatusCode) << c.path;
+        ASSERT_EQ(c.body.size() + 1, r.dwBodyLength) << c.path;
+        EXPECT_TRUE(c.body == Body(r)) << c.path;
+        EXPECT_EQ('\0', r.pBody[c.body.size()]) << c.path;
+    }
+    // A record reused without Reset accumulates.
+    ResponseDetails twice;
+    ASSERT_EQ(S_OK, s.engine.GetDataFromServer("big", &twice));
+    ASSERT_EQ(S_OK, s.engine.GetDataFromServer("bigchunked", &twice));
+    EXPECT_TRUE(big + big == Body(twice));
+
     Server().Route("/app/empty", Reply().Header("X-Long-Header", std::string(300, 'h')));
-    EngineOnServer s;
+    ResponseDetails empty;
+    ASSERT_EQ(S_OK, s.engine.GetDataFromServer("empty", &empty));
+    EXPECT_EQ(nullptr, empty.pBody);
+    EXPECT_EQ(0u, empty.dwBodyLength);
+    std::string headers(empty.pHeaders);
+    EXPECT_EQ(empty.dwHeadersLength, headers.size() + 1);
+    EXPECT_EQ(0u, headers.find("HTTP/1.1 200 OK\r\n"));
+    EXPECT_NE(std::string::npos, headers.find("X-Long-Header: " + std::string(300, 'h') + "\r\n"));
     DWORD status = 0xdeadbeef;
     char text[64];
     memset(text, 'x', sizeof(text));
     EXPECT_EQ(S_OK, s.engine.GetURLStatusText("missing", &status, text, sizeof(text)));
     EXPECT_EQ(404u, status);
     EXPECT_STREQ("Not Found", text);
-    ResponseDetails r0;
-    EXPECT_EQ(S_OK, s.engine.GetDataFromServer("err", &r0));
-    EXPECT_EQ(500u, r0.dwStatusCode);
-    EXPECT_STREQ("Internal Server Error", r0.szStatusText);
-    EXPECT_EQ(5u, r0.dwBodyLength); // the body and its terminating zero
-    EXPECT_EQ("boom", Body(r0));
-    ResponseDetails r1;
-    ASSERT_EQ(S_OK, s.engine.GetDataFromServer("chunked", &r1));
-    EXPECT_EQ(4u, r1.dwBodyLength);
-    EXPECT_EQ(0, memcmp("abc", r1.pBody, 4));
-    ResponseDetails r2;
-    ASSERT_EQ(S_OK, s.engine.GetDataFromServer("close", &r2));
-    EXPECT_EQ("closed", Body(r2));
-    ResponseDetails r3;
-    ASSERT_EQ(S_OK, s.engine.GetDataFromServer("empty", &r3));
-    EXPECT_EQ(nullptr, r3.pBody);
-    EXPECT_EQ(0u, r3.dwBodyLength);
-    std::string headers(r3.pHeaders);
-    EXPECT_EQ(r3.dwHeadersLength, headers.size() + 1);
-    EXPECT_EQ(0u, headers.find("HTTP/1.1 200 OK\r\n"));
-    EXPECT_NE(std::string::npos, headers.find("X-Long-Header: " + std::string(300, 'h') + "\r\n"));
-    // A record reused without Reset accumulates.
-    ASSERT_EQ(S_OK, s.engine.GetDataFromServer("close", &r2));
-    EXPECT_EQ("closedclosed", Body(r2));
-}
-
-// Replies of several megabytes, every byte value among them, in each framing;
-// one that announces more than a record can hold is refused unread.
-TEST_F(Engine, LargeRepliesArriveWholeAndOversizedOnesAreRefused) {
-    std::string pattern;
-    for (int i = 0; i < 251; ++i) {
-        pattern += static_cast<char>(i);
-    }
-    const int repeat = 6 * 1024 * 1024 / 251;
-    std::string expected;
-    for (int i = 0; i < repeat; ++i) {
-        expected += pattern;
-    }
-    for (const char* length : {"auto", "chunked", "none"}) {
-        Reply big = Answer(pattern, length);
-        big.repeatBody = repeat;
-        Server().Route(std::string("/app/") + length, big);
-    }
-    Server().Route("/app/oversized", Answer("x", "5000000000"));
-    EngineOnServer s(10000);
-    for (const char* length : {"auto", "chunked", "none"}) {
-        ResponseDetails response;
-        ASSERT_EQ(S_OK, s.engine.GetDataFromServer(length, &response)) << length;
-        ASSERT_EQ(expected.size() + 1, response.dwBodyLength) << length;
-        EXPECT_TRUE(expected == Body(response)) << length;
-        EXPECT_EQ('\0', response.pBody[expected.size()]) << length;
-    }
-    ResponseDetails twice;
-    ASSERT_EQ(S_OK, s.engine.GetDataFromServer("auto", &twice));
-    ASSERT_EQ(S_OK, s.engine.GetDataFromServer("chunked", &twice));
-    EXPECT_TRUE(expected + expected == Body(twice));
-
-    ResponseDetails oversized;
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE), s.engine.GetDataFromServer("oversized", &oversized));
-    EXPECT_EQ(200u, oversized.dwStatusCode);
-    EXPECT_EQ(nullptr, oversized.pBody);
-    EXPECT_EQ(0u, oversized.dwBodyLength);
 }
 
 // The server cuts the connection inside each piece of a streamed upload. The
@@ -312,7 +294,7 @@ TEST_F(Engine, LargeRepliesArriveWholeAndOversizedOnesAreRefused) {
 // ended (Wine then hands back the probe's reply, still on the request handle,
 // as the upload's: the result is WinINet's).
 TEST_F(Engine, AnUploadCutByTheServerFailsWithoutGoingOn) {
-    const int kPiece = 8 * 1024 * 1024;
+    const int kPiece = 16 * 1024 * 1024;
     std::string value(kPiece, 'v'), data(kPiece, 'd');
     std::vector<FieldData> fields = {{"n", CStringA(value.c_str())}};
     std::vector<FileData> files = {
@@ -328,7 +310,7 @@ TEST_F(Engine, AnUploadCutByTheServerFailsWithoutGoingOn) {
         Server().Reset();
         Server().Route("/app/cut",
                        {Reply(), Answer("", "auto", "reset_after_body:" + std::to_string(c.cut))});
-        EngineOnServer s(10000);
+        EngineOnServer s(3000); // Wine may miss the reset of a blocked write until then
         ResponseDetails response;
         DWORD start = ::GetTickCount();
         HRESULT hr = s.engine.PostLargeDataToServer("cut", files, fields, &response);
@@ -343,40 +325,38 @@ TEST_F(Engine, AnUploadCutByTheServerFailsWithoutGoingOn) {
     }
 }
 
-TEST_F(Engine, BrokenRepliesEndInAResultWithoutHanging) {
-    Server().Route("/app/truncated", Answer("0123456789", "100"));
+// A reply cut by a reset, one with a header line of 1 MiB and one that
+// announces more than a record can hold (refused unread) end without hanging.
+TEST_F(Engine, BrokenAndOversizedRepliesEndInAResult) {
     Server().Route("/app/reset", Answer(std::string(64 * 1024, 'r'), "auto", "reset_mid_body"));
     Server().Route("/app/huge", Reply().Header("X-Huge", std::string(1024 * 1024, 'H')));
-    Server().Route("/app/garbage", Answer("\x01\x02 this is no HTTP\r\n\r\n", "auto", "raw"));
+    Server().Route("/app/oversized", Answer("x", "5000000000"));
     EngineOnServer s(3000);
-    auto timed = [&](const char* path, ResponseDetails& response) {
+    ResponseDetails r[3];
+    const char* paths[] = {"reset", "huge", "oversized"};
+    HRESULT hr[3];
+    for (int i = 0; i < 3; ++i) {
         DWORD start = ::GetTickCount();
-        HRESULT hr = s.engine.GetDataFromServer(path, &response);
-        EXPECT_LT(::GetTickCount() - start, 8000u) << path;
-        return hr;
-    };
-    // WinINet ends a body at the connection's end, whatever was announced:
-    // what arrived stands.
-    ResponseDetails r1;
-    EXPECT_EQ(S_OK, timed("truncated", r1));
-    EXPECT_EQ("0123456789", Body(r1));
-    ResponseDetails r2;
-    HRESULT hr = timed("reset", r2);
-    EXPECT_TRUE(hr == S_OK || hr == HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_RESET)) << std::hex << hr;
-    EXPECT_LT(r2.dwBodyLength, 64u * 1024u);
-    EXPECT_EQ(std::string(Body(r2).size(), 'r'), Body(r2));
-    ResponseDetails r3;
-    EXPECT_EQ(S_OK, timed("huge", r3));
-    EXPECT_EQ(200u, r3.dwStatusCode); // WinINet keeps what it can of the 1 MiB line
-    EXPECT_EQ(r3.dwHeadersLength, std::strlen(r3.pHeaders) + 1);
-    ResponseDetails r4;
-    timed("garbage", r4); // WinINet reads it as a headerless reply: any result, no hang
-    EXPECT_LE(r4.dwBodyLength, 24u);
+        hr[i] = s.engine.GetDataFromServer(paths[i], &r[i]);
+        EXPECT_LT(::GetTickCount() - start, 8000u) << paths[i];
+    }
+    // What arrived before the reset stands.
+    EXPECT_TRUE(hr[0] == S_OK || hr[0] == HRESULT_FROM_WIN32(ERROR_INTERNET_CONNECTION_RESET))
+        << std::hex << hr[0];
+    EXPECT_LT(r[0].dwBodyLength, 64u * 1024u);
+    EXPECT_EQ(std::string(Body(r[0]).size(), 'r'), Body(r[0]));
+    EXPECT_EQ(S_OK, hr[1]);
+    EXPECT_EQ(200u, r[1].dwStatusCode); // WinINet keeps what it can of the 1 MiB line
+    EXPECT_EQ(r[1].dwHeadersLength, std::strlen(r[1].pHeaders) + 1);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE), hr[2]);
+    EXPECT_EQ(200u, r[2].dwStatusCode);
+    EXPECT_EQ(nullptr, r[2].pBody);
+    EXPECT_EQ(0u, r[2].dwBodyLength);
 }
 
 // A request handle left open keeps its connection (WinINet's handles are no
 // kernel handles): the stand-in counts the connections still open.
-TEST_F(Engine, AThousandExchangesLeaveNoHandleBehind) {
+TEST_F(Engine, AThousandExchangesLeaveNoConnectionBehind) {
     Server().Route("/app/ok", Answer("ok"));
     Server().Route("/app/missing", Status(404, "Not Found"));
     Server().Route("/app/truncated", Answer("0123456789", "100"));
@@ -390,16 +370,9 @@ TEST_F(Engine, AThousandExchangesLeaveNoHandleBehind) {
                            : s.engine.PostFormDataToServer(paths[i % 4], fields, &response);
         EXPECT_EQ(S_OK, hr) << i;
     };
-    for (int i = 0; i < 8; ++i) {
-        exchange(i); // WinINet's own first-use handles
-    }
-    DWORD before = 0, after = 0;
-    ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &before));
     for (int i = 0; i < 1000 && !HasFailure(); ++i) {
         exchange(i);
     }
-    ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &after));
-    EXPECT_EQ(before, after);
     EXPECT_LE(Server().OpenConnections(), 3); // the kept-alive one and this question
 }
 

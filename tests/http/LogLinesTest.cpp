@@ -1,12 +1,9 @@
-// The lines the HTTP code writes, read from a log file at level 3 written by
-// a fresh process (the level is read once per process).
+// The lines the HTTP code writes and what first use in a process does, read
+// from the log file of a fresh process (the level is read once per process).
 #include "CDesktopLog.h"
 #include "HearthkitUtil.h"
-#include "HkRegKey.h"
 #include "HttpTestSupport.h"
 #include "LoggedRun.h"
-#include "Scenario.h"
-#include "TestEnv.h"
 
 #include <gtest/gtest.h>
 #include <cstdio>
@@ -15,8 +12,6 @@
 using namespace hk::test;
 
 namespace {
-
-const wchar_t kClientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
 
 HK_SCENARIO(HttpLogTour) {
     WebServer& server = WebServer::Get();
@@ -130,23 +125,9 @@ TEST(HttpLog, TheUserAgentIsComputedOnce) {
 }
 
 TEST(HttpLog, OperationsWriteTheirLinesInOrder) {
-    TempDir dir(L"httplog");
-    ScenarioResult r;
-    {
-        RegistryKeyGuard guard(HKEY_CURRENT_USER, kClientKey);
-        CRegKey key;
-        ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kClientKey));
-        ASSERT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"LoggingLevel", 3));
-        std::wstring temp = dir.Path() + L"\\";
-        r = RunScenario("HttpLogTour", {}, 60000, {L"TMP=" + temp, L"TEMP=" + temp});
-    }
-    ASSERT_EQ(0u, r.exitCode) << r.output;
-    WIN32_FIND_DATAW found;
-    HANDLE find = ::FindFirstFileW(dir.File(L"sh_client_log_*.txt").c_str(), &found);
-    ASSERT_NE(INVALID_HANDLE_VALUE, find);
-    ::FindClose(find);
-    std::string log = ReadFileText(dir.File(found.cFileName));
-
+    LoggedRun run = RunLoggedScenario("HttpLogTour", {}, 3);
+    ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
+    const std::string& log = run.log;
     // Each text is the end of a record header (": ") and, with its CR LF, the
     // whole rest of the line; they must come in this order.
     const char* expected[] = {

@@ -30,14 +30,13 @@ TEST(UrlParameters, AppendAfterMarkerOrAmpersandAndRpcHost) {
     EXPECT_STREQ(L"shhost=http://H/", HearthkitUtil::GetRPCSHHostURLParam(L"https://u@H/x", L"http://o/"));
 }
 
-TEST(ClientVersion, UserAgentAndVersionComeFromTheVersionResource) {
+TEST(ClientVersion, ComesFromTheVersionResource) {
     int major = -1, minor = -1, build = -1, revision = -1;
     long flags = -1;
     EXPECT_EQ(S_OK, HearthkitUtil::GetClientDLLVersion(&major, &minor, &build, &revision, &flags));
     EXPECT_EQ("1.0.0.1/0", std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build) +
                                "." + std::to_string(revision) + "/" + std::to_string(flags));
     EXPECT_EQ(S_OK, HearthkitUtil::GetClientDLLVersion(nullptr, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_STREQ(L"StowhavenOutlookExt-V1.0.0.1", HearthkitUtil::GetSHUserAgent());
 }
 
 TEST(OpenType, DirectOnlyWhenConfigured) {
