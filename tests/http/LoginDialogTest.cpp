@@ -21,18 +21,17 @@ struct SyncWindow {
     SyncWindow() {
         WNDCLASSW wc = {};
         wc.lpfnWndProc = ::DefWindowProcW;
-        wc.hInstance = ::GetModuleHandleW(nullptr);
         wc.lpszClassName = L"HkLoginDialogTestParent";
         ::RegisterClassW(&wc);
         hwnd = ::CreateWindowW(wc.lpszClassName, L"Hoardcache", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300,
-                               200, nullptr, nullptr, wc.hInstance, nullptr);
+                               200, nullptr, nullptr, nullptr, nullptr);
         HearthkitUtil::SetHCSyncWindowHandle(hwnd);
     }
     ~SyncWindow() {
         HearthkitUtil::SetHCSyncWindowHandle(nullptr);
         ::DestroyWindow(hwnd);
     }
-    HWND hwnd = nullptr;
+    HWND hwnd;
 };
 
 // Wine starts Unix programs given by their Unix path; their handles cannot be
@@ -50,12 +49,12 @@ bool StartTypist(const std::string& user, const std::string& password) {
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        return false;
+    bool started = ::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    if (started) {
+        ::CloseHandle(pi.hThread);
+        ::CloseHandle(pi.hProcess);
     }
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    return true;
+    return started;
 }
 
 class RealLoginDialog : public ServerTest {};
@@ -92,15 +91,11 @@ TEST_F(RealLoginDialog, CredentialsTypedIntoWinInetsDialogAreSentAgain) {
     done = true;
     watchdog.join();
     int count = Server().Count();
-    std::string sent;
-    for (int i = 0; i < count; ++i) {
-        sent += " [" + Server().Request(i).Header("Authorization") + "]";
-    }
-    ASSERT_FALSE(watchdogFired) << "nobody answered the dialog within 60 s; requests:" << sent;
+    ASSERT_FALSE(watchdogFired) << "nobody answered the dialog within 60 s";
     EXPECT_EQ(S_OK, hr);
     EXPECT_EQ(200u, response.dwStatusCode);
     EXPECT_EQ("welcome", Body(response)); // the 401's body went with Reset
-    ASSERT_GE(count, 2) << sent;
+    ASSERT_GE(count, 2);
     EXPECT_EQ("<none>", Server().Request(0).Header("Authorization"));
     EXPECT_EQ("Basic dXNlcjpwYXNz", Server().Request(count - 1).Header("Authorization"));
 }
