@@ -1,12 +1,13 @@
 // The layered lookup: registry sources in order, the mask from
 // RESTRICTPOLICYLOOKUP, the desktop settings cache, the default, and the
 // exact source tags in the log.
-#include "ConfigTestEnv.h"
+#include "ClientKeys.h"
+#include "LoggedRun.h"
 
 #include <gtest/gtest.h>
 #include <cstdio>
 
-using namespace configtest;
+using namespace hk::test;
 
 namespace {
 
@@ -207,7 +208,7 @@ TEST_F(ConfigLookup, EachValueIsLoggedWithItsSource) {
     keys.SetString(HKEY_LOCAL_MACHINE, kClientKey, L"MachineS", L"m");
     keys.SetString(HKEY_CURRENT_USER, kClientKey, L"UserS", L"u");
     keys.SetString(HKEY_CURRENT_USER, kStoreKey, L"StoreS", L"s");
-    auto run = configtest::RunLogged("ConfigLookupLines", LOG_DETAIL);
+    auto run = hk::test::RunLoggedScenario("ConfigLookupLines", {}, LOG_DETAIL);
     ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
     const std::string& log = run.log;
     for (const char* line : {

@@ -2,12 +2,15 @@
 // marker message or the record key, the settings message found in the right
 // store (duplicates, delegate and archive mailboxes, another user's primary
 // mailbox), the special entries, the retried first load and the update check.
-#include "MailboxTestEnv.h"
+#include "ClientKeys.h"
+#include "LoggedRun.h"
+#include "MapiStandin.h"
+#include "Scenario.h"
 
 #include <gtest/gtest.h>
 #include <cwchar>
 
-using namespace mailboxtest;
+using namespace hk::test;
 
 namespace {
 
@@ -16,7 +19,7 @@ const HRESULT kOnlyInNonDefaultStore = static_cast<HRESULT>(0x8007051C);
 const char kSettingsClass[] = "IPM.Note.Stowhaven.Settings";
 
 DWORD Number(const wchar_t* name, int check = 0, HRESULT* status = nullptr) {
-    DWORD value = configtest::kUnset;
+    DWORD value = hk::test::kUnset;
     HRESULT hr = HearthkitConfig::GetConfigValue(name, &value, 9, CONFIG_VALUE_CLIENT, check);
     if (status != nullptr) {
         *status = hr;
@@ -42,18 +45,18 @@ ULONGLONG Ticks(const FILETIME& time) {
 } // namespace
 
 HK_SCENARIO(ConfigStoreKeyFromMailbox) {
-    MB_CHECK_HR(S_OK, CreateProfile(false, false));
-    Api().FailCall("MAPILogonEx", MAPI_E_NOT_INITIALIZED, 1, nullptr);
-    MB_CHECK_HR(MAPI_E_NOT_INITIALIZED, HearthkitConfig::LogonToMAPI());
-    MB_CHECK(HearthkitConfig::MAPISession() == nullptr);
-    MB_CHECK_HR(S_OK, HearthkitConfig::LogonToMAPI());
-    MB_CHECK_HR(S_OK, HearthkitConfig::LogonToMAPI());
-    MB_CHECK(Api().CallCount("MAPILogonEx") == 2);
+    EXPECT_EQ(S_OK, CreateMailboxProfile(false, false));
+    MapiStandinFailCall("MAPILogonEx", MAPI_E_NOT_INITIALIZED, 1, nullptr);
+    EXPECT_EQ(MAPI_E_NOT_INITIALIZED, HearthkitConfig::LogonToMAPI());
+    EXPECT_TRUE(HearthkitConfig::MAPISession() == nullptr);
+    EXPECT_EQ(S_OK, HearthkitConfig::LogonToMAPI());
+    EXPECT_EQ(S_OK, HearthkitConfig::LogonToMAPI());
+    EXPECT_TRUE(MapiStandinCallCount("MAPILogonEx") == 2);
 
     // No marker: the record key in upper-case hexadecimal, nothing written.
-    CComPtr<IMsgStore> primary = OpenStore(kPrimary);
+    CComPtr<IMsgStore> primary = OpenMailboxStore(kPrimaryProvider);
     TidyMAPIBuffer<SPropValue> recordKey;
-    MB_CHECK_HR(S_OK, HrGetOneProp(primary, PR_RECORD_KEY, recordKey.put()));
+    EXPECT_EQ(S_OK, HrGetOneProp(primary, PR_RECORD_KEY, recordKey.put()));
     std::wstring hex;
     for (ULONG i = 0; i < recordKey->Value.bin.cb; ++i) {
         wchar_t digits[3];
@@ -62,117 +65,117 @@ HK_SCENARIO(ConfigStoreKeyFromMailbox) {
     }
     const std::wstring root = L"SOFTWARE\\Talvo\\Stowhaven\\Client\\";
     wchar_t* path = nullptr;
-    MB_CHECK_HR(S_OK, HearthkitConfig::GetClientStoreKey(&path));
-    MB_CHECK_STR(root + hex, path);
-    MB_CHECK_STR(hex, HearthkitConfig::GetStoreKey().GetString());
-    MB_CHECK(CountHidden(primary, "IPM.Stowhaven.Hoardlocal") == 0);
+    EXPECT_EQ(S_OK, HearthkitConfig::GetClientStoreKey(&path));
+    EXPECT_EQ(root + hex, path);
+    EXPECT_EQ(hex, HearthkitConfig::GetStoreKey().GetString());
+    EXPECT_TRUE(CountHidden(primary, "IPM.Stowhaven.Hoardlocal") == 0);
 
     // A marker without "Store Id" receives the record-key text.
     HearthkitConfig::CloseDown();
     PutMarker(primary, nullptr);
-    MB_CHECK_HR(S_OK, HearthkitConfig::GetClientStoreKey(&path));
-    MB_CHECK_STR(root + hex, path);
-    MB_CHECK_STR(hex, ReadStoreId(primary));
+    EXPECT_EQ(S_OK, HearthkitConfig::GetClientStoreKey(&path));
+    EXPECT_EQ(root + hex, path);
+    EXPECT_EQ(hex, ReadStoreId(primary));
 
     // "Store Id" wins over the record key; until CloseDown the key is kept.
     SetStoreId(primary, L"Mine");
-    MB_CHECK_STR(root + hex, HearthkitConfig::m_szStoreRootKey);
+    EXPECT_EQ(root + hex, HearthkitConfig::m_szStoreRootKey);
     HearthkitConfig::CloseDown();
-    MB_CHECK_STR(L"Mine", HearthkitConfig::GetStoreKey().GetString());
-    MB_CHECK_STR(root + L"Mine", HearthkitConfig::m_szStoreRootKey);
+    EXPECT_STREQ(L"Mine", HearthkitConfig::GetStoreKey().GetString());
+    EXPECT_EQ(root + L"Mine", HearthkitConfig::m_szStoreRootKey);
     HearthkitConfig::ReleaseStatics();
     HearthkitConfig::CloseDown();
     primary.Release();
     recordKey.reset();
-    MB_CHECK(Api().LiveObjects() == 0);
-    return g_failures;
+    EXPECT_TRUE(MapiStandinLiveObjects() == 0);
+    return 0;
 }
 
 HK_SCENARIO(ConfigSettingsInPrimaryMailbox) {
-    MB_CHECK_HR(S_OK, CreateProfile(true, false));
-    MB_CHECK_HR(S_OK, HearthkitConfig::LogonToMAPI());
+    EXPECT_EQ(S_OK, CreateMailboxProfile(true, false));
+    EXPECT_EQ(S_OK, HearthkitConfig::LogonToMAPI());
     // Nothing published, and the primary store offline: the default, and
     // the next lookup tries again.
     MapiStandinError offline = {L"The store is offline", L"standin", 0, 0};
-    Api().FailCall("IMAPISession::OpenMsgStore", MAPI_E_EXTENDED_ERROR, 1, &offline);
+    MapiStandinFailCall("IMAPISession::OpenMsgStore", MAPI_E_EXTENDED_ERROR, 1, &offline);
     HRESULT status = S_OK;
-    MB_CHECK(Number(L"A", 0, &status) == 9);
-    MB_CHECK_HR(kNoSettingsMessage, status);
-    MB_CHECK(HearthkitConfig::GetSettingsLastModTime(1).dwHighDateTime == 0);
+    EXPECT_TRUE(Number(L"A", 0, &status) == 9);
+    EXPECT_EQ(kNoSettingsMessage, status);
+    EXPECT_TRUE(HearthkitConfig::GetSettingsLastModTime(1).dwHighDateTime == 0);
 
-    CComPtr<IMsgStore> primary = OpenStore(kPrimary);
+    CComPtr<IMsgStore> primary = OpenMailboxStore(kPrimaryProvider);
     PutSettings(primary, L"A=2", 30);
     PutSettings(primary, L"A=1\r\nFlag= true\r\nName=desk ;note\r\n", 10);
     PutSettings(primary, L"A=3", 20);
-    MB_CHECK(Number(L"A", 0, &status) == 1);
-    MB_CHECK_HR(S_OK, status);
-    MB_CHECK(CountHidden(primary, kSettingsClass) == 1);
-    MB_CHECK_STR(L"PrimaryUser", CacheEntry(false, L"MAILBOXTYPE"));
-    MB_CHECK_STR(L"jdoe", CacheEntry(false, L";MAILBOX;"));
-    MB_CHECK_STR(L"exch01.example", CacheEntry(false, L";SERVER;"));
-    MB_CHECK_STR(L"true", CacheEntry(false, L"FLAG"));
+    EXPECT_TRUE(Number(L"A", 0, &status) == 1);
+    EXPECT_EQ(S_OK, status);
+    EXPECT_TRUE(CountHidden(primary, kSettingsClass) == 1);
+    EXPECT_EQ(L"PrimaryUser", CacheEntry(false, L"MAILBOXTYPE"));
+    EXPECT_EQ(L"jdoe", CacheEntry(false, L";MAILBOX;"));
+    EXPECT_EQ(L"exch01.example", CacheEntry(false, L";SERVER;"));
+    EXPECT_EQ(L"true", CacheEntry(false, L"FLAG"));
     CStringW text;
     HearthkitConfig::GetConfigStringValue(L"name", text, L"dflt");
-    MB_CHECK_STR(L"desk", text.GetString());
+    EXPECT_STREQ(L"desk", text.GetString());
     FILETIME first = HearthkitConfig::GetSettingsLastModTime(0);
-    MB_CHECK(Ticks(first) != 0 && Ticks(first) == Ticks(HearthkitConfig::GetSettingsLastModTime(1)));
+    EXPECT_TRUE(Ticks(first) != 0 && Ticks(first) == Ticks(HearthkitConfig::GetSettingsLastModTime(1)));
 
     // The first lookup that asks checks the mailbox; the next one within
     // the interval does not.
-    ULONG tables = Api().CallCount("IMAPISession::GetMsgStoresTable");
-    MB_CHECK(Number(L"A", 1) == 1);
-    MB_CHECK(Api().CallCount("IMAPISession::GetMsgStoresTable") == tables + 1);
-    MB_CHECK(Number(L"A", 1) == 1);
-    MB_CHECK(Api().CallCount("IMAPISession::GetMsgStoresTable") == tables + 1);
+    ULONG tables = MapiStandinCallCount("IMAPISession::GetMsgStoresTable");
+    EXPECT_TRUE(Number(L"A", 1) == 1);
+    EXPECT_TRUE(MapiStandinCallCount("IMAPISession::GetMsgStoresTable") == tables + 1);
+    EXPECT_TRUE(Number(L"A", 1) == 1);
+    EXPECT_TRUE(MapiStandinCallCount("IMAPISession::GetMsgStoresTable") == tables + 1);
 
     // A newer publication reaches the lookups that ask for updates.
     ::Sleep(1100);
     PutSettings(primary, L"A=5\r\nC=3\r\n", 0);
     HearthkitConfig::s_dLastUpdateCheck = 0;
-    MB_CHECK(Number(L"A", 1) == 5);
-    MB_CHECK(Number(L"A", 0) == 1);
-    MB_CHECK(Number(L"C", 1) == 3);
-    MB_CHECK_STR(L"5", CacheEntry(true, L"A"));
-    MB_CHECK(Ticks(HearthkitConfig::GetSettingsLastModTime(1)) > Ticks(first));
-    MB_CHECK(Ticks(HearthkitConfig::GetSettingsLastModTime(0)) == Ticks(first));
+    EXPECT_TRUE(Number(L"A", 1) == 5);
+    EXPECT_TRUE(Number(L"A", 0) == 1);
+    EXPECT_TRUE(Number(L"C", 1) == 3);
+    EXPECT_EQ(L"5", CacheEntry(true, L"A"));
+    EXPECT_TRUE(Ticks(HearthkitConfig::GetSettingsLastModTime(1)) > Ticks(first));
+    EXPECT_TRUE(Ticks(HearthkitConfig::GetSettingsLastModTime(0)) == Ticks(first));
     primary.Release();
     HearthkitConfig::ReleaseStatics();
-    MB_CHECK(Api().LiveObjects() == 0);
-    return g_failures;
+    EXPECT_TRUE(MapiStandinLiveObjects() == 0);
+    return 0;
 }
 
 HK_SCENARIO(ConfigSettingsInOtherStores) {
-    MB_CHECK_HR(S_OK, CreateProfile(true, true));
-    MB_CHECK_HR(S_OK, HearthkitConfig::LogonToMAPI());
+    EXPECT_EQ(S_OK, CreateMailboxProfile(true, true));
+    EXPECT_EQ(S_OK, HearthkitConfig::LogonToMAPI());
     // Only another user's primary mailbox holds the message: never used,
     // but told apart from no message at all.
-    CComPtr<IMsgStore> primary = OpenStore(kPrimary);
-    CComPtr<IMsgStore> delegate = OpenStore(kDelegate);
-    CComPtr<IMsgStore> archive = OpenStore(kDelegate, true);
+    CComPtr<IMsgStore> primary = OpenMailboxStore(kPrimaryProvider);
+    CComPtr<IMsgStore> delegate = OpenMailboxStore(kDelegateProvider);
+    CComPtr<IMsgStore> archive = OpenMailboxStore(kDelegateProvider, true);
     PutSettings(primary, L"A=8");
     MakeDefault(delegate);
     HRESULT status = S_OK;
-    MB_CHECK(Number(L"A", 0, &status) == 9);
-    MB_CHECK_HR(kOnlyInNonDefaultStore, status);
+    EXPECT_TRUE(Number(L"A", 0, &status) == 9);
+    EXPECT_EQ(kOnlyInNonDefaultStore, status);
     bool flag = false;
     IAttach* attachment = reinterpret_cast<IAttach*>(0xdeadbeef);
     IMsgStore* store = reinterpret_cast<IMsgStore*>(0xdeadbeef);
-    MB_CHECK_HR(E_FAIL, HearthkitConfig::OpenDesktopSettingsAttachment(HearthkitConfig::MAPISession(),
-                                                                       kPrimary, &store, &attachment, &flag));
-    MB_CHECK(flag && attachment == nullptr && store == nullptr);
+    EXPECT_EQ(E_FAIL, HearthkitConfig::OpenDesktopSettingsAttachment(
+                          HearthkitConfig::MAPISession(), kPrimaryProvider, &store, &attachment, &flag));
+    EXPECT_TRUE(flag && attachment == nullptr && store == nullptr);
 
     // The delegate mailbox answers; the archive mailbox is never read.
     PutSettings(archive, L"A=7");
     PutSettings(delegate, L"A=4");
-    MB_CHECK(Number(L"A", 0, &status) == 4);
-    MB_CHECK_STR(L"Delegate", CacheEntry(false, L"MAILBOXTYPE"));
-    MB_CHECK_STR(L"<absent>", CacheEntry(false, L";MAILBOX;"));
+    EXPECT_TRUE(Number(L"A", 0, &status) == 4);
+    EXPECT_EQ(L"Delegate", CacheEntry(false, L"MAILBOXTYPE"));
+    EXPECT_EQ(L"<absent>", CacheEntry(false, L";MAILBOX;"));
     primary.Release();
     delegate.Release();
     archive.Release();
     HearthkitConfig::ReleaseStatics();
-    MB_CHECK(Api().LiveObjects() == 0);
-    return g_failures;
+    EXPECT_TRUE(MapiStandinLiveObjects() == 0);
+    return 0;
 }
 
 namespace {
@@ -210,9 +213,9 @@ DWORD WINAPI LookupLoop(void* context) {
 } // namespace
 
 HK_SCENARIO(ConfigConcurrentLookups) {
-    MB_CHECK_HR(S_OK, CreateProfile(false, false));
-    MB_CHECK_HR(S_OK, HearthkitConfig::LogonToMAPI());
-    CComPtr<IMsgStore> primary = OpenStore(kPrimary);
+    EXPECT_EQ(S_OK, CreateMailboxProfile(false, false));
+    EXPECT_EQ(S_OK, HearthkitConfig::LogonToMAPI());
+    CComPtr<IMsgStore> primary = OpenMailboxStore(kPrimaryProvider);
     PutSettings(primary, L"A=1\r\nB=one\r\n", 10);
     HearthkitConfig::SetUpdateSettingsInterval(0); // every asking lookup checks
     Lookups shared;
@@ -230,25 +233,25 @@ HK_SCENARIO(ConfigConcurrentLookups) {
         ::Sleep(50);
     }
     ::InterlockedExchange(&shared.stop, 1);
-    MB_CHECK(::WaitForMultipleObjects(4, threads, TRUE, 30000) == WAIT_OBJECT_0);
+    EXPECT_TRUE(::WaitForMultipleObjects(4, threads, TRUE, 30000) == WAIT_OBJECT_0);
     for (HANDLE thread : threads) {
         ::CloseHandle(thread);
     }
     ::CloseHandle(shared.start);
     std::printf("lookups: %ld\n", shared.done);
-    MB_CHECK(shared.torn == 0);
-    MB_CHECK(shared.sawUpdate == 1);
-    MB_CHECK(shared.done > 8);
+    EXPECT_TRUE(shared.torn == 0);
+    EXPECT_TRUE(shared.sawUpdate == 1);
+    EXPECT_TRUE(shared.done > 8);
     // One first load: the home server was read once.
-    MB_CHECK(Api().CallCount("IMAPISession::OpenProfileSection") == 1);
+    EXPECT_TRUE(MapiStandinCallCount("IMAPISession::OpenProfileSection") == 1);
     primary.Release();
     HearthkitConfig::ReleaseStatics();
-    return g_failures;
+    return 0;
 }
 
 HK_SCENARIO(UtilStoresAndItems) {
-    MB_CHECK_HR(S_OK, CreateProfile(true, true));
-    MB_CHECK_HR(S_OK, HearthkitConfig::LogonToMAPI());
+    EXPECT_EQ(S_OK, CreateMailboxProfile(true, true));
+    EXPECT_EQ(S_OK, HearthkitConfig::LogonToMAPI());
     IMAPISession* session = HearthkitConfig::MAPISession();
     // Each kind picks its provider; the delegate kind passes the archive by,
     // and an unknown kind is the primary mailbox.
@@ -262,16 +265,16 @@ HK_SCENARIO(UtilStoresAndItems) {
         HrGetOneProp(store, PR_DISPLAY_NAME_W, name.put());
         return name ? name->Value.lpszW : L"?";
     };
-    MB_CHECK_STR(L"Mailbox - John Doe", nameOf(MessageStoreTypePrimaryMailbox));
-    MB_CHECK_STR(L"Delegate", nameOf(MessageStoreTypeDelegateMailbox));
-    MB_CHECK(nameOf(MessageStoreTypePublicFolders).find(L"failed") == std::wstring::npos);
-    MB_CHECK(nameOf(MessageStoreTypePublicFolders) != nameOf(MessageStoreTypePrimaryMailbox));
-    MB_CHECK_STR(L"failed " + std::to_wstring(static_cast<unsigned long>(E_FAIL)),
-                 nameOf(MessageStoreTypePersonalFolders)); // no PST in this profile
-    MB_CHECK_STR(L"Mailbox - John Doe", nameOf(7));
+    EXPECT_EQ(L"Mailbox - John Doe", nameOf(MessageStoreTypePrimaryMailbox));
+    EXPECT_EQ(L"Delegate", nameOf(MessageStoreTypeDelegateMailbox));
+    EXPECT_TRUE(nameOf(MessageStoreTypePublicFolders).find(L"failed") == std::wstring::npos);
+    EXPECT_TRUE(nameOf(MessageStoreTypePublicFolders) != nameOf(MessageStoreTypePrimaryMailbox));
+    EXPECT_EQ(L"failed " + std::to_wstring(static_cast<unsigned long>(E_FAIL)),
+              nameOf(MessageStoreTypePersonalFolders)); // no PST in this profile
+    EXPECT_EQ(L"Mailbox - John Doe", nameOf(7));
 
     // Archived: "Archive ID" on an item that is none of the transient kinds.
-    CComPtr<IMsgStore> primary = OpenStore(kPrimary);
+    CComPtr<IMsgStore> primary = OpenMailboxStore(kPrimaryProvider);
     struct {
         const char* messageClass;
         const wchar_t* archiveId;
@@ -287,10 +290,7 @@ HK_SCENARIO(UtilStoresAndItems) {
     };
     for (const auto& item : items) {
         CComPtr<IMessage> message = PutItem(primary, item.messageClass, item.archiveId);
-        if (HearthkitUtil::IsArchivedItem(message) != item.archived) {
-            std::printf("IsArchivedItem is wrong for %s\n", item.messageClass);
-            ++g_failures;
-        }
+        EXPECT_EQ(item.archived, HearthkitUtil::IsArchivedItem(message)) << item.messageClass;
     }
 
     // The filter message: a case-sensitive prefix among associated items.
@@ -298,17 +298,16 @@ HK_SCENARIO(UtilStoresAndItems) {
     IMessage* filter = reinterpret_cast<IMessage*>(0xdeadbeef);
     PutItem(primary, "ipm.stowhaven.filter", nullptr, true);
     PutItem(primary, "IPM.Stowhaven.Filter.Rules", nullptr, false); // not associated
-    MB_CHECK_HR(MAPI_E_NOT_FOUND, HearthkitUtil::GetFilterMessage(primary, inbox, &filter));
-    MB_CHECK(filter == nullptr);
+    EXPECT_EQ(MAPI_E_NOT_FOUND, HearthkitUtil::GetFilterMessage(primary, inbox, &filter));
+    EXPECT_TRUE(filter == nullptr);
     PutItem(primary, "IPM.Stowhaven.Filter.Rules", nullptr, true);
-    MB_CHECK_HR(S_OK, HearthkitUtil::GetFilterMessage(primary, inbox, &filter));
+    EXPECT_EQ(S_OK, HearthkitUtil::GetFilterMessage(primary, inbox, &filter));
     CComPtr<IMessage> found;
     found.Attach(filter);
     TidyMAPIBuffer<SPropValue> messageClass;
-    MB_CHECK(filter != nullptr &&
-             SUCCEEDED(HrGetOneProp(found, PROP_TAG(PT_STRING8, 0x001A), messageClass.put())) &&
-             std::string(messageClass->Value.lpszA) == "IPM.Stowhaven.Filter.Rules");
-    return g_failures;
+    EXPECT_TRUE(filter != nullptr && SUCCEEDED(HrGetOneProp(found, PR_MESSAGE_CLASS_A, messageClass.put())) &&
+                std::string(messageClass->Value.lpszA) == "IPM.Stowhaven.Filter.Rules");
+    return 0;
 }
 
 // Each scenario with the log lines it must write (lines starting with "~"
@@ -342,11 +341,12 @@ TEST(ConfigMailbox, ScenariosOnTheStandinWriteTheirLines) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scenario);
-        StandinHost host;
-        auto run = configtest::RunLogged(c.scenario, c.level);
+        MapiStandinRegistration standin;
+        ClientKeys keys;
+        auto run = hk::test::RunLoggedScenario(c.scenario, {}, c.level);
         EXPECT_EQ(0u, run.result.exitCode) << run.result.output;
         for (const std::string& line : c.lines) {
-            std::string text = line[0] == '~' ? line.substr(1) : configtest::Record(line);
+            std::string text = line[0] == '~' ? line.substr(1) : hk::test::Record(line);
             EXPECT_NE(std::string::npos, run.log.find(text)) << line << "\n" << run.log;
         }
     }

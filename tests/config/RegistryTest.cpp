@@ -1,12 +1,13 @@
 // Registry values of the configuration: reads with defaults and wrong types,
 // writes that never create a key, deletion by an empty string, the store
 // key, and the exact log lines.
-#include "ConfigTestEnv.h"
+#include "ClientKeys.h"
+#include "LoggedRun.h"
 
 #include <gtest/gtest.h>
 #include <cstdio>
 
-using namespace configtest;
+using namespace hk::test;
 
 namespace {
 
@@ -187,7 +188,7 @@ TEST(ConfigRegistryLog, ReadsNameTheirSourceAndCloseDownTheFreeing) {
     ClientKeys keys;
     keys.SetDword(HKEY_CURRENT_USER, kClientKey, L"Num", 7);
     keys.SetString(HKEY_CURRENT_USER, kClientKey, L"Text", L"abc");
-    auto run = configtest::RunLogged("ConfigRegistryLines", LOG_DETAIL);
+    auto run = hk::test::RunLoggedScenario("ConfigRegistryLines", {}, LOG_DETAIL);
     ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
     EXPECT_EQ(0u, run.result.output.rfind("hr=0x80070057 value=8", 0)) << run.result.output;
     const std::string& log = run.log;

@@ -3,7 +3,8 @@
 // winsock2.h must come before windows.h.
 #include <winsock2.h>
 
-#include "MailboxTestEnv.h"
+#include "ClientKeys.h"
+#include "MapiStandin.h"
 #include "RunHkdiag.h"
 #include "WebServer.h"
 
@@ -285,7 +286,8 @@ HK_SCENARIO(HkdiagEmptyProfile) {
 // hoardview on the MAPI stand-in, which hkdiag's own loader finds; the
 // cleanup's dry run lists what the cleanup then removes.
 TEST(Hkdiag, HoardviewAddsListsRemovesAndCleansUp) {
-    mailboxtest::StandinHost host;
+    hk::test::MapiStandinRegistration standin;
+    hk::test::ClientKeys keys;
     auto prepared = hk::test::RunScenario("HkdiagEmptyProfile", {}, 60000);
     ASSERT_EQ(0u, prepared.exitCode) << prepared.output;
     hk::test::TempDir temp(L"hkdiag");
@@ -315,12 +317,12 @@ TEST(Hkdiag, HoardviewAddsListsRemovesAndCleansUp) {
 // A mailbox whose settings name the archive web server and whose marker names
 // the store key.
 HK_SCENARIO(HkdiagMailboxWithSettings) {
-    using namespace mailboxtest;
-    MB_CHECK_HR(S_OK, CreateProfile(false, false));
-    CComPtr<IMsgStore> primary = OpenStore(kPrimary);
+    using namespace hk::test;
+    EXPECT_EQ(S_OK, CreateMailboxProfile(false, false));
+    CComPtr<IMsgStore> primary = OpenMailboxStore(kPrimaryProvider);
     PutSettings(primary, L"FromMailbox=desk\r\nShared=desk\r\nSHSERVERS=" + args.at(0) + L"\r\n");
     PutMarker(primary, L"DIAGSTORE");
-    return g_failures;
+    return 0;
 }
 
 // The registry keys and the files of a folder a command could change, as text.
@@ -370,10 +372,11 @@ std::string MachineState(const std::wstring& folder) {
 }
 
 TEST(Hkdiag, ConfigShowsTheLayersAndCollectGathersEverythingChangingNothing) {
-    mailboxtest::StandinHost host;
-    host.keys.SetDword(HKEY_LOCAL_MACHINE, kClientKey, L"Machine", 7);
-    host.keys.SetString(HKEY_CURRENT_USER, kClientKey, L"Shared", L"user");
-    host.keys.SetString(HKEY_CURRENT_USER, kClientKey, L"ProxyPassword", L"hush");
+    hk::test::MapiStandinRegistration standin;
+    hk::test::ClientKeys keys;
+    keys.SetDword(HKEY_LOCAL_MACHINE, kClientKey, L"Machine", 7);
+    keys.SetString(HKEY_CURRENT_USER, kClientKey, L"Shared", L"user");
+    keys.SetString(HKEY_CURRENT_USER, kClientKey, L"ProxyPassword", L"hush");
     hk::test::WebServer& server = hk::test::WebServer::Get();
     ASSERT_TRUE(server.Ok()) << server.Error();
     hk::test::Reply gif;
@@ -398,7 +401,7 @@ TEST(Hkdiag, ConfigShowsTheLayersAndCollectGathersEverythingChangingNothing) {
          R(0, "wds queue", "Store key: HKCU\\SOFTWARE\\Talvo\\Stowhaven\\Client\\DIAGSTORE\n")},
         temp.Path());
     // At the trace level every operation would write a log file of its own.
-    host.keys.SetDword(HKEY_CURRENT_USER, kClientKey, L"LoggingLevel", 3);
+    keys.SetDword(HKEY_CURRENT_USER, kClientKey, L"LoggingLevel", 3);
     std::string before = MachineState(temp.Path());
     std::string bundle = Narrow(out.Path()) + "\\case";
     ExpectRuns(
@@ -426,7 +429,8 @@ TEST(Hkdiag, ConfigShowsTheLayersAndCollectGathersEverythingChangingNothing) {
 }
 
 TEST(Hkdiag, PstCreatesOnlyWhatItIsAskedToAndResolvesTheNamedProperties) {
-    mailboxtest::StandinHost host;
+    hk::test::MapiStandinRegistration standin;
+    hk::test::ClientKeys keys;
     hk::test::TempDir temp(L"hkdiag");
     ExpectRuns(
         {R(1, "pst open {T}\\cache.pst", "0x80070002 HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)",

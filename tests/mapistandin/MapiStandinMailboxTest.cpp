@@ -22,7 +22,7 @@ BYTE kPublic[16] = {0x78, 0xB2, 0xFA, 0x70, 0xAF, 0xF7, 0x11, 0xCD,
 
 class MailboxProfile : public LeakCheckedTest {
 protected:
-    void Release() override { m_session.put(); }
+    void ReleaseAll() override { m_session.put(); }
 
     // Rows of the store table for one provider, with an optional second
     // condition, as a client asks for a store of a kind.
@@ -48,16 +48,16 @@ protected:
 
 TEST_F(MailboxProfile, ProfileOffersPrimaryDelegateArchiveAndPublicStores) {
     ::MapiStandinMailbox mailbox = {L"jdoe", L"John Doe", "exch01.example", TRUE, TRUE, TRUE};
-    ASSERT_EQ(S_OK, Api().CreateMailboxProfile(L"StandinMailbox", &mailbox));
-    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, Api().CreateMailboxProfile(nullptr, &mailbox));
-    ASSERT_EQ(S_OK, Api().LogonEx(0, nullptr, nullptr, MAPI_EXTENDED | MAPI_ALLOW_OTHERS, m_session.put()));
+    ASSERT_EQ(S_OK, MapiStandinCreateMailboxProfile(L"StandinMailbox", &mailbox));
+    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, MapiStandinCreateMailboxProfile(nullptr, &mailbox));
+    ASSERT_EQ(S_OK, MAPILogonEx(0, nullptr, nullptr, MAPI_EXTENDED | MAPI_ALLOW_OTHERS, m_session.put()));
 
     Ptr<IProfSect> global;
     ASSERT_EQ(S_OK, m_session->OpenProfileSection(&kGlobalSection, nullptr, 0, global.put()));
     Buf<SPropValue> value;
-    ASSERT_EQ(S_OK, Api().HrGetOneProp(global.p, PR_HOME_SERVER, value.put()));
+    ASSERT_EQ(S_OK, HrGetOneProp(global.p, PR_HOME_SERVER, value.put()));
     EXPECT_STREQ("exch01.example", value->Value.lpszA);
-    ASSERT_EQ(S_OK, Api().HrGetOneProp(global.p, PR_PROFILE_NAME_W, value.put()));
+    ASSERT_EQ(S_OK, HrGetOneProp(global.p, PR_PROFILE_NAME_W, value.put()));
     EXPECT_STREQ(L"StandinMailbox", value->Value.lpszW);
 
     Match isDefault(PR_DEFAULT_STORE), notArchive(PR_MAILBOX_TYPE, RELOP_NE);
@@ -77,7 +77,7 @@ TEST_F(MailboxProfile, ProfileOffersPrimaryDelegateArchiveAndPublicStores) {
     Ptr<IMsgStore> store;
     ASSERT_EQ(S_OK, m_session->OpenMsgStore(0, eid.cb, reinterpret_cast<LPENTRYID>(eid.lpb), nullptr, 0x90,
                                             store.put()));
-    ASSERT_EQ(S_OK, Api().HrGetOneProp(store.p, PR_OWNER_ENTRYID, value.put()));
+    ASSERT_EQ(S_OK, HrGetOneProp(store.p, PR_OWNER_ENTRYID, value.put()));
     Ptr<IMailUser> user;
     ULONG type = 0;
     ASSERT_EQ(S_OK,
@@ -85,7 +85,7 @@ TEST_F(MailboxProfile, ProfileOffersPrimaryDelegateArchiveAndPublicStores) {
                                    &IID_IMailUser, 0, &type, reinterpret_cast<LPUNKNOWN*>(user.put())));
     EXPECT_EQ(static_cast<ULONG>(MAPI_MAILUSER), type);
     Buf<SPropValue> account;
-    ASSERT_EQ(S_OK, Api().HrGetOneProp(user.p, PR_ACCOUNT_W, account.put()));
+    ASSERT_EQ(S_OK, HrGetOneProp(user.p, PR_ACCOUNT_W, account.put()));
     EXPECT_STREQ(L"jdoe", account->Value.lpszW);
 
     BYTE bogus[30] = {};
@@ -97,15 +97,15 @@ TEST_F(MailboxProfile, ProfileOffersPrimaryDelegateArchiveAndPublicStores) {
 
 TEST_F(MailboxProfile, ProfileWithoutExtrasHasNoDelegateOrArchive) {
     ::MapiStandinMailbox mailbox = {L"solo", nullptr, nullptr, FALSE, FALSE, FALSE};
-    ASSERT_EQ(S_OK, Api().CreateMailboxProfile(L"StandinSolo", &mailbox));
+    ASSERT_EQ(S_OK, MapiStandinCreateMailboxProfile(L"StandinSolo", &mailbox));
     ASSERT_EQ(S_OK,
-              Api().LogonEx(0, const_cast<char*>("StandinSolo"), nullptr, MAPI_NEW_SESSION, m_session.put()));
+              MAPILogonEx(0, const_cast<char*>("StandinSolo"), nullptr, MAPI_NEW_SESSION, m_session.put()));
     EXPECT_EQ(0u, CountStores(kDelegate, nullptr));
     EXPECT_EQ(1u, CountStores(kPrimary, nullptr));
     Ptr<IProfSect> global;
     ASSERT_EQ(S_OK, m_session->OpenProfileSection(&kGlobalSection, nullptr, 0, global.put()));
     Buf<SPropValue> value;
-    EXPECT_EQ(MAPI_E_NOT_FOUND, Api().HrGetOneProp(global.p, PR_HOME_SERVER, value.put()));
+    EXPECT_EQ(MAPI_E_NOT_FOUND, HrGetOneProp(global.p, PR_HOME_SERVER, value.put()));
 }
 
 } // namespace

@@ -20,18 +20,18 @@ GUID kOwnSet = {0xD0F41A15, 0x9E91, 0xD111, {0x84, 0xE6, 0x00, 0x00, 0xF8, 0x77,
 
 class MapiStandinStore : public LeakCheckedTest {
 protected:
-    void Release() override { m_session.put(); }
+    void ReleaseAll() override { m_session.put(); }
 
     // A profile with one PST service pointed at path; opens its store.
     void OpenPst(const char* profile, const char* service, const std::wstring& path, IMsgStore** store) {
         {
             Ptr<IProfAdmin> admin;
-            ASSERT_EQ(S_OK, Api().AdminProfiles(0, admin.put()));
+            ASSERT_EQ(S_OK, MAPIAdminProfiles(0, admin.put()));
             admin->DeleteProfile(const_cast<char*>(profile), 0);
             ASSERT_EQ(S_OK, admin->CreateProfile(const_cast<char*>(profile), nullptr, 0, 0));
         }
         ASSERT_EQ(S_OK,
-                  Api().LogonEx(0, const_cast<char*>(profile), nullptr, MAPI_NEW_SESSION, m_session.put()));
+                  MAPILogonEx(0, const_cast<char*>(profile), nullptr, MAPI_NEW_SESSION, m_session.put()));
         Ptr<IMsgServiceAdmin> admin;
         ASSERT_EQ(S_OK, m_session->AdminServices(0, admin.put()));
         ASSERT_EQ(S_OK,
@@ -120,7 +120,7 @@ TEST_F(MapiStandinStore, ConfiguredServiceMakesTheFileAndContentSurvivesReopenin
         ASSERT_NE(nullptr, store.p);
         EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str())) << "missing file is made";
         Buf<SPropValue> mask;
-        ASSERT_EQ(S_OK, Api().HrGetOneProp(store.p, PR_STORE_SUPPORT_MASK, mask.put()));
+        ASSERT_EQ(S_OK, HrGetOneProp(store.p, PR_STORE_SUPPORT_MASK, mask.put()));
         EXPECT_EQ(kStoreUnicodeOk, static_cast<ULONG>(mask->Value.l) & kStoreUnicodeOk);
 
         storeIdTag = NamedTag(store.p, L"Store Id", MAPI_CREATE);
@@ -163,7 +163,7 @@ TEST_F(MapiStandinStore, ConfiguredServiceMakesTheFileAndContentSurvivesReopenin
     ASSERT_EQ(S_OK, store->OpenEntry(newest.cb, reinterpret_cast<LPENTRYID>(newest.lpb), &IID_IMessage,
                                      MAPI_BEST_ACCESS, &type, reinterpret_cast<LPUNKNOWN*>(message.put())));
     Buf<SPropValue> storeId;
-    ASSERT_EQ(S_OK, Api().HrGetOneProp(message.p, PROP_TAG(PT_UNICODE, PROP_ID(storeIdTag)), storeId.put()));
+    ASSERT_EQ(S_OK, HrGetOneProp(message.p, PROP_TAG(PT_UNICODE, PROP_ID(storeIdTag)), storeId.put()));
     EXPECT_STREQ(L"STORE-1", storeId->Value.lpszW);
     Ptr<IMAPITable> attachments;
     ASSERT_EQ(S_OK, message->GetAttachmentTable(0, attachments.put()));
@@ -184,7 +184,7 @@ TEST_F(MapiStandinStore, ConfiguredServiceMakesTheFileAndContentSurvivesReopenin
     EXPECT_EQ(6u, stat.cbSize.QuadPart);
     EXPECT_STREQ("newest", text);
     Buf<SPropValue> modified;
-    EXPECT_EQ(S_OK, Api().HrGetOneProp(attach.p, PR_LAST_MODIFICATION_TIME, modified.put()));
+    EXPECT_EQ(S_OK, HrGetOneProp(attach.p, PR_LAST_MODIFICATION_TIME, modified.put()));
 
     // Two duplicates go: one hard-deleted, one not; a stranger id is reported.
     for (ULONG i = 1; i < 3; ++i) {
@@ -210,7 +210,7 @@ TEST_F(MapiStandinStore, AnsiStoreSaysSoAndBadEntryIdsAreRefused) {
     OpenPst("StandinAnsi", "MSPST MS", dir.File(L"ansi.pst"), store.put());
     ASSERT_NE(nullptr, store.p);
     Buf<SPropValue> mask;
-    ASSERT_EQ(S_OK, Api().HrGetOneProp(store.p, PR_STORE_SUPPORT_MASK, mask.put()));
+    ASSERT_EQ(S_OK, HrGetOneProp(store.p, PR_STORE_SUPPORT_MASK, mask.put()));
     EXPECT_EQ(0u, static_cast<ULONG>(mask->Value.l) & kStoreUnicodeOk);
 
     BYTE junk[25] = {1, 2, 3};
@@ -225,7 +225,7 @@ TEST_F(MapiStandinStore, AnsiStoreSaysSoAndBadEntryIdsAreRefused) {
 
     // The store's root, IPM subtree and entry id.
     Buf<SPropValue> subtree;
-    ASSERT_EQ(S_OK, Api().HrGetOneProp(store.p, PR_IPM_SUBTREE_ENTRYID, subtree.put()));
+    ASSERT_EQ(S_OK, HrGetOneProp(store.p, PR_IPM_SUBTREE_ENTRYID, subtree.put()));
     Ptr<IMAPIFolder> folder;
     ASSERT_EQ(S_OK,
               store->OpenEntry(subtree->Value.bin.cb, reinterpret_cast<LPENTRYID>(subtree->Value.bin.lpb),
@@ -284,14 +284,14 @@ TEST_F(MapiStandinStore, MultiValuesCopiesNamesAndFolderDeletion) {
         EXPECT_EQ(S_OK, source->CopyTo(0, nullptr, reinterpret_cast<LPSPropTagArray>(&noCounts), 0, nullptr,
                                        &IID_IMessage, copy.p, MAPI_NOREPLACE, nullptr));
         Buf<SPropValue> v;
-        ASSERT_EQ(S_OK, Api().HrGetOneProp(copy.p, PR_SUBJECT_W, v.put()));
+        ASSERT_EQ(S_OK, HrGetOneProp(copy.p, PR_SUBJECT_W, v.put()));
         EXPECT_STREQ(L"kept", v->Value.lpszW) << "MAPI_NOREPLACE keeps what the target has";
-        EXPECT_EQ(MAPI_E_NOT_FOUND, Api().HrGetOneProp(copy.p, PR_COUNTS, v.put())) << "excluded";
+        EXPECT_EQ(MAPI_E_NOT_FOUND, HrGetOneProp(copy.p, PR_COUNTS, v.put())) << "excluded";
         EXPECT_EQ(S_OK, source->CopyProps(reinterpret_cast<LPSPropTagArray>(&noCounts), 0, nullptr,
                                           &IID_IMessage, copy.p, MAPI_MOVE, nullptr));
-        EXPECT_EQ(MAPI_E_NOT_FOUND, Api().HrGetOneProp(source.p, PR_COUNTS, v.put())) << "moved away";
+        EXPECT_EQ(MAPI_E_NOT_FOUND, HrGetOneProp(source.p, PR_COUNTS, v.put())) << "moved away";
         ASSERT_EQ(S_OK, copy->SaveChanges(0));
-        ASSERT_EQ(S_OK, Api().HrGetOneProp(copy.p, PR_ENTRYID, v.put()));
+        ASSERT_EQ(S_OK, HrGetOneProp(copy.p, PR_ENTRYID, v.put()));
         copiedBytes.assign(v->Value.bin.lpb, v->Value.bin.lpb + v->Value.bin.cb);
 
         // Names of ids: one known, one that names nothing; then every name.
@@ -319,7 +319,7 @@ TEST_F(MapiStandinStore, MultiValuesCopiesNamesAndFolderDeletion) {
                                             inner.put()));
         ASSERT_EQ(S_OK, inner->CreateMessage(nullptr, 0, deep.put()));
         ASSERT_EQ(S_OK, deep->SaveChanges(0));
-        ASSERT_EQ(S_OK, Api().HrGetOneProp(outer.p, PR_ENTRYID, v.put()));
+        ASSERT_EQ(S_OK, HrGetOneProp(outer.p, PR_ENTRYID, v.put()));
         LPENTRYID outerId = reinterpret_cast<LPENTRYID>(v->Value.bin.lpb);
         BYTE junk[3] = {1, 2, 3};
         EXPECT_EQ(MAPI_E_INVALID_ENTRYID, inbox->DeleteFolder(sizeof(junk), reinterpret_cast<LPENTRYID>(junk),
@@ -341,11 +341,11 @@ TEST_F(MapiStandinStore, MultiValuesCopiesNamesAndFolderDeletion) {
     ASSERT_EQ(S_OK, store->OpenEntry(copiedEid.cb, reinterpret_cast<LPENTRYID>(copiedEid.lpb), nullptr, 0,
                                      &type, reinterpret_cast<LPUNKNOWN*>(copy.put())));
     Buf<SPropValue> v;
-    ASSERT_EQ(S_OK, Api().HrGetOneProp(copy.p, PR_COUNTS, v.put()));
+    ASSERT_EQ(S_OK, HrGetOneProp(copy.p, PR_COUNTS, v.put()));
     ASSERT_EQ(2u, v->Value.MVl.cValues);
     EXPECT_EQ(-1, v->Value.MVl.lpl[1]);
     ASSERT_EQ(S_OK,
-              Api().HrGetOneProp(copy.p, PROP_TAG(PT_MV_UNICODE, PROP_ID(NamedTag(store.p, L"Keywords", 0))),
+              HrGetOneProp(copy.p, PROP_TAG(PT_MV_UNICODE, PROP_ID(NamedTag(store.p, L"Keywords", 0))),
                                  v.put()));
     ASSERT_EQ(3u, v->Value.MVszW.cValues);
     EXPECT_STREQ(L"alpha", v->Value.MVszW.lppszW[0]);

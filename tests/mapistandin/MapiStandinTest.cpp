@@ -44,7 +44,7 @@ class MapiStandin : public LeakCheckedTest {
 protected:
     void CreateProfile(const char* name) {
         Ptr<IProfAdmin> admin;
-        ASSERT_EQ(S_OK, Api().AdminProfiles(0, admin.put()));
+        ASSERT_EQ(S_OK, MAPIAdminProfiles(0, admin.put()));
         ASSERT_EQ(S_OK, admin->CreateProfile(const_cast<char*>(name), nullptr, 0, 0));
     }
 
@@ -70,41 +70,41 @@ protected:
 TEST_F(MapiStandin, ExportsTheMapiNamesAndTheControlSurface) {
     // Every name the library's loader binds, in its order.
     for (ULONG i = 0; i < MAPILoader::FunctionCount; ++i)
-        EXPECT_NE(nullptr, GetProcAddress(Api().module, Api().LoaderFunctionName(i)))
-            << Api().LoaderFunctionName(i);
+        EXPECT_NE(nullptr, GetProcAddress(GetModuleHandleW(L"MapiStandin.dll"), MAPILoader::FunctionName(i)))
+            << MAPILoader::FunctionName(i);
     auto noSupport = reinterpret_cast<HRESULT(WINAPI*)()>(
-        reinterpret_cast<void*>(GetProcAddress(Api().module, "MAPIOpenLocalFormContainer")));
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"MapiStandin.dll"), "MAPIOpenLocalFormContainer")));
     EXPECT_EQ(MAPI_E_NO_SUPPORT, noSupport());
-    EXPECT_EQ(1u, Api().CallCount("MAPIOpenLocalFormContainer"));
+    EXPECT_EQ(1u, MapiStandinCallCount("MAPIOpenLocalFormContainer"));
 }
 
 TEST_F(MapiStandin, MoreBuffersGoWithTheirParentAndBadPointersAreRefused) {
     void* root = reinterpret_cast<void*>(0xdeadbeef);
-    ASSERT_EQ(S_OK, Api().AllocateBuffer(64, &root));
+    ASSERT_EQ(S_OK, MAPIAllocateBuffer(64, &root));
     void* more = reinterpret_cast<void*>(0xdeadbeef);
-    ASSERT_EQ(S_OK, Api().AllocateMore(32, root, &more));
+    ASSERT_EQ(S_OK, MAPIAllocateMore(32, root, &more));
     void* moreOfMore = nullptr;
-    ASSERT_EQ(S_OK, Api().AllocateMore(16, more, &moreOfMore)); // hangs on the same root
+    ASSERT_EQ(S_OK, MAPIAllocateMore(16, more, &moreOfMore)); // hangs on the same root
     memset(more, 0xAB, 32);
-    EXPECT_EQ(m_buffers + 1, Api().LiveBuffers());
-    EXPECT_EQ(0u, Api().FreeBuffer(more)); // a More buffer is not freed on its own
-    EXPECT_EQ(m_buffers + 1, Api().LiveBuffers());
-    EXPECT_EQ(0u, Api().FreeBuffer(root));
-    EXPECT_EQ(m_buffers, Api().LiveBuffers());
+    EXPECT_EQ(m_buffers + 1, MapiStandinLiveBuffers());
+    EXPECT_EQ(0u, MAPIFreeBuffer(more)); // a More buffer is not freed on its own
+    EXPECT_EQ(m_buffers + 1, MapiStandinLiveBuffers());
+    EXPECT_EQ(0u, MAPIFreeBuffer(root));
+    EXPECT_EQ(m_buffers, MapiStandinLiveBuffers());
 
     static BYTE notMapi[64];
-    EXPECT_EQ(0u, Api().FreeBuffer(nullptr));
-    EXPECT_EQ(0u, Api().FreeBuffer(notMapi + 32)); // never handed out: ignored
+    EXPECT_EQ(0u, MAPIFreeBuffer(nullptr));
+    EXPECT_EQ(0u, MAPIFreeBuffer(notMapi + 32)); // never handed out: ignored
     void* out = reinterpret_cast<void*>(0xdeadbeef);
-    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, Api().AllocateMore(8, nullptr, &out));
-    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, Api().AllocateMore(8, notMapi + 32, &out));
+    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, MAPIAllocateMore(8, nullptr, &out));
+    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, MAPIAllocateMore(8, notMapi + 32, &out));
     EXPECT_EQ(reinterpret_cast<void*>(0xdeadbeef), out);
-    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, Api().AllocateBuffer(8, nullptr));
+    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, MAPIAllocateBuffer(8, nullptr));
 }
 
 TEST_F(MapiStandin, ProfilesLiveInMapisRegistryLayout) {
     Ptr<IProfAdmin> admin;
-    ASSERT_EQ(S_OK, Api().AdminProfiles(0, admin.put()));
+    ASSERT_EQ(S_OK, MAPIAdminProfiles(0, admin.put()));
     EXPECT_EQ(MAPI_E_NOT_FOUND, admin->DeleteProfile(const_cast<char*>("StandinNoSuchProfile"), 0));
     ASSERT_EQ(S_OK, admin->CreateProfile(const_cast<char*>("StandinLayout"), nullptr, 0, 0));
     EXPECT_EQ(MAPI_E_NO_ACCESS, admin->CreateProfile(const_cast<char*>("StandinLayout"), nullptr, 0, 0));
@@ -124,7 +124,7 @@ TEST_F(MapiStandin, ProfilesLiveInMapisRegistryLayout) {
     Match name(PR_DISPLAY_NAME_A);
     name.value.Value.lpszA = const_cast<char*>("StandinLayout");
     Rows rows;
-    ASSERT_EQ(S_OK, Api().HrQueryAllRows(table.p, nullptr, &name.r, nullptr, 0, rows.put()));
+    ASSERT_EQ(S_OK, HrQueryAllRows(table.p, nullptr, &name.r, nullptr, 0, rows.put()));
     EXPECT_EQ(1u, rows->cRows);
 
     ASSERT_EQ(S_OK, admin->DeleteProfile(const_cast<char*>("StandinLayout"), 0));
@@ -135,35 +135,35 @@ TEST_F(MapiStandin, LogonSharesTheDefaultProfilesSessionAndKeepsADeletedProfileF
     CreateProfile("StandinShared");
     {
         Ptr<IProfAdmin> admin;
-        ASSERT_EQ(S_OK, Api().AdminProfiles(0, admin.put()));
+        ASSERT_EQ(S_OK, MAPIAdminProfiles(0, admin.put()));
         ASSERT_EQ(S_OK, admin->SetDefaultProfile(const_cast<char*>("StandinShared"), 0));
     }
     Ptr<IMAPISession> first, second, separate;
-    ASSERT_EQ(S_OK, Api().LogonEx(0, nullptr, nullptr, MAPI_EXTENDED | MAPI_ALLOW_OTHERS, first.put()));
-    ASSERT_EQ(S_OK, Api().LogonEx(0, nullptr, nullptr, MAPI_EXTENDED | MAPI_ALLOW_OTHERS, second.put()));
+    ASSERT_EQ(S_OK, MAPILogonEx(0, nullptr, nullptr, MAPI_EXTENDED | MAPI_ALLOW_OTHERS, first.put()));
+    ASSERT_EQ(S_OK, MAPILogonEx(0, nullptr, nullptr, MAPI_EXTENDED | MAPI_ALLOW_OTHERS, second.put()));
     EXPECT_EQ(first.p, second.p);
-    ASSERT_EQ(S_OK, Api().LogonEx(0, const_cast<char*>("StandinShared"), nullptr, MAPI_NEW_SESSION,
+    ASSERT_EQ(S_OK, MAPILogonEx(0, const_cast<char*>("StandinShared"), nullptr, MAPI_NEW_SESSION,
                                   separate.put()));
     EXPECT_NE(first.p, separate.p);
 
     IMAPISession* untouched = reinterpret_cast<IMAPISession*>(0xdeadbeef);
     EXPECT_EQ(MAPI_E_LOGON_FAILED,
-              Api().LogonEx(0, const_cast<char*>("StandinMissing"), nullptr, MAPI_NEW_SESSION, &untouched));
+              MAPILogonEx(0, const_cast<char*>("StandinMissing"), nullptr, MAPI_NEW_SESSION, &untouched));
     EXPECT_EQ(reinterpret_cast<IMAPISession*>(0xdeadbeef), untouched);
-    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, Api().LogonEx(0, nullptr, nullptr, MAPI_ALLOW_OTHERS, nullptr));
+    EXPECT_EQ(MAPI_E_INVALID_PARAMETER, MAPILogonEx(0, nullptr, nullptr, MAPI_ALLOW_OTHERS, nullptr));
 
     // Deleted right after logon, as a temporary profile is: the sessions
     // keep working and the profile goes when the last one ends.
     {
         Ptr<IProfAdmin> admin;
-        ASSERT_EQ(S_OK, Api().AdminProfiles(0, admin.put()));
+        ASSERT_EQ(S_OK, MAPIAdminProfiles(0, admin.put()));
         ASSERT_EQ(S_OK, admin->DeleteProfile(const_cast<char*>("StandinShared"), 0));
         EXPECT_EQ(MAPI_E_NOT_FOUND, admin->DeleteProfile(const_cast<char*>("StandinShared"), 0));
     }
     Ptr<IProfSect> global;
     ASSERT_EQ(S_OK, first->OpenProfileSection(&kGlobalSection, nullptr, 0, global.put()));
     Buf<SPropValue> name;
-    ASSERT_EQ(S_OK, Api().HrGetOneProp(global.p, PR_PROFILE_NAME_A, name.put()));
+    ASSERT_EQ(S_OK, HrGetOneProp(global.p, PR_PROFILE_NAME_A, name.put()));
     EXPECT_STREQ("StandinShared", name->Value.lpszA);
     global.put();
     first.put();
@@ -176,7 +176,7 @@ TEST_F(MapiStandin, LogonSharesTheDefaultProfilesSessionAndKeepsADeletedProfileF
 TEST_F(MapiStandin, ServicesAreCreatedConfiguredFoundAndDeleted) {
     CreateProfile("StandinServices");
     Ptr<IMAPISession> session;
-    ASSERT_EQ(S_OK, Api().LogonEx(0, const_cast<char*>("StandinServices"), nullptr, MAPI_NEW_SESSION,
+    ASSERT_EQ(S_OK, MAPILogonEx(0, const_cast<char*>("StandinServices"), nullptr, MAPI_NEW_SESSION,
                                   session.put()));
     Ptr<IMsgServiceAdmin> admin;
     ASSERT_EQ(S_OK, session->AdminServices(0, admin.put()));
@@ -247,7 +247,7 @@ TEST_F(MapiStandin, ServicesAreCreatedConfiguredFoundAndDeleted) {
     Ptr<IProfSect> sect;
     ASSERT_EQ(S_OK, providers->OpenProfileSection(&provider, nullptr, MAPI_MODIFY | 0x00080000, sect.put()));
     Buf<SPropValue> value;
-    ASSERT_EQ(S_OK, Api().HrGetOneProp(sect.p, PR_PST_PATH, value.put()));
+    ASSERT_EQ(S_OK, HrGetOneProp(sect.p, PR_PST_PATH, value.put()));
     EXPECT_STREQ(edited, value->Value.lpszW);
     SPropValue flags{};
     flags.ulPropTag = PR_PST_FLAGS;
@@ -255,7 +255,7 @@ TEST_F(MapiStandin, ServicesAreCreatedConfiguredFoundAndDeleted) {
     ASSERT_EQ(S_OK, sect->SetProps(1, &flags, nullptr));
     ASSERT_TRUE(ReadBinary(section, L"00036770", &data));
     EXPECT_EQ(0x80000000u, *reinterpret_cast<const ULONG*>(data.data()));
-    EXPECT_EQ(MAPI_E_NOT_FOUND, Api().HrGetOneProp(sect.p, PROP_TAG(PT_LONG, 0x6771), value.put()));
+    EXPECT_EQ(MAPI_E_NOT_FOUND, HrGetOneProp(sect.p, PROP_TAG(PT_LONG, 0x6771), value.put()));
 
     // The store table finds the PST's store by its service UID.
     Ptr<IMAPITable> stores;
@@ -286,7 +286,7 @@ TEST_F(MapiStandin, TablesSortRestrictAndLimit) {
     CreateProfile("StandinTables");
     Ptr<IMAPISession> session;
     ASSERT_EQ(S_OK,
-              Api().LogonEx(0, const_cast<char*>("StandinTables"), nullptr, MAPI_NEW_SESSION, session.put()));
+              MAPILogonEx(0, const_cast<char*>("StandinTables"), nullptr, MAPI_NEW_SESSION, session.put()));
     Ptr<IMsgServiceAdmin> admin;
     ASSERT_EQ(S_OK, session->AdminServices(0, admin.put()));
     ASSERT_EQ(S_OK, admin->CreateMsgService(const_cast<char*>("MSEMS"), nullptr, 0, 0)); // two stores
@@ -298,7 +298,7 @@ TEST_F(MapiStandin, TablesSortRestrictAndLimit) {
     ASSERT_EQ(S_OK, stores->GetRowCount(0, &count));
     EXPECT_EQ(3u, count);
     SRowSet* tooMany = reinterpret_cast<SRowSet*>(0xdeadbeef);
-    EXPECT_EQ(MAPI_E_TABLE_TOO_BIG, Api().HrQueryAllRows(stores.p, nullptr, nullptr, nullptr, 2, &tooMany));
+    EXPECT_EQ(MAPI_E_TABLE_TOO_BIG, HrQueryAllRows(stores.p, nullptr, nullptr, nullptr, 2, &tooMany));
 
     // Display names sorted descending (restrictions: the mailbox profile's tests).
     SizedSSortOrderSet(1, sort) = {1, 0, 0, {{PR_DISPLAY_NAME_A, TABLE_SORT_DESCEND}}};
@@ -325,9 +325,9 @@ TEST_F(MapiStandin, FaultsFailTheNamedCallWithTheChosenExtendedError) {
     CreateProfile("StandinFaults");
     Ptr<IMAPISession> session;
     ASSERT_EQ(S_OK,
-              Api().LogonEx(0, const_cast<char*>("StandinFaults"), nullptr, MAPI_NEW_SESSION, session.put()));
+              MAPILogonEx(0, const_cast<char*>("StandinFaults"), nullptr, MAPI_NEW_SESSION, session.put()));
     MapiStandinError error = {L"store busy", L"MSPST", 7, 0x100D0201};
-    Api().FailCall("IMAPISession::OpenMsgStore", MAPI_E_EXTENDED_ERROR, 2, &error);
+    MapiStandinFailCall("IMAPISession::OpenMsgStore", MAPI_E_EXTENDED_ERROR, 2, &error);
     BYTE eid[36] = {};
     IMsgStore* store = reinterpret_cast<IMsgStore*>(0xdeadbeef);
     for (int i = 0; i < 2; ++i) {
@@ -345,11 +345,11 @@ TEST_F(MapiStandin, FaultsFailTheNamedCallWithTheChosenExtendedError) {
     // The fault is used up: the call now judges its arguments itself.
     EXPECT_EQ(MAPI_E_INVALID_ENTRYID,
               session->OpenMsgStore(0, sizeof(eid), reinterpret_cast<LPENTRYID>(eid), nullptr, 0x90, &store));
-    EXPECT_EQ(3u, Api().CallCount("IMAPISession::OpenMsgStore"));
+    EXPECT_EQ(3u, MapiStandinCallCount("IMAPISession::OpenMsgStore"));
 
-    Api().FailCall("MAPILogonEx", static_cast<HRESULT>(0x80040605), 1, nullptr);
+    MapiStandinFailCall("MAPILogonEx", static_cast<HRESULT>(0x80040605), 1, nullptr);
     IMAPISession* other = nullptr;
-    EXPECT_EQ(static_cast<HRESULT>(0x80040605), Api().LogonEx(0, nullptr, nullptr, 0x28, &other));
+    EXPECT_EQ(static_cast<HRESULT>(0x80040605), MAPILogonEx(0, nullptr, nullptr, 0x28, &other));
     EXPECT_EQ(nullptr, other);
 }
 

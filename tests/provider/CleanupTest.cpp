@@ -1,5 +1,6 @@
 // The registry clean-up of MAPI's profiles, on profiles written directly in
 // MAPI's layout (no MAPI involved), run in a fresh process with its log.
+#include "LoggedRun.h"
 #include "ProviderTestEnv.h"
 #include "Scenario.h"
 
@@ -87,7 +88,7 @@ TEST(RegistryCleanup, StripsOnlyTheProductsEntriesOfEveryProfile) {
     const std::string untouched[] = {DumpTree(HKEY_CURRENT_USER, ProfileKey(L"Ragged")),
                                      DumpTree(HKEY_CURRENT_USER, ProfileKey(L"Bare"))};
 
-    auto logged = configtest::RunLogged("CleanupAllProfiles", LOG_DETAIL);
+    auto logged = hk::test::RunLoggedScenario("CleanupAllProfiles", {}, LOG_DETAIL);
     const auto& run = logged.result;
     ASSERT_EQ(0u, run.exitCode) << run.output;
 

@@ -4,15 +4,15 @@
 
 #include "Hearthkit.h"
 #include "TestEnv.h"
-#include "tests/config/ConfigTestEnv.h"
+#include "ClientKeys.h"
 
 #include <string>
 #include <vector>
 
 namespace providertest {
 
-using configtest::kClientKey;
-using configtest::kStoreKey; // kClientKey + "\\TESTSTORE"
+using hk::test::kClientKey;
+using hk::test::kStoreKey; // kClientKey + "\\TESTSTORE"
 
 extern const wchar_t kProfilesRoot[];
 extern const wchar_t kServicesSection[];

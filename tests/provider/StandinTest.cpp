@@ -1,10 +1,7 @@
 // SHMSPConfig on the MAPI stand-in, reached through the library's loader.
-// The loader binds MAPI while Hearthkit.dll loads, so these tests run in a
-// process of their own started after the stand-in was registered
-// (Provider.OnTheMapiStandin); in the first process they are skipped.
+#include "ClientKeys.h"
+#include "MapiStandin.h"
 #include "ProviderTestEnv.h"
-#include "Scenario.h"
-#include "tests/mapistandin/MapiStandinFixture.h"
 
 #include <gtest/gtest.h>
 #include <functional>
@@ -13,7 +10,6 @@ using namespace providertest;
 
 namespace {
 
-bool g_standinProcess = false;
 const char kProfile[] = "ShmspTest";
 const wchar_t kOtherUid[] = L"00112233445566778899AABBCCDDEEFF";
 
@@ -29,34 +25,11 @@ HRESULT Raised(const std::function<void()>& call) {
 
 } // namespace
 
-HK_SCENARIO(ProviderOnStandin) {
-    g_standinProcess = true;
-    std::string filter = "--gtest_filter=StandinTest.*";
-    char program[] = "hk_provider_tests";
-    char* argv[] = {program, &filter[0], nullptr};
-    int argc = 2;
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
-
-TEST(Provider, OnTheMapiStandin) {
-    hk::test::RegistryKeyGuard outlook(HKEY_LOCAL_MACHINE, L"Software\\Clients\\Mail\\Microsoft Outlook");
-    hk::test::RegistryKeyGuard profiles(HKEY_CURRENT_USER, kProfilesRoot);
-    hk::test::RegistryKeyGuard client(HKEY_CURRENT_USER, kClientKey);
-    ASSERT_EQ(S_OK, mapitest::RegisterForChildren());
-    auto run = hk::test::RunScenario("ProviderOnStandin", {}, 300000);
-    EXPECT_FALSE(run.timedOut);
-    EXPECT_EQ(0u, run.exitCode) << run.output;
-}
-
-class StandinTest : public mapitest::LeakCheckedTest {
+class StandinTest : public hk::test::MapiTest {
 protected:
     void SetUp() override {
-        if (!g_standinProcess) {
-            GTEST_SKIP() << "runs in the stand-in's process (Provider.OnTheMapiStandin)";
-        }
-        LeakCheckedTest::SetUp();
-        configtest::UseStoreKey(true);
+        MapiTest::SetUp();
+        hk::test::UseStoreKey(true);
         ::RegDeleteTreeW(HKEY_CURRENT_USER, kClientKey);
         CRegKey store;
         ASSERT_EQ(ERROR_SUCCESS, store.Create(HKEY_CURRENT_USER, kStoreKey));
@@ -67,7 +40,7 @@ protected:
         ASSERT_EQ(S_OK, profiles->CreateProfile(const_cast<char*>(kProfile), nullptr, 0, 0));
         Logon(kProfile);
     }
-    void Release() override { m_session.Release(); }
+    void ReleaseAll() override { m_session.Release(); }
 
     void Logon(const char* profile) {
         m_session.Release();
@@ -163,7 +136,7 @@ TEST_F(StandinTest, AddFindRenameOpenAndRemove) {
     // The same path in other letter case adds nothing and writes no record.
     SetRecord(L"mdc1", 7);
     SHMSPConfig::AddSHMSPService(m_session, L"mdc1", upper, L"Again");
-    EXPECT_EQ(1u, mapitest::Api().CallCount("IMsgServiceAdmin::CreateMsgService"));
+    EXPECT_EQ(1u, MapiStandinCallCount("IMsgServiceAdmin::CreateMsgService"));
     EXPECT_EQ(ERROR_SUCCESS, Record(L"mdc1", &record));
     EXPECT_EQ(7u, record);
 
@@ -187,7 +160,7 @@ TEST_F(StandinTest, AddFindRenameOpenAndRemove) {
     SHMSPConfig::RemoveSHMSPService(m_session, L"off", Mdc(L"off"), false);
     SHMSPConfig::RemoveSHMSPService(m_session, L"kept", Mdc(L"kept"), true);
     EXPECT_EQ(0ul, SHMSPConfig::NumSHMSPServicesInProfile(m_session));
-    EXPECT_EQ(1u, mapitest::Api().CallCount("IMsgServiceAdmin::DeleteMsgService"));
+    EXPECT_EQ(1u, MapiStandinCallCount("IMsgServiceAdmin::DeleteMsgService"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, Record(L"mdc1", &record));
     EXPECT_EQ(ERROR_SUCCESS, Record(L"off", &record));
     EXPECT_EQ(0u, record);
@@ -209,7 +182,7 @@ TEST_F(StandinTest, EmptyProfileAndForgettingIt) {
     SHMSPConfig::RemoveAllSHMSPServices(m_session, false);
     EXPECT_EQ(ERROR_SUCCESS, Record(L"a", &record)) << "kept without forgetting";
     SHMSPConfig::RemoveAllSHMSPServices(m_session, true);
-    EXPECT_EQ(0u, mapitest::Api().CallCount("IMsgServiceAdmin::DeleteMsgService"));
+    EXPECT_EQ(0u, MapiStandinCallCount("IMsgServiceAdmin::DeleteMsgService"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, Record(L"a", &record));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, Record(L"b", &record));
     CRegKey key;
@@ -253,7 +226,7 @@ TEST_F(StandinTest, ServicesThatNoLookupMatches) {
     ASSERT_EQ(4u, Services().size());
     EXPECT_EQ(0u, Services()[3].find(L"SHMSP|New|"));
     SHMSPConfig::RemoveAllSHMSPServices(m_session, false);
-    EXPECT_EQ(3u, mapitest::Api().CallCount("IMsgServiceAdmin::DeleteMsgService"));
+    EXPECT_EQ(3u, MapiStandinCallCount("IMsgServiceAdmin::DeleteMsgService"));
     EXPECT_EQ(std::vector<std::wstring>{L"SHMSP|x|error"}, Services());
 }
 
@@ -262,10 +235,10 @@ TEST_F(StandinTest, MapiFailuresAreRaisedWithTheirHResult) {
     EXPECT_EQ(MAPI_E_NOT_FOUND, Raised([&] { SHMSPConfig::SHMSPServiceExists(m_session, Mdc(L"a")); }));
     SHMSPConfig::RemoveAllSHMSPServices(m_session, false);
 
-    mapitest::Api().FailCall("IMsgServiceAdmin::CreateMsgService", MAPI_E_NO_ACCESS, 1, nullptr);
+    MapiStandinFailCall("IMsgServiceAdmin::CreateMsgService", MAPI_E_NO_ACCESS, 1, nullptr);
     EXPECT_EQ(MAPI_E_NO_ACCESS,
               Raised([&] { SHMSPConfig::AddSHMSPService(m_session, L"a", Mdc(L"a"), L"A"); }));
-    mapitest::Api().FailCall("IMsgServiceAdmin::ConfigureMsgService", MAPI_E_CALL_FAILED, 1, nullptr);
+    MapiStandinFailCall("IMsgServiceAdmin::ConfigureMsgService", MAPI_E_CALL_FAILED, 1, nullptr);
     EXPECT_EQ(MAPI_E_CALL_FAILED,
               Raised([&] { SHMSPConfig::AddSHMSPService(m_session, L"a", Mdc(L"a"), L"A"); }));
     DWORD record = 0xdeadbeef;
@@ -275,7 +248,7 @@ TEST_F(StandinTest, MapiFailuresAreRaisedWithTheirHResult) {
 
     SHMSPConfig::AddSHMSPService(m_session, L"b", Mdc(L"b"), L"B");
     for (const char* call : {"IProviderAdmin::OpenProfileSection", "IMAPISession::OpenMsgStore"}) {
-        mapitest::Api().FailCall(call, MAPI_E_CALL_FAILED, 1, nullptr);
+        MapiStandinFailCall(call, MAPI_E_CALL_FAILED, 1, nullptr);
         CComPtr<IMsgStore> store;
         EXPECT_EQ(MAPI_E_CALL_FAILED,
                   Raised([&] { SHMSPConfig::OpenSHMSPMsgStore(m_session, Mdc(L"b"), &store); }))
@@ -321,7 +294,7 @@ TEST_F(StandinTest, ProfileUidRecordsAndProfileNameList) {
     EXPECT_TRUE(SHMSPConfig::IsSHMSPConfiguredInProfileV8SP3(m_session));
     SHMSPConfig::SetSHMSPConfiguredInProfileV8SP3(m_session, false);
     EXPECT_FALSE(SHMSPConfig::IsSHMSPConfiguredInProfileV8SP3(m_session));
-    mapitest::Api().FailCall("HrGetOneProp", MAPI_E_NOT_FOUND, 1, nullptr);
+    MapiStandinFailCall("HrGetOneProp", MAPI_E_NOT_FOUND, 1, nullptr);
     EXPECT_EQ(MAPI_E_NOT_FOUND,
               Raised([&] { SHMSPConfig::SetSHMSPConfiguredInProfileV8SP3(m_session, true); }));
     HearthkitConfig::GetHoardviewConfiguredProfiles(list);

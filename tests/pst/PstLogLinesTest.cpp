@@ -1,5 +1,6 @@
 // The lines the helper and the exemption write, read back from the log of a
 // fresh process.
+#include "LoggedRun.h"
 #include "PstTestEnv.h"
 
 #include <memory>
@@ -47,7 +48,7 @@ HK_SCENARIO(PstLogLines) {
 }
 
 TEST(PstLogLines, EveryFailureAndDecisionIsLoggedWithItsExactText) {
-    psttest::LoggedRun run = psttest::RunLogged("PstLogLines");
+    hk::test::LoggedRun run = hk::test::RunLoggedScenario("PstLogLines");
     ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
     const char* records[] = {
         "[CMS2] 0x80070005",

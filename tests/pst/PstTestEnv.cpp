@@ -6,7 +6,6 @@ namespace psttest {
 namespace {
 
 const wchar_t kProfile[] = L"HkPstTest";
-const wchar_t kClientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
 const wchar_t kPolicyKey[] = L"Software\\Policies\\Microsoft\\Office\\16.0\\Outlook\\PST";
 
 std::wstring Tagged(const wchar_t* tag, const wchar_t* detail) {
@@ -36,12 +35,10 @@ HRESULT TestHelper::OnNoPSTServiceError(HRESULT hr, const wchar_t* detail) {
 }
 
 void PstTest::SetUp() {
-    ASSERT_TRUE(MAPILoader::Instance().IsLoaded())
-        << "the library did not bind the MAPI stand-in: prepare the prefix with "
-           "standins/mapi/prepare-wineprefix.sh before starting this program";
-    MapiStandinReset();
-    m_objects = MapiStandinLiveObjects();
-    m_buffers = MapiStandinLiveBuffers();
+    MapiTest::SetUp();
+    if (HasFatalFailure()) {
+        return;
+    }
     std::string profile = hk::test::Narrow(kProfile);
     CComPtr<IProfAdmin> admin;
     ASSERT_EQ(S_OK, MAPIAdminProfiles(0, &admin));
@@ -50,17 +47,13 @@ void PstTest::SetUp() {
     ASSERT_EQ(S_OK, MAPILogonEx(0, &profile[0], nullptr, MAPI_NEW_SESSION, &m_session));
 }
 
-void PstTest::TearDown() {
+void PstTest::ReleaseAll() {
     m_session.Release();
     std::string profile = hk::test::Narrow(kProfile);
     CComPtr<IProfAdmin> admin;
     if (SUCCEEDED(MAPIAdminProfiles(0, &admin))) {
         admin->DeleteProfile(&profile[0], 0);
     }
-    admin.Release();
-    EXPECT_EQ(m_objects, MapiStandinLiveObjects()) << "stand-in objects leaked";
-    EXPECT_EQ(m_buffers, MapiStandinLiveBuffers()) << "MAPI buffers leaked";
-    MapiStandinReset();
 }
 
 ULONG PstTest::ServiceCount() {
@@ -92,24 +85,6 @@ void GrowthPolicy::SetString(const wchar_t* name, const wchar_t* value) {
     CRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kPolicyKey));
     EXPECT_EQ(ERROR_SUCCESS, key.SetStringValue(name, value));
-}
-
-LoggedRun RunLogged(const char* scenario) {
-    hk::test::RegistryKeyGuard client(HKEY_CURRENT_USER, kClientKey);
-    CRegKey key;
-    EXPECT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kClientKey));
-    EXPECT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"LoggingLevel", 2));
-    hk::test::TempDir dir(L"pstlog");
-    std::wstring temp = dir.Path() + L"\\";
-    LoggedRun run;
-    run.result = hk::test::RunScenario(scenario, {}, 60000, {L"TMP=" + temp, L"TEMP=" + temp});
-    WIN32_FIND_DATAW found;
-    HANDLE find = ::FindFirstFileW(dir.File(L"sh_client_log_*.txt").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-        run.log = hk::test::ReadFileText(dir.File(found.cFileName));
-        ::FindClose(find);
-    }
-    return run;
 }
 
 bool HasRecord(const std::string& log, const std::string& record) {

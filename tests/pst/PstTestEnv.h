@@ -3,10 +3,8 @@
 // and scenarios whose log comes back as text.
 #pragma once
 
-#include "Hearthkit.h"
-#include "MapiStandinControl.h"
+#include "MapiStandin.h"
 #include "Scenario.h"
-#include "TestEnv.h"
 
 #include <mapicode.h>
 #include <mapitags.h>
@@ -34,19 +32,15 @@ public:
 
 // Every test starts without faults, on a profile "HkPstTest" of its own with
 // a session, and ends with every object and buffer of the stand-in freed.
-class PstTest : public ::testing::Test {
+class PstTest : public hk::test::MapiTest {
 protected:
     void SetUp() override;
-    void TearDown() override;
+    void ReleaseAll() override;
     // PST services in the test profile.
     ULONG ServiceCount();
 
     CComPtr<IMAPISession> m_session;
     hk::test::TempDir m_dir{L"pst"};
-
-private:
-    LONG m_objects = 0;
-    LONG m_buffers = 0;
 };
 
 // Outlook 16 as the host, and its PST policy values (an absent value is not
@@ -61,14 +55,6 @@ private:
     hk::test::RegistryKeyGuard m_version;
     hk::test::RegistryKeyGuard m_policy;
 };
-
-// Runs the scenario with the log at level 2 in a temporary directory of its
-// own; answers its output and the log's text.
-struct LoggedRun {
-    hk::test::ScenarioResult result;
-    std::string log;
-};
-LoggedRun RunLogged(const char* scenario);
 
 // Whether the log holds the record: the text after the header; one ending in
 // "\n" is written with CR LF, one without runs into the next record.

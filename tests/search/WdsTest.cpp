@@ -1,7 +1,8 @@
 // Desktop-search indexing against the registry, a cache directory of the
 // test's own and the protocol handler stand-in (registered in the prefix by
 // its own DllRegisterServer, its calls read back from its call log).
-#include "ConfigTestEnv.h"
+#include "ClientKeys.h"
+#include "LoggedRun.h"
 #include "Hearthkit.h"
 
 #include <gtest/gtest.h>
@@ -12,9 +13,9 @@
 
 namespace {
 
-using configtest::kStoreKey;
-using configtest::Record;
-using configtest::UseStoreKey;
+using hk::test::kStoreKey;
+using hk::test::Record;
+using hk::test::UseStoreKey;
 
 const wchar_t kWdsKey[] = L"Software\\Microsoft\\Windows Desktop Search";
 const wchar_t kControlKey[] = L"Software\\Hearthkit\\Standins\\WdsHandler";
@@ -92,7 +93,7 @@ protected:
         ASSERT_TRUE(WDSUtil::PersistWDSIndexingInfo(path, type));
     }
 
-    configtest::ClientKeys m_keys;
+    hk::test::ClientKeys m_keys;
     hk::test::RegistryKeyGuard m_wds{HKEY_LOCAL_MACHINE, kWdsKey};
     hk::test::RegistryKeyGuard m_control{HKEY_CURRENT_USER, kControlKey};
     hk::test::RegistryKeyGuard m_class{HKEY_LOCAL_MACHINE, kClassKey};
@@ -338,7 +339,7 @@ TEST_F(Wds, ReplayLogsEveryStep) {
     CRegKey control;
     ASSERT_EQ(ERROR_SUCCESS, control.Open(HKEY_CURRENT_USER, kControlKey));
     ASSERT_EQ(ERROR_SUCCESS, control.SetDWORDValue(L"FailHr", 0x80070005));
-    configtest::LoggedRun run = configtest::RunLogged("WdsReplayLogged", LOG_DETAIL);
+    hk::test::LoggedRun run = hk::test::RunLoggedScenario("WdsReplayLogged", {}, LOG_DETAIL);
     ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
     const std::string& log = run.log;
     const std::string queue = hk::test::Narrow(kQueueKey);

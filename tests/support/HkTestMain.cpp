@@ -1,10 +1,12 @@
 // Entry point of every test program: a scenario when asked for one
-// (--hk-scenario=NAME), otherwise the GoogleTest run.
+// (--hk-scenario=NAME), otherwise the GoogleTest run (after the steps that
+// may run it elsewhere, see Scenario.h).
 #include "Scenario.h"
 
 #include <gtest/gtest.h>
 #include <shellapi.h>
 #include <cstdio>
+#include <cwchar>
 
 namespace {
 LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* info) {
@@ -21,9 +23,15 @@ int main(int argc, char** argv) {
     int wargc = 0;
     wchar_t** wargv = ::CommandLineToArgvW(::GetCommandLineW(), &wargc);
     int exitCode = 0;
-    if (hk::test::TryRunScenarioFromCommandLine(wargc, wargv, &exitCode)) {
+    if (hk::test::TryRunScenarioFromCommandLine(wargc, wargv, &exitCode) ||
+        hk::test::RunBeforeTests(wargc, wargv, &exitCode)) {
         ::LocalFree(wargv);
         return exitCode;
+    }
+    for (int i = 1; i < wargc; ++i) {
+        if (std::wcscmp(wargv[i], L"--hk-fresh") == 0) {
+            hk::test::InFreshProcess() = true;
+        }
     }
     ::LocalFree(wargv);
     testing::InitGoogleTest(&argc, argv);

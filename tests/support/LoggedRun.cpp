@@ -16,10 +16,17 @@ LoggedRun RunLoggedScenario(const char* name, const std::vector<std::wstring>& a
     const std::wstring temp = logDir.Path() + L"\\";
     std::vector<std::wstring> env = {L"TMP=" + temp, L"TEMP=" + temp};
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-    {
-        RegistryKeyGuard guard(HKEY_CURRENT_USER, clientKey);
-        ::RegSetKeyValueW(HKEY_CURRENT_USER, clientKey, L"LoggingLevel", REG_DWORD, &level, sizeof(level));
-        run.result = RunScenario(name, args, 60000, env);
+    // Only the level value is set for the run and put back: what the
+    // scenario changes in the client key stays for the caller to check.
+    DWORD saved = 0, size = sizeof(saved);
+    const bool had = ::RegGetValueW(HKEY_CURRENT_USER, clientKey, L"LoggingLevel", RRF_RT_REG_DWORD, nullptr,
+                                    &saved, &size) == ERROR_SUCCESS;
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, clientKey, L"LoggingLevel", REG_DWORD, &level, sizeof(level));
+    run.result = RunScenario(name, args, 60000, env);
+    if (had) {
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, clientKey, L"LoggingLevel", REG_DWORD, &saved, sizeof(saved));
+    } else {
+        ::RegDeleteKeyValueW(HKEY_CURRENT_USER, clientKey, L"LoggingLevel");
     }
     run.values = ParseReport(run.result.output);
     WIN32_FIND_DATAW found;

@@ -1,5 +1,6 @@
 // Runs a scenario of this program logging at a level into a temporary
-// folder of its own (the log level is read once per process) and hands back
+// folder of its own (the log level is read once per process; HKCU's
+// "LoggingLevel" is set for the run and put back as it was) and hands back
 // its exit code, its output, the "key=value" lines it printed and its log
 // text.
 #pragma once

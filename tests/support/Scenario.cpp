@@ -3,6 +3,7 @@
 
 #include "HkHandle.h"
 
+#include <gtest/gtest.h>
 #include <cstdio>
 #include <map>
 
@@ -13,6 +14,11 @@ namespace {
 std::map<std::string, ScenarioFn>& Registry() {
     static std::map<std::string, ScenarioFn> scenarios;
     return scenarios;
+}
+
+std::vector<BeforeTestsFn>& BeforeTests() {
+    static std::vector<BeforeTestsFn> steps;
+    return steps;
 }
 
 const wchar_t kFlag[] = L"--hk-scenario=";
@@ -104,6 +110,36 @@ ProgramResult RunProgram(const std::wstring& exe, const std::vector<std::wstring
     return result;
 }
 
+BeforeTestsRegistrar::BeforeTestsRegistrar(BeforeTestsFn fn) {
+    BeforeTests().push_back(fn);
+}
+
+bool RunBeforeTests(int argc, wchar_t** argv, int* exitCode) {
+    for (BeforeTestsFn step : BeforeTests()) {
+        if (step(argc, argv, exitCode)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool& InFreshProcess() {
+    static bool fresh = false;
+    return fresh;
+}
+
+void RunCurrentTestFresh(DWORD timeoutMs) {
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ProgramResult run =
+        RunProgram(self, {L"--gtest_filter=" + Widen(name), L"--gtest_color=no", L"--hk-fresh"}, timeoutMs);
+    EXPECT_FALSE(run.timedOut) << name << " did not end in " << timeoutMs << " ms";
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("[  PASSED  ] 1 test")) << run.output;
+}
+
 ScenarioResult RunScenario(const char* name, const std::vector<std::wstring>& args, DWORD timeoutMs,
                            const std::vector<std::wstring>& extraEnv) {
     wchar_t self[MAX_PATH];
@@ -127,6 +163,9 @@ bool TryRunScenarioFromCommandLine(int argc, wchar_t** argv, int* exitCode) {
     }
     std::vector<std::wstring> args(argv + 2, argv + argc);
     *exitCode = it->second(args);
+    if (*exitCode == 0 && testing::UnitTest::GetInstance()->Failed()) {
+        *exitCode = 1;
+    }
     std::fflush(stdout);
     return true;
 }

@@ -1,8 +1,16 @@
-// Scenarios: code that must run in a fresh process (the log level is read once
-// per process, the exit hook runs at unload, the MAPI loader runs at load).
-// HK_SCENARIO(Name) { ...; return exitCode; } defines one; RunScenario("Name")
-// starts this test program again with --hk-scenario=Name and hands back its
-// exit code and what it printed.
+// Fresh processes: code that must run in a process of its own (the log level
+// is read once per process, the exit hook runs at unload, the MAPI loader runs
+// at load, the configuration's caches fill once).
+//
+// HK_SCENARIO(Name) { ...; return exitCode; } defines a scenario; RunScenario
+// ("Name") starts this test program again with --hk-scenario=Name and hands
+// back its exit code and what it printed. GoogleTest's EXPECT_ macros work in
+// a scenario: a failed one prints where and what, and makes the exit code 1
+// when the scenario itself returned 0.
+//
+// HK_FRESH_TEST(Suite, Name) { ... } is a test whose body runs in a fresh
+// process: the test runs this program again filtered to itself and passes when
+// that run passes; every assertion works in the body.
 #pragma once
 
 #include <windows.h>
@@ -38,6 +46,20 @@ ScenarioResult RunScenario(const char* name, const std::vector<std::wstring>& ar
 // Used by main: runs the scenario named on the command line, if any.
 bool TryRunScenarioFromCommandLine(int argc, wchar_t** argv, int* exitCode);
 
+// Steps main runs before the tests, which may run them elsewhere (the MAPI
+// stand-in's environment does): a step that answers true has run them, and
+// *exitCode is the program's.
+using BeforeTestsFn = bool (*)(int argc, wchar_t** argv, int* exitCode);
+struct BeforeTestsRegistrar {
+    explicit BeforeTestsRegistrar(BeforeTestsFn fn);
+};
+bool RunBeforeTests(int argc, wchar_t** argv, int* exitCode);
+
+// For HK_FRESH_TEST: whether this process is the fresh one (main sees
+// --hk-fresh), and the parent's side, which runs the current test there.
+bool& InFreshProcess();
+void RunCurrentTestFresh(DWORD timeoutMs = 300000);
+
 } // namespace test
 } // namespace hk
 
@@ -45,3 +67,14 @@ bool TryRunScenarioFromCommandLine(int argc, wchar_t** argv, int* exitCode);
     static int name##_Scenario(const std::vector<std::wstring>& args);                                       \
     static ::hk::test::ScenarioRegistrar name##_Registrar(#name, name##_Scenario);                           \
     static int name##_Scenario([[maybe_unused]] const std::vector<std::wstring>& args)
+
+#define HK_FRESH_TEST(suite, name)                                                                           \
+    static void suite##_##name##_Fresh();                                                                    \
+    TEST(suite, name) {                                                                                      \
+        if (::hk::test::InFreshProcess()) {                                                                  \
+            suite##_##name##_Fresh();                                                                        \
+        } else {                                                                                             \
+            ::hk::test::RunCurrentTestFresh();                                                               \
+        }                                                                                                    \
+    }                                                                                                        \
+    static void suite##_##name##_Fresh()

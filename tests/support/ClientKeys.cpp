@@ -1,20 +1,22 @@
-#include "ConfigTestEnv.h"
+#include "ClientKeys.h"
+
+#include "Hearthkit.h"
 
 #include <gtest/gtest.h>
 #include <cwchar>
 
-namespace configtest {
+namespace hk {
+namespace test {
 
 const wchar_t kClientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
 const wchar_t kStoreKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client\\TESTSTORE";
 
 ClientKeys::ClientKeys() : m_user(HKEY_CURRENT_USER, kClientKey), m_machine(HKEY_LOCAL_MACHINE, kClientKey) {
-    CRegKey parent;
-    if (parent.Open(HKEY_CURRENT_USER, L"SOFTWARE\\Talvo\\Stowhaven") == ERROR_SUCCESS) {
-        parent.RecurseDeleteKey(L"Client");
-    }
-    if (parent.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Talvo\\Stowhaven") == ERROR_SUCCESS) {
-        parent.RecurseDeleteKey(L"Client");
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        CRegKey parent;
+        if (parent.Open(root, L"SOFTWARE\\Talvo\\Stowhaven") == ERROR_SUCCESS) {
+            parent.RecurseDeleteKey(L"Client");
+        }
     }
     CRegKey key;
     EXPECT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kStoreKey));
@@ -49,26 +51,9 @@ void UseStoreKey(bool present) {
     }
 }
 
-LoggedRun RunLogged(const char* scenario, DWORD level) {
-    CRegKey key;
-    EXPECT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kClientKey));
-    EXPECT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"LoggingLevel", level));
-    hk::test::TempDir dir(L"cfg");
-    std::wstring temp = dir.Path() + L"\\";
-    LoggedRun run;
-    run.result = hk::test::RunScenario(scenario, {}, 60000, {L"TMP=" + temp, L"TEMP=" + temp});
-    key.DeleteValue(L"LoggingLevel");
-    WIN32_FIND_DATAW found;
-    HANDLE find = ::FindFirstFileW(dir.File(L"sh_client_log_*.txt").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-        run.log = hk::test::ReadFileText(dir.File(found.cFileName));
-        ::FindClose(find);
-    }
-    return run;
-}
-
 std::string Record(const std::string& text) {
     return ": " + text + "\r\n";
 }
 
-} // namespace configtest
+} // namespace test
+} // namespace hk

@@ -1,79 +1,40 @@
-#include "MailboxTestEnv.h"
+#include "MapiStandin.h"
 
-#include <gtest/gtest.h>
-#include <windows.h>
-#include <type_traits>
+#include "ClientKeys.h"
+#include "HkHandle.h"
+#include "Scenario.h"
 
-namespace mailboxtest {
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
 
-const BYTE kPrimary[16] = {0x54, 0x94, 0xA1, 0xC0, 0x29, 0x7F, 0x10, 0x1B,
-                           0xA5, 0x87, 0x08, 0x00, 0x2B, 0x2A, 0x25, 0x17};
-const BYTE kDelegate[16] = {0x9E, 0xB4, 0x77, 0x00, 0x74, 0xE4, 0x11, 0xCE,
-                            0x8C, 0x5E, 0x00, 0xAA, 0x00, 0x42, 0x54, 0xE2};
-int g_failures = 0;
+namespace hk {
+namespace test {
 
-void Check(bool ok, const char* where, int line, const char* what) {
-    if (!ok) {
-        std::printf("%s(%d): %s\n", where, line, what);
-        ++g_failures;
-    }
-}
-
-void CheckHr(HRESULT expected, HRESULT actual, const char* where, int line, const char* what) {
-    if (actual != expected) {
-        std::printf("%s(%d): %s is 0x%08lx, not 0x%08lx\n", where, line, what,
-                    static_cast<unsigned long>(actual), static_cast<unsigned long>(expected));
-        ++g_failures;
-    }
-}
-
-void CheckStr(const std::wstring& expected, const std::wstring& actual, const char* where, int line,
-              const char* what) {
-    if (actual != expected) {
-        std::printf("%s(%d): %s is \"%ls\", not \"%ls\"\n", where, line, what, actual.c_str(),
-                    expected.c_str());
-        ++g_failures;
-    }
-}
+const wchar_t kMapiProfilesKey[] =
+    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
+const BYTE kPrimaryProvider[16] = {0x54, 0x94, 0xA1, 0xC0, 0x29, 0x7F, 0x10, 0x1B,
+                                   0xA5, 0x87, 0x08, 0x00, 0x2B, 0x2A, 0x25, 0x17};
+const BYTE kDelegateProvider[16] = {0x9E, 0xB4, 0x77, 0x00, 0x74, 0xE4, 0x11, 0xCE,
+                                    0x8C, 0x5E, 0x00, 0xAA, 0x00, 0x42, 0x54, 0xE2};
 
 namespace {
 
 const wchar_t kOutlookKey[] = L"Software\\Clients\\Mail\\Microsoft Outlook";
-const wchar_t kProfilesKey[] =
-    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
+// The product's property set, in which "Archive ID" and "Store Id" live.
 const GUID kProductSet = {0xD0F41A15, 0x9E91, 0xD111, {0x84, 0xE6, 0x00, 0x00, 0xF8, 0x77, 0xD4, 0x28}};
-const ULONG kClassA = PROP_TAG(PT_STRING8, 0x001A);
 const ULONG kMailboxKind = PROP_TAG(PT_LONG, 0x6806);
+const ULONG kArchiveKind = 32;
 
-void Must(HRESULT hr, const char* what) {
-    if (FAILED(hr)) {
-        std::printf("setup failed: %s 0x%08lx\n", what, static_cast<unsigned long>(hr));
-        std::fflush(stdout);
-        ::ExitProcess(90);
-    }
-}
-
-CComPtr<IMAPISession> Session() {
-    CComPtr<IMAPISession> session;
-    Must(MAPILogonEx(0, nullptr, nullptr, MAPI_EXTENDED | MAPI_ALLOW_OTHERS, &session), "MAPILogonEx");
-    return session;
-}
-
-} // namespace
-
-CComPtr<IMAPIFolder> OpenInbox(IMsgStore* store) {
-    ULONG cb = 0;
-    TidyMAPIBuffer<ENTRYID> eid;
-    Must(store->GetReceiveFolder(nullptr, 0, &cb, eid.put(), nullptr), "GetReceiveFolder");
+CComPtr<IMAPIFolder> OpenEntryFolder(IMsgStore* store, const SBinary& eid) {
     ULONG type = 0;
-    CComPtr<IMAPIFolder> inbox;
-    Must(store->OpenEntry(cb, eid.get(), &IID_IMAPIFolder, MAPI_BEST_ACCESS, &type,
-                          reinterpret_cast<LPUNKNOWN*>(&inbox)),
-         "OpenEntry(Inbox)");
-    return inbox;
+    CComPtr<IMAPIFolder> folder;
+    Must(store->OpenEntry(eid.cb, reinterpret_cast<LPENTRYID>(eid.lpb), &IID_IMAPIFolder, MAPI_BEST_ACCESS,
+                          &type, reinterpret_cast<LPUNKNOWN*>(&folder)),
+         "OpenEntry(folder)");
+    return folder;
 }
-
-namespace {
 
 ULONG NamedTag(IMAPIProp* object, const wchar_t* text) {
     MAPINAMEID name{};
@@ -86,22 +47,15 @@ ULONG NamedTag(IMAPIProp* object, const wchar_t* text) {
     return CHANGE_PROP_TYPE(tags->aulPropTag[0], PT_UNICODE);
 }
 
-// Entry ids of the Inbox's associated messages of the class, newest
-// (by modification) first.
+// Entry ids of the Inbox's associated messages of the class, newest (by
+// modification) first.
 void HiddenRows(IMAPIFolder* inbox, const char* messageClass, TidyRowSet& rows) {
     CComPtr<IMAPITable> table;
     Must(inbox->GetContentsTable(MAPI_ASSOCIATED, &table), "GetContentsTable");
-    SPropValue value{};
-    value.ulPropTag = kClassA;
-    value.Value.lpszA = const_cast<char*>(messageClass);
-    SRestriction restriction{};
-    restriction.rt = RES_PROPERTY;
-    restriction.res.resProperty = {RELOP_EQ, kClassA, &value};
-    SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
+    Match match(PR_MESSAGE_CLASS_A);
+    match.value.Value.lpszA = const_cast<char*>(messageClass);
     SSortOrderSet sort = {1, 0, 0, {{PR_LAST_MODIFICATION_TIME, TABLE_SORT_DESCEND}}};
-    Must(HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), &restriction, &sort, 0,
-                        rows.put()),
-         "HrQueryAllRows");
+    Must(QueryAll(table, {PR_ENTRYID}, &match.r, &rows, &sort), "HrQueryAllRows(hidden)");
 }
 
 // The newest associated message of the class, or null.
@@ -122,65 +76,81 @@ CComPtr<IMessage> NewestHidden(IMsgStore* store, const char* messageClass) {
 
 } // namespace
 
-StandinHost::StandinHost()
-    : m_outlook(HKEY_LOCAL_MACHINE, kOutlookKey), m_profiles(HKEY_CURRENT_USER, kProfilesKey) {
+void Must(HRESULT hr, const char* what) {
+    if (FAILED(hr)) {
+        char text[160];
+        std::snprintf(text, sizeof(text), "%s failed: 0x%08lx", what, static_cast<unsigned long>(hr));
+        throw std::runtime_error(text);
+    }
+}
+
+MapiStandinRegistration::MapiStandinRegistration()
+    : m_outlook(HKEY_LOCAL_MACHINE, kOutlookKey), m_profiles(HKEY_CURRENT_USER, kMapiProfilesKey) {
     CRegKey key;
     EXPECT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, kOutlookKey));
-    std::wstring path = hk::test::BinDir() + L"\\MapiStandin.dll";
-    EXPECT_EQ(ERROR_SUCCESS, key.SetStringValue(L"DLLPathEx", path.c_str()));
+    EXPECT_EQ(ERROR_SUCCESS, key.SetStringValue(L"DLLPathEx", (BinDir() + L"\\MapiStandin.dll").c_str()));
 }
 
-const Standin& Api() {
-    static Standin api = [] {
-        HMODULE module = ::GetModuleHandleW(L"MapiStandin.dll");
-        if (module == nullptr) {
-            std::printf("the library did not bind the MAPI stand-in\n");
-            std::fflush(stdout);
-            ::ExitProcess(91);
-        }
-        auto find = [&](auto& fn, const char* name) {
-            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(
-                reinterpret_cast<void*>(::GetProcAddress(module, name)));
-        };
-        Standin s;
-        find(s.CreateMailboxProfile, "MapiStandinCreateMailboxProfile");
-        find(s.FailCall, "MapiStandinFailCall");
-        find(s.CallCount, "MapiStandinCallCount");
-        find(s.LiveObjects, "MapiStandinLiveObjects");
-        return s;
-    }();
-    return api;
+void MapiTest::SetUp() {
+    ASSERT_TRUE(MAPILoader::Instance().IsLoaded()) << "Hearthkit.dll did not bind the MAPI stand-in";
+    MapiStandinReset();
+    m_objects = MapiStandinLiveObjects();
+    m_buffers = MapiStandinLiveBuffers();
 }
 
-HRESULT CreateProfile(bool delegate, bool archive) {
+void MapiTest::TearDown() {
+    if (IsSkipped()) {
+        return;
+    }
+    ReleaseAll();
+    EXPECT_EQ(m_objects, MapiStandinLiveObjects()) << "stand-in objects leaked";
+    EXPECT_EQ(m_buffers, MapiStandinLiveBuffers()) << "MAPI buffers leaked";
+    MapiStandinReset();
+}
+
+HRESULT CreateMailboxProfile(bool delegate, bool archive) {
     MapiStandinMailbox mailbox = {L"jdoe", L"John Doe", "exch01.example", delegate, archive, TRUE};
-    return Api().CreateMailboxProfile(L"ConfigTest", &mailbox);
+    return MapiStandinCreateMailboxProfile(L"ConfigTest", &mailbox);
 }
 
-CComPtr<IMsgStore> OpenStore(const BYTE* provider, bool archive) {
-    CComPtr<IMAPISession> session = Session();
+CComPtr<IMAPISession> DefaultSession() {
+    CComPtr<IMAPISession> session;
+    Must(MAPILogonEx(0, nullptr, nullptr, MAPI_EXTENDED | MAPI_ALLOW_OTHERS, &session), "MAPILogonEx");
+    return session;
+}
+
+CComPtr<IMsgStore> OpenMailboxStore(const BYTE* provider, bool archive) {
+    CComPtr<IMAPISession> session = DefaultSession();
     CComPtr<IMAPITable> table;
     Must(session->GetMsgStoresTable(0, &table), "GetMsgStoresTable");
-    SizedSPropTagArray(3, columns) = {3, {PR_ENTRYID, PR_MDB_PROVIDER, kMailboxKind}};
+    enum { kEntryId, kProvider, kKind };
     TidyRowSet rows;
-    Must(HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, rows.put()),
+    Must(QueryAll(table, {PR_ENTRYID, PR_MDB_PROVIDER, kMailboxKind}, nullptr, &rows),
          "HrQueryAllRows(stores)");
     for (ULONG i = 0; i < rows->cRows; ++i) {
         const SPropValue* props = rows->aRow[i].lpProps;
-        bool isArchive = PROP_TYPE(props[2].ulPropTag) == PT_LONG && props[2].Value.l == 32;
-        if (props[1].Value.bin.cb != 16 || std::memcmp(props[1].Value.bin.lpb, provider, 16) != 0 ||
-            isArchive != archive) {
+        bool isArchive = props[kKind].ulPropTag == kMailboxKind && props[kKind].Value.l == kArchiveKind;
+        if (props[kProvider].ulPropTag != PR_MDB_PROVIDER || props[kProvider].Value.bin.cb != 16 ||
+            std::memcmp(props[kProvider].Value.bin.lpb, provider, 16) != 0 || isArchive != archive) {
             continue;
         }
         CComPtr<IMsgStore> store;
-        Must(session->OpenMsgStore(0, props[0].Value.bin.cb,
-                                   reinterpret_cast<LPENTRYID>(props[0].Value.bin.lpb), nullptr,
-                                   MAPI_BEST_ACCESS, &store),
+        const SBinary& eid = props[kEntryId].Value.bin;
+        Must(session->OpenMsgStore(0, eid.cb, reinterpret_cast<LPENTRYID>(eid.lpb), nullptr, MAPI_BEST_ACCESS,
+                                   &store),
              "OpenMsgStore");
         return store;
     }
     Must(MAPI_E_NOT_FOUND, "no such store");
     return nullptr;
+}
+
+CComPtr<IMAPIFolder> OpenInbox(IMsgStore* store) {
+    ULONG cb = 0;
+    TidyMAPIBuffer<ENTRYID> eid;
+    Must(store->GetReceiveFolder(nullptr, 0, &cb, eid.put(), nullptr), "GetReceiveFolder");
+    SBinary bin = {cb, reinterpret_cast<BYTE*>(eid.get())};
+    return OpenEntryFolder(store, bin);
 }
 
 void PutSettings(IMsgStore* store, const std::wstring& text, int minutesAgo) {
@@ -192,7 +162,7 @@ void PutSettings(IMsgStore* store, const std::wstring& text, int minutesAgo) {
     ULARGE_INTEGER created{{now.dwLowDateTime, now.dwHighDateTime}};
     created.QuadPart -= static_cast<ULONGLONG>(minutesAgo) * 60 * 10000000ULL;
     SPropValue props[2] = {};
-    props[0].ulPropTag = kClassA;
+    props[0].ulPropTag = PR_MESSAGE_CLASS_A;
     props[0].Value.lpszA = const_cast<char*>("IPM.Note.Stowhaven.Settings");
     props[1].ulPropTag = PR_CREATION_TIME;
     props[1].Value.ft = {created.LowPart, created.HighPart};
@@ -216,7 +186,7 @@ CComPtr<IMessage> PutItem(IMsgStore* store, const char* messageClass, const wcha
     CComPtr<IMessage> message;
     Must(inbox->CreateMessage(nullptr, associated ? MAPI_ASSOCIATED : 0, &message), "CreateMessage");
     SPropValue props[2] = {};
-    props[0].ulPropTag = kClassA;
+    props[0].ulPropTag = PR_MESSAGE_CLASS_A;
     props[0].Value.lpszA = const_cast<char*>(messageClass);
     const wchar_t* named = archiveId != nullptr ? archiveId : storeId;
     props[1].ulPropTag =
@@ -233,6 +203,7 @@ void PutMarker(IMsgStore* store, const wchar_t* storeId) {
 
 void SetStoreId(IMsgStore* store, const wchar_t* storeId) {
     CComPtr<IMessage> marker = NewestHidden(store, "IPM.Stowhaven.Hoardlocal");
+    Must(marker ? S_OK : MAPI_E_NOT_FOUND, "marker message");
     SPropValue value{};
     value.ulPropTag = NamedTag(marker, L"Store Id");
     value.Value.lpszW = const_cast<wchar_t*>(storeId);
@@ -243,8 +214,8 @@ void SetStoreId(IMsgStore* store, const wchar_t* storeId) {
 void MakeDefault(IMsgStore* store) {
     TidyMAPIBuffer<SPropValue> eid;
     Must(HrGetOneProp(store, PR_ENTRYID, eid.put()), "HrGetOneProp(PR_ENTRYID)");
-    Must(Session()->SetDefaultStore(MAPI_DEFAULT_STORE, eid->Value.bin.cb,
-                                    reinterpret_cast<LPENTRYID>(eid->Value.bin.lpb)),
+    Must(DefaultSession()->SetDefaultStore(MAPI_DEFAULT_STORE, eid->Value.bin.cb,
+                                           reinterpret_cast<LPENTRYID>(eid->Value.bin.lpb)),
          "SetDefaultStore");
 }
 
@@ -266,4 +237,23 @@ ULONG CountHidden(IMsgStore* store, const char* messageClass) {
     return rows->cRows;
 }
 
-} // namespace mailboxtest
+Match::Match(ULONG tag, ULONG op, ULONG rt) {
+    value.ulPropTag = tag;
+    r.rt = rt;
+    if (rt == RES_CONTENT) {
+        r.res.resContent = {op, tag, &value};
+    } else {
+        r.res.resProperty = {op, tag, &value};
+    }
+}
+
+HRESULT QueryAll(IMAPITable* table, std::initializer_list<ULONG> columns, SRestriction* r, TidyRowSet* rows,
+                 SSortOrderSet* sort, LONG maxRows) {
+    std::vector<ULONG> tags{static_cast<ULONG>(columns.size())};
+    tags.insert(tags.end(), columns.begin(), columns.end());
+    return HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(tags.data()), r, sort, maxRows,
+                          rows->put());
+}
+
+} // namespace test
+} // namespace hk

@@ -1,6 +1,0 @@
-// The MAPI interface identifiers the tests pass, which mingw's libuuid lacks.
-#include <windows.h>
-#include <initguid.h>
-#define USES_IID_IMAPIFolder
-#define USES_IID_IMessage
-#include <mapiguid.h>
