@@ -14,6 +14,27 @@ using namespace hk::test;
 namespace {
 
 HK_SCENARIO(HttpLogTour) {
+    // Threads that ask for the user agent at once, on first use: one of them
+    // computes it, the others wait for it.
+    hk::unique_handle go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::vector<std::thread> threads;
+    std::vector<CStringW> agents(16);
+    for (CStringW& agent : agents) {
+        threads.emplace_back([&] {
+            ::WaitForSingleObject(go.get(), 10000);
+            agent = HearthkitUtil::GetSHUserAgent();
+        });
+    }
+    ::Sleep(100);
+    ::SetEvent(go.get());
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    int same = 0;
+    for (const CStringW& agent : agents) {
+        same += agent == L"StowhavenOutlookExt-V1.0.0.1" ? 1 : 0;
+    }
+    std::printf("same=%d\n", same);
     WebServer& server = WebServer::Get();
     if (!server.Ok()) {
         std::printf("%s\n", server.Error().c_str());
@@ -87,47 +108,17 @@ TEST(HttpLog, FailedReadersReportWinInetsErrorNotTheLogs) {
     EXPECT_NE(std::string::npos, run.log.find(": Failed to read the status text from the response\r\n"));
 }
 
-// Threads that ask for the user agent at once, on first use: one of them
-// computes it, the others wait for it.
-HK_SCENARIO(UserAgentOnFirstUse) {
-    hk::unique_handle go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    std::vector<std::thread> threads;
-    std::vector<CStringW> agents(16);
-    for (CStringW& agent : agents) {
-        threads.emplace_back([&] {
-            ::WaitForSingleObject(go.get(), 10000);
-            agent = HearthkitUtil::GetSHUserAgent();
-        });
-    }
-    ::Sleep(100);
-    ::SetEvent(go.get());
-    for (std::thread& t : threads) {
-        t.join();
-    }
-    int same = 0;
-    for (const CStringW& agent : agents) {
-        same += agent == L"StowhavenOutlookExt-V1.0.0.1" ? 1 : 0;
-    }
-    std::printf("same=%d\n", same);
-    return 0;
-}
-
-TEST(HttpLog, TheUserAgentIsComputedOnce) {
-    LoggedRun run = RunLoggedScenario("UserAgentOnFirstUse", {}, 3);
-    ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
-    EXPECT_EQ("16", run.values["same"]);
-    size_t computed = 0;
-    for (size_t at = run.log.find(": HearthkitUtil::GetClientDLLVersion: 0x0"); at != std::string::npos;
-         at = run.log.find(": HearthkitUtil::GetClientDLLVersion: 0x0", at + 1)) {
-        ++computed;
-    }
-    EXPECT_EQ(1u, computed) << run.log;
-}
-
-TEST(HttpLog, OperationsWriteTheirLinesInOrder) {
+TEST(HttpLog, OperationsWriteTheirLinesInOrderAndTheUserAgentOnce) {
     LoggedRun run = RunLoggedScenario("HttpLogTour", {}, 3);
     ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
     const std::string& log = run.log;
+    EXPECT_EQ("16", run.values["same"]);
+    size_t computed = 0;
+    for (size_t at = log.find(": HearthkitUtil::GetClientDLLVersion: 0x0"); at != std::string::npos;
+         at = log.find(": HearthkitUtil::GetClientDLLVersion: 0x0", at + 1)) {
+        ++computed;
+    }
+    EXPECT_EQ(1u, computed);
     // Each text is the end of a record header (": ") and, with its CR LF, the
     // whole rest of the line; they must come in this order.
     const char* expected[] = {
