@@ -12,31 +12,54 @@ const int kMaxStringChars = 512;
 // word of a larger one and MAKEINTRESOURCEW would turn it into a name pointer.
 const UINT kMaxResourceId = 0xFFFF;
 
-// The translated texts carry at most one "%s". The insert takes its place
-// and "%%" becomes "%", as the C runtime's formatter would do; anything else
-// is copied as it stands, so a text with other or more directives can never
-// make the formatter read arguments that were not passed.
-std::wstring FormatWithInsert(const std::wstring& format, const wchar_t* insert) {
-    std::wstring out;
-    out.reserve(format.size() + (insert ? std::wcslen(insert) : 0));
-    bool inserted = false;
-    for (size_t i = 0; i < format.size(); ++i) {
-        if (format[i] == L'%' && i + 1 < format.size()) {
-            if (format[i + 1] == L'%') {
-                out += L'%';
-                ++i;
-                continue;
-            }
-            if (format[i + 1] == L's' && !inserted) {
-                out += insert ? insert : L"";
-                inserted = true;
-                ++i;
-                continue;
-            }
+// A translated text is a format for the C runtime's formatter with at most
+// one string directive, however the translator wrote it: %s, %ls, %S, %hs,
+// %ws, with flags, a width or a precision (%-20s, %.8s). The directive is
+// rewritten as %ls (flags, width and precision kept), so the wide insert is
+// read as wide whatever size the text named. Answers false for a text that
+// holds any other directive, a second string directive, a '*' (it would read
+// an argument that is not passed) or a width or precision over three digits.
+bool InsertFormat(const std::wstring& text, std::wstring& format) {
+    const size_t size = text.size();
+    // Skips the digits at j; answers whether there were at most three.
+    auto digits = [&](size_t& j) {
+        size_t first = j;
+        while (j < size && text[j] >= L'0' && text[j] <= L'9') {
+            ++j;
         }
-        out += format[i];
+        return j - first <= 3;
+    };
+    format.clear();
+    bool inserted = false;
+    for (size_t i = 0; i < size; ++i) {
+        format += text[i];
+        if (text[i] != L'%') {
+            continue;
+        }
+        if (i + 1 < size && text[i + 1] == L'%') {
+            format += text[++i];
+            continue;
+        }
+        size_t j = i + 1;
+        while (j < size && text[j] != L'\0' && std::wcschr(L"-+ #0", text[j]) != nullptr) {
+            ++j;
+        }
+        bool sane = digits(j);
+        if (j < size && text[j] == L'.') {
+            sane = digits(++j) && sane;
+        }
+        format.append(text, i + 1, j - i - 1); // flags, width, precision
+        if (j < size && (text[j] == L'l' || text[j] == L'h' || text[j] == L'w')) {
+            ++j;
+        }
+        if (!sane || inserted || j >= size || (text[j] != L's' && text[j] != L'S')) {
+            return false;
+        }
+        format += L"ls";
+        inserted = true;
+        i = j;
     }
-    return out;
+    return true;
 }
 
 } // namespace
@@ -117,7 +140,24 @@ std::wstring CL10N::GetTranslatedMsg(UINT identifier) const {
 
 std::wstring CL10N::GetTranslatedMsg(UINT identifier, const wchar_t* insert) const {
     CDesktopLog log("CL10N::GetTranslatedMsg");
-    return FormatWithInsert(GetTranslatedMsg(identifier), insert);
+    std::wstring text = GetTranslatedMsg(identifier);
+    std::wstring format;
+    if (!InsertFormat(text, format)) {
+        log.LogTextInt(LOG_ERROR, "String '%s' (ID %d) cannot take an insert.\n", text.c_str(),
+                       static_cast<int>(identifier));
+        return text;
+    }
+    if (insert == nullptr) {
+        insert = L"";
+    }
+    int length = _scwprintf(format.c_str(), insert);
+    if (length < 0) {
+        return text;
+    }
+    std::wstring result(static_cast<size_t>(length) + 1, L'\0');
+    _snwprintf(&result[0], result.size(), format.c_str(), insert);
+    result.resize(static_cast<size_t>(length));
+    return result;
 }
 
 void CL10N::GetBinaryResource(UINT identifier, const wchar_t* type, IStream* destination) const {

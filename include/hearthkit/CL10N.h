@@ -30,8 +30,11 @@ public:
 
     // The string of identifier (at most 512 characters), or the fallbacks.
     std::wstring GetTranslatedMsg(UINT identifier) const;
-    // The string of identifier with its one "%s" replaced by insert ("%%"
-    // gives "%"; other directives are kept as they stand).
+    // The string of identifier formatted by the C runtime with insert for
+    // its one string directive (%s, %ls, %S, %hs or %ws, with any flags,
+    // width or precision: the insert is wide whatever the text names) and
+    // "%%" giving "%". A string with any other directive, or two, comes back
+    // as it stands, with a line in the log; a null insert counts as empty.
     std::wstring GetTranslatedMsg(UINT identifier, const wchar_t* insert) const;
     // Writes the bytes of resource (identifier, type) to destination at its
     // current position; with no module, no such resource, a null type or a

@@ -73,6 +73,9 @@ void PrintLookups(const CL10N& l10n) {
     Print("m1002", l10n.GetTranslatedMsg(1002));
     Print("m1001", l10n.GetTranslatedMsg(1001, L"a.pst"));
     Print("m1003", l10n.GetTranslatedMsg(1003, L"cache.db"));
+    for (UINT id : {1006, 1007, 1008, 1009}) {
+        Print(("m" + std::to_string(id)).c_str(), l10n.GetTranslatedMsg(id, L"a.pst"));
+    }
     Print("m1002insert", l10n.GetTranslatedMsg(1002, L"ignored"));
     Print("m1234", l10n.GetTranslatedMsg(1234));
     Print("m1234insert", l10n.GetTranslatedMsg(1234, L"ignored"));
@@ -169,6 +172,13 @@ TEST(L10nModule, LoadedFromItsPathAnswersItsStringsAndResources) {
     EXPECT_EQ("Your archive is not available while you are offline.", run["m1002"]);
     EXPECT_EQ("File a.pst not found", run["m1001"]);
     EXPECT_EQ("Rebuild of cache.db is 100% complete", run["m1003"]);
+    // Whichever way the translation writes the string directive; another
+    // directive is not given the insert, and is shown as it stands.
+    EXPECT_EQ("File a.pst not found", run["m1006"]);
+    EXPECT_EQ("File a.pst not found", run["m1007"]);
+    EXPECT_EQ("[a.pst   ] not found", run["m1008"]);
+    EXPECT_EQ("File %d not found", run["m1009"]);
+    EXPECT_EQ(1u, Count(run.log, "String 'File %d not found' (ID 1009) cannot take an insert.")) << run.log;
     EXPECT_EQ("Your archive is not available while you are offline.", run["m1002insert"]);
     // A missing identifier gets the module's generic text; so does one past
     // 16 bits, which must not be taken for its low word.
