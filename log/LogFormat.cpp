@@ -158,6 +158,81 @@ char* LineStart::WriteTo(char* out) const noexcept {
     return out + prefixLength;
 }
 
+int FormatPlain(char* out, size_t cap, const char* format, const FormatArg* args, size_t count) noexcept {
+    char* p = out;
+    char* const end = out + cap;
+    size_t next = 0;
+    for (const char* f = format; *f != '\0'; ++f) {
+        if (*f != '%') {
+            if (p == end) {
+                return -1;
+            }
+            *p++ = *f;
+            continue;
+        }
+        ++f;
+        if (*f == '%') {
+            if (p == end) {
+                return -1;
+            }
+            *p++ = '%';
+            continue;
+        }
+        // A size: 'l' (32 bits here, as int) or "I64"; %ls would be wide text.
+        bool sized = false, wide64 = false;
+        if (*f == 'l') {
+            sized = true;
+            ++f;
+        } else if (f[0] == 'I' && f[1] == '6' && f[2] == '4') {
+            sized = wide64 = true;
+            f += 3;
+        }
+        if (next == count) {
+            return -1;
+        }
+        const FormatArg& arg = args[next++];
+        char digits[24];
+        const char* text = digits;
+        size_t length = 0;
+        if (*f == 's' && !sized && arg.kind == FormatArg::kText) {
+            text = arg.text != nullptr ? arg.text : "(null)";
+            length = std::strlen(text);
+        } else if (std::strchr("diuxX", *f) != nullptr && *f != '\0' &&
+                   arg.kind == (wide64 ? FormatArg::kInt64 : FormatArg::kInt32)) {
+            // As the runtime reads the argument: signed or not, 32 or 64 bits.
+            ULONGLONG value = wide64 ? static_cast<ULONGLONG>(arg.number)
+                                     : static_cast<ULONGLONG>(static_cast<unsigned>(arg.number));
+            bool negative = false;
+            if (*f == 'd' || *f == 'i') {
+                __int64 signedValue = wide64 ? arg.number : static_cast<int>(arg.number);
+                negative = signedValue < 0;
+                value =
+                    negative ? 0 - static_cast<ULONGLONG>(signedValue) : static_cast<ULONGLONG>(signedValue);
+            }
+            unsigned base = (*f == 'x' || *f == 'X') ? 16 : 10;
+            const char* alphabet = *f == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+            char* q = digits + sizeof(digits);
+            do {
+                *--q = alphabet[value % base];
+                value /= base;
+            } while (value != 0);
+            if (negative) {
+                *--q = '-';
+            }
+            text = q;
+            length = static_cast<size_t>(digits + sizeof(digits) - q);
+        } else {
+            return -1;
+        }
+        if (static_cast<size_t>(end - p) < length) {
+            return -1;
+        }
+        std::memcpy(p, text, length);
+        p += length;
+    }
+    return static_cast<int>(p - out);
+}
+
 Utf8Text::Utf8Text(const wchar_t* text) {
     if (text == nullptr) {
         return;

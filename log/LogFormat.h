@@ -114,6 +114,27 @@ private:
     const char* m_text = nullptr;
 };
 
+// One argument of a typed record, as the formatter's fast path sees it.
+struct FormatArg {
+    enum Kind { kText, kInt32, kInt64 } kind;
+    const char* text;
+    __int64 number;
+
+    FormatArg(const char* value) noexcept : kind(kText), text(value), number(0) {}
+    FormatArg(int value) noexcept : kind(kInt32), text(nullptr), number(value) {}
+    FormatArg(long value) noexcept : kind(kInt32), text(nullptr), number(value) {}
+    FormatArg(__int64 value) noexcept : kind(kInt64), text(nullptr), number(value) {}
+};
+
+// format applied to args into out, without the runtime, for the formats the
+// records mostly use: %s, %d, %i, %u, %x, %X (plain, with l, or with I64 for
+// a 64-bit argument) and %%, with no flags, width or precision, each
+// directive matching its argument's kind. The text is what the runtime's
+// printf writes for the same call (a null %s is "(null)"). Answers the
+// length, or -1 for anything else (the caller then asks the runtime) or when
+// the text would not fit cap.
+int FormatPlain(char* out, size_t cap, const char* format, const FormatArg* args, size_t count) noexcept;
+
 // The bytes of one record as the file stores them: every line feed as CR LF,
 // expanded while the text is copied in. A headed record starts with a
 // LineStart whose time stamp is filled in last (SetStamp), when the record
@@ -134,13 +155,21 @@ public:
     void Append(const char* text);
     // "0x" and value in upper-case hexadecimal without leading zeros.
     void AppendHex(unsigned value);
-    // format applied to args by the C runtime's printf (its own conventions:
-    // %I64d, %s narrow); raises std::runtime_error when the runtime rejects
-    // the format.
+    // format applied to args as the C runtime's printf applies it (its own
+    // conventions: %I64d, %s narrow), the common plain directives by
+    // FormatPlain; raises std::runtime_error when the runtime rejects the
+    // format.
     template <typename... Args>
     void AppendFormatted(const char* format, Args... args) {
         char scratch[1024];
-        int n = _snprintf(scratch, sizeof(scratch), format, args...);
+        int n = -1;
+        if constexpr (sizeof...(Args) > 0) {
+            const FormatArg plain[] = {args...};
+            n = FormatPlain(scratch, sizeof(scratch), format, plain, sizeof...(Args));
+        }
+        if (n < 0) {
+            n = _snprintf(scratch, sizeof(scratch), format, args...);
+        }
         if (n >= 0 && static_cast<size_t>(n) < sizeof(scratch)) {
             Append(scratch, static_cast<size_t>(n));
             return;

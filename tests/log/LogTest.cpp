@@ -12,6 +12,7 @@
 #include <sddl.h>
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -549,6 +550,46 @@ TEST(LogClock, StampsAreRightAcrossSecondsDaysAndYears) {
         ASSERT_TRUE(hklog::RenderTimeStamp(ft, expected, sizeof(expected)));
         EXPECT_STREQ(expected, rendered) << time;
     }
+}
+
+// ---------------------------------------------------------------- formatting
+
+// The records format plain directives themselves: the text must be the
+// runtime's own for the same call. Everything else goes to the runtime.
+template <typename... Args>
+void ExpectPlain(const char* format, Args... args) {
+    char expected[256], ours[256];
+    int n = _snprintf(expected, sizeof(expected), format, args...);
+    const hklog::FormatArg list[] = {args...};
+    int m = hklog::FormatPlain(ours, sizeof(ours), format, list, sizeof...(Args));
+    ASSERT_GE(m, 0) << format;
+    EXPECT_EQ(std::string(expected, n), std::string(ours, m)) << format;
+}
+
+template <typename... Args>
+void ExpectLeftToTheRuntime(const char* format, Args... args) {
+    char out[256];
+    const hklog::FormatArg list[] = {args...};
+    EXPECT_EQ(-1, hklog::FormatPlain(out, sizeof(out), format, list, sizeof...(Args))) << format;
+}
+
+TEST(LogFormat, PlainDirectivesWriteWhatTheRuntimeWrites) {
+    const char* none = nullptr;
+    ExpectPlain("%s|%s|%s|100%%", "text", none, "");
+    ExpectPlain("%d %i %u %x %X %ld %li %lu %lx %lX", -8, INT_MIN, -1, -8, 0xBEEF, INT_MAX, 0, -2, 255, 4096);
+    ExpectPlain("%I64d %I64u %I64x %I64X %I64d", LLONG_MIN, -1LL, 0x123456789abLL, -2LL, 0LL);
+    ExpectPlain("textint %s=%d\n", "count", 42);
+    ExpectPlain("%s:%s (%I64d)\n", "known", "03/05/2001", 126333844414169088LL);
+    // Flags, widths, other directives or sizes, too few or mismatched arguments.
+    for (const char* format : {"%5d", "%-d", "%c", "%hd", "%lld", "%p", "%d %d", "%s", "%I64d", "100%"}) {
+        ExpectLeftToTheRuntime(format, 1);
+    }
+    ExpectLeftToTheRuntime("%.3s", "abc");
+    ExpectLeftToTheRuntime("%ls", "narrow");
+    ExpectLeftToTheRuntime("%d", 1LL);
+    char tooLong[8];
+    const hklog::FormatArg word[] = {"overflowing"};
+    EXPECT_EQ(-1, hklog::FormatPlain(tooLong, sizeof(tooLong), "%s", word, 1));
 }
 
 // ---------------------------------------------------------------- level 0
