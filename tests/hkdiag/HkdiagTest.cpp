@@ -384,8 +384,9 @@ TEST(Hkdiag, ConfigShowsTheLayersAndCollectGathersEverythingChangingNothing) {
     server.Route("/archive/clienttest.gif", gif.Header("Content-Type", "image/gif"));
     hk::test::TempDir temp(L"hkdiag-config"), out(L"hkdiag-bundle");
     std::wstring tempPath = temp.Path() + L"\\";
-    auto prepared = hk::test::RunScenario("HkdiagMailboxWithSettings", {server.UrlW("/archive/")}, 60000,
-                                          {L"TMP=" + tempPath, L"TEMP=" + tempPath});
+    auto prepared =
+        hk::test::RunScenario("HkdiagMailboxWithSettings", {server.UrlW("/archive/;http://127.0.0.1:1/gone")},
+                              60000, {L"TMP=" + tempPath, L"TEMP=" + tempPath});
     ASSERT_EQ(0u, prepared.exitCode) << prepared.output;
     WriteProductLogs(temp);
     ExpectRuns(
@@ -407,6 +408,7 @@ TEST(Hkdiag, ConfigShowsTheLayersAndCollectGathersEverythingChangingNothing) {
     ExpectRuns(
         {R(0, "collect -o " + bundle, "Collected into " + bundle + "\n", "  ok      config (config.json)\n",
            "  ok      probe " + server.Url("/archive/clienttest.gif"),
+           "  FAILED  probe http://127.0.0.1:1/gone/clienttest.gif --timeout 15000 (probe-2.json): no answer",
            "  ok      2 log file(s) of {T}\\ (logs/", "  ok      timeline.json, a process per log file"),
          R(0, "collect -o " + bundle + ".zip"),
          R(1, "collect -o " + bundle + ".zip", "ERROR_ALREADY_EXISTS")},

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 
 namespace hkdiag {
@@ -38,13 +39,16 @@ int ShowLog(const Invocation& invocation) {
 // The level a log file was created at, from its first record
 // ("Log file created (level %d).").
 int LevelOf(const std::wstring& path) {
-    std::string text;
-    if (FAILED(ReadWholeFile(path, &text))) {
+    hk::unique_file file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    char head[512] = {};
+    DWORD read = 0;
+    if (!file || !::ReadFile(file.get(), head, sizeof(head) - 1, &read, nullptr)) {
         return -1;
     }
-    const std::string marker = "Log file created (level ";
-    size_t at = text.substr(0, 512).find(marker);
-    return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + marker.size());
+    const char marker[] = "Log file created (level ";
+    const char* at = std::strstr(head, marker);
+    return at == nullptr ? -1 : std::atoi(at + sizeof(marker) - 1);
 }
 
 int ListLogs(const Invocation& invocation) {

@@ -13,6 +13,7 @@
 #include "ToolInternet.h"
 
 #include <cstdio>
+#include <memory>
 
 namespace hkdiag {
 namespace {
@@ -206,8 +207,8 @@ int ParseProbe(const Invocation& invocation, ProbeOptions* options) {
 } // namespace
 
 int RunProbe(const Invocation& invocation) {
-    // Static: on a time-out the thread may still use it while the process ends.
-    static LibraryProbe probe;
+    auto owned = std::make_unique<LibraryProbe>();
+    LibraryProbe& probe = *owned;
     if (int usage = ParseProbe(invocation, &probe.options)) {
         return usage;
     }
@@ -219,6 +220,8 @@ int RunProbe(const Invocation& invocation) {
     }
     // The dialog of --login waits for the user, not for the server.
     if (::WaitForSingleObject(thread.get(), options.login ? INFINITE : options.timeout) != WAIT_OBJECT_0) {
+        // The thread still uses the probe: it stays until the process ends.
+        owned.release();
         Failure failure;
         failure.what = "probe " + url;
         failure.hr = HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT);
