@@ -1,7 +1,7 @@
 // URL parameters, the connectivity and authentication probes, the open type
 // and the user agent.
 #include "HearthkitUtil.h"
-#include "HkRegKey.h"
+#include "ClientKeys.h"
 #include "HttpTestSupport.h"
 #include "TestEnv.h"
 
@@ -10,8 +10,6 @@
 using namespace hk::test;
 
 namespace {
-
-const wchar_t kClientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
 
 TEST(UrlParameters, AppendAfterMarkerOrAmpersandAndRpcHost) {
     CStringW url(L"http://h/p");
@@ -40,17 +38,13 @@ TEST(ClientVersion, ComesFromTheVersionResource) {
 }
 
 TEST(OpenType, DirectOnlyWhenConfigured) {
-    RegistryKeyGuard user(HKEY_CURRENT_USER, kClientKey);
-    RegistryKeyGuard machine(HKEY_LOCAL_MACHINE, kClientKey);
-    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kClientKey, L"INTERNETOPENTYPEDIRECT");
-    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kClientKey, L"INTERNETOPENTYPEDIRECT");
+    ClientKeys keys;
     EXPECT_EQ(static_cast<DWORD>(INTERNET_OPEN_TYPE_PRECONFIG), HearthkitUtil::GetInternetOpenType());
-    CRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kClientKey));
-    ASSERT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"INTERNETOPENTYPEDIRECT", 1));
-    EXPECT_EQ(static_cast<DWORD>(INTERNET_OPEN_TYPE_DIRECT), HearthkitUtil::GetInternetOpenType());
-    ASSERT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"INTERNETOPENTYPEDIRECT", 0));
-    EXPECT_EQ(static_cast<DWORD>(INTERNET_OPEN_TYPE_PRECONFIG), HearthkitUtil::GetInternetOpenType());
+    for (DWORD direct : {1u, 0u}) {
+        keys.SetDword(HKEY_CURRENT_USER, kClientKey, L"INTERNETOPENTYPEDIRECT", direct);
+        EXPECT_EQ(static_cast<DWORD>(direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PRECONFIG),
+                  HearthkitUtil::GetInternetOpenType());
+    }
 }
 
 class Probe : public ServerTest {};
