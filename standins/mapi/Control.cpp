@@ -29,6 +29,9 @@ std::mutex g_lock;
 std::map<std::string, Fault> g_faults;
 std::map<std::string, ULONG> g_counts;
 LONG g_liveObjects = 0;
+ULONG g_rowsSkip = 0;
+ULONG g_rowsWithoutValues = 0;
+ULONGLONG g_claimedStreamSize = 0;
 thread_local LastError t_lastError;
 
 } // namespace
@@ -45,6 +48,23 @@ HRESULT Hook(const char* callName) {
     if (!f.hasError)
         t_lastError.error.clear();
     return f.hr;
+}
+
+bool TakeRowsWithoutValues() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (g_rowsWithoutValues == 0)
+        return false;
+    if (g_rowsSkip > 0) {
+        --g_rowsSkip;
+        return false;
+    }
+    --g_rowsWithoutValues;
+    return true;
+}
+
+ULONGLONG ClaimedStreamSize() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_claimedStreamSize;
 }
 
 void SetLastMapiError(HRESULT hr, const wchar_t* text, ULONG context) {
@@ -149,6 +169,17 @@ MAPISTANDIN_API ULONG WINAPI MapiStandinCallCount(const char* callName) {
     return it == g_counts.end() ? 0 : it->second;
 }
 
+MAPISTANDIN_API void WINAPI MapiStandinRowsWithoutValues(ULONG skip, ULONG times) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_rowsSkip = skip;
+    g_rowsWithoutValues = times;
+}
+
+MAPISTANDIN_API void WINAPI MapiStandinClaimStreamSize(ULONGLONG bytes) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_claimedStreamSize = bytes;
+}
+
 MAPISTANDIN_API LONG WINAPI MapiStandinLiveObjects(void) {
     return LiveObjects();
 }
@@ -160,6 +191,9 @@ MAPISTANDIN_API void WINAPI MapiStandinReset(void) {
     std::lock_guard<std::mutex> lock(g_lock);
     g_faults.clear();
     g_counts.clear();
+    g_rowsSkip = 0;
+    g_rowsWithoutValues = 0;
+    g_claimedStreamSize = 0;
     t_lastError = LastError{};
 }
 

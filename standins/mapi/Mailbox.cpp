@@ -137,13 +137,16 @@ HRESULT BuildMailboxProfile(const std::wstring& name, const MapiStandinMailbox& 
             hr = profile::WriteProps(name, providers.at(0), p.get(), 1);
     static const BYTE kDelegateProvider[16] = {0x9E, 0xB4, 0x77, 0x00, 0x74, 0xE4, 0x11, 0xCE,
                                                0x8C, 0x5E, 0x00, 0xAA, 0x00, 0x42, 0x54, 0xE2};
+    // The archive is listed before the delegate mailbox, so that a caller
+    // which does not skip archives takes the wrong store.
     struct Extra {
         BOOL wanted;
         ProviderDef def;
         LONG mailboxKind;
     } extras[] = {
+        {mailbox.archiveStore, {L"EMSMDB.DLL", L"Archive", StoreKindMailboxArchive, kDelegateProvider}, 32},
         {mailbox.delegateStore, {L"EMSMDB.DLL", L"Delegate", StoreKindMailboxDelegate, kDelegateProvider}, 0},
-        {mailbox.archiveStore, {L"EMSMDB.DLL", L"Archive", StoreKindMailboxArchive, kDelegateProvider}, 32}};
+    };
     for (const Extra& e : extras) {
         if (!e.wanted || FAILED(hr))
             continue;

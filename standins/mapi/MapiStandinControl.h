@@ -33,6 +33,16 @@ struct MapiStandinError {
 MAPISTANDIN_API void WINAPI MapiStandinFailCall(const char* callName, HRESULT hr, ULONG times,
                                                 const MapiStandinError* error);
 
+// Faults a working provider never shows, for tests of the callers' checks
+// (MapiStandinReset ends both):
+// - after the next `skip` calls of IMAPITable::QueryRows (HrQueryAllRows
+//   included), the `times` calls that follow answer their rows without
+//   values (cValues 0, lpProps null);
+// - attachment data streams opened from now on report `bytes` as their size
+//   in Stat, whatever they hold (0: their true size again).
+MAPISTANDIN_API void WINAPI MapiStandinRowsWithoutValues(ULONG skip, ULONG times);
+MAPISTANDIN_API void WINAPI MapiStandinClaimStreamSize(ULONGLONG bytes);
+
 // How often `callName` was called since the last reset (failed calls
 // included).
 MAPISTANDIN_API ULONG WINAPI MapiStandinCallCount(const char* callName);

@@ -50,6 +50,12 @@ HRESULT Hook(const char* callName);
 void SetLastMapiError(HRESULT hr, const wchar_t* text, ULONG context = 0);
 HRESULT GetLastMapiError(HRESULT hr, ULONG flags, LPMAPIERROR* out);
 
+// The faults of MapiStandinRowsWithoutValues and MapiStandinClaimStreamSize:
+// whether this QueryRows call answers rows without values, and the size an
+// attachment stream claims (0: its own).
+bool TakeRowsWithoutValues();
+ULONGLONG ClaimedStreamSize();
+
 // Live objects.
 LONG LiveObjects();
 

@@ -226,7 +226,8 @@ public:
             return STG_E_INVALIDPOINTER;
         ZeroMemory(stat, sizeof(*stat));
         stat->type = STGTY_STREAM;
-        stat->cbSize.QuadPart = m_data.size();
+        ULONGLONG claimed = ClaimedStreamSize();
+        stat->cbSize.QuadPart = claimed != 0 ? claimed : m_data.size();
         return S_OK;
     }
     STDMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }

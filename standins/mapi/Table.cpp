@@ -147,6 +147,13 @@ public:
             }
             set->cRows++;
         }
+        if (TakeRowsWithoutValues()) {
+            for (ULONG i = 0; i < set->cRows; ++i) {
+                FreeBuffer(set->aRow[i].lpProps);
+                set->aRow[i].lpProps = nullptr;
+                set->aRow[i].cValues = 0;
+            }
+        }
         if (!(flags & TBL_NOADVANCE))
             m_cursor += n;
         *out = set;
