@@ -3,7 +3,6 @@
 // its own DllRegisterServer, its calls read back from its call log).
 #include "ClientKeys.h"
 #include "LoggedRun.h"
-#include "Hearthkit.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -21,7 +20,6 @@ const wchar_t kWdsKey[] = L"Software\\Microsoft\\Windows Desktop Search";
 const wchar_t kControlKey[] = L"Software\\Hearthkit\\Standins\\WdsHandler";
 const wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{5896A718-788B-47C0-965A-7B124E091AB6}";
 const wchar_t kQueueKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client\\TESTSTORE\\WDS Index Data";
-const DWORD kWaitMs = 10000;
 
 HRESULT CallStandinExport(const char* name) {
     std::wstring path = hk::test::BinDir() + L"\\WdsHandlerStandin.dll";
@@ -43,16 +41,13 @@ void SetString(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_
 
 // The queue as "Operation\name" in the registry's enumeration order.
 std::vector<std::wstring> QueuedRequests() {
-    std::vector<std::wstring> entries;
+    std::vector<std::wstring> entries, names;
     for (const wchar_t* op : WDSUtil::szWDSOps) {
-        CRegKey key;
-        std::vector<std::wstring> names;
-        if (key.Open(HKEY_CURRENT_USER, (std::wstring(kQueueKey) + L"\\" + op).c_str(), KEY_READ) ==
-                ERROR_SUCCESS &&
-            key.EnumKeys(names) == ERROR_SUCCESS) {
-            for (const std::wstring& name : names) {
-                entries.push_back(std::wstring(op) + L"\\" + name);
-            }
+        CRegKey key; // an operation key that is not there lists nothing
+        key.Open(HKEY_CURRENT_USER, (std::wstring(kQueueKey) + L"\\" + op).c_str(), KEY_READ);
+        key.EnumKeys(names);
+        for (const std::wstring& name : names) {
+            entries.push_back(std::wstring(op) + L"\\" + name);
         }
     }
     return entries;
@@ -81,11 +76,8 @@ protected:
     std::vector<std::wstring> Calls() const {
         std::vector<std::wstring> lines;
         std::istringstream text(hk::test::ReadFileText(m_work.File(L"calls.txt")));
-        for (std::string line; std::getline(text, line);) {
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
-            }
-            lines.push_back(hk::test::Widen(line));
+        for (std::string line; std::getline(text, line, '\n');) {
+            lines.push_back(hk::test::Widen(line.substr(0, line.size() - 1))); // without its CR
         }
         return lines;
     }
@@ -101,23 +93,17 @@ protected:
     hk::test::TempDir m_work{L"wds-work"};
 };
 
+// The 3.0 boundary and the text forms decide through the replay (below).
 TEST_F(Wds, InstalledVersionIsTheLeadingNumberAsTheCRuntimeReadsIt) {
-    const struct {
-        const wchar_t* text;
-        DWORD type;
-        double version;
-    } cases[] = {{L"4.0.6001.16503", REG_SZ, 4.0}, {L" \t3.5", REG_EXPAND_SZ, 3.5}, {L"v4", REG_SZ, 0.0}};
-    for (const auto& c : cases) {
-        SetString(HKEY_LOCAL_MACHINE, kWdsKey, L"Version", c.text, c.type);
-        double version = 12345.0;
-        EXPECT_TRUE(WDSUtil::GetInstalledWDSVersion(version)) << hk::test::Narrow(c.text);
-        EXPECT_DOUBLE_EQ(c.version, version) << hk::test::Narrow(c.text);
-    }
+    SetString(HKEY_LOCAL_MACHINE, kWdsKey, L"Version", L" \t3.5.6001", REG_EXPAND_SZ);
+    double version = 12345.0;
+    EXPECT_TRUE(WDSUtil::GetInstalledWDSVersion(version));
+    EXPECT_DOUBLE_EQ(3.5, version);
     CRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_LOCAL_MACHINE, kWdsKey));
     ASSERT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"Version", 4));
     for (const char* what : {"a number of another type", "no key"}) {
-        double version = 12345.0;
+        version = 12345.0;
         EXPECT_FALSE(WDSUtil::GetInstalledWDSVersion(version)) << what;
         EXPECT_DOUBLE_EQ(-1.0, version) << what;
         key.Close();
@@ -151,20 +137,26 @@ TEST_F(Wds, CacheFilesAreListedFromTheRootAndTheStoreKey) {
     EXPECT_FALSE(WDSUtil::GetDBFullPath(L"c.db", path)) << "a root of one character";
     CRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, kStoreKey));
-    ASSERT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"HLRootDirectory", 1));
-    EXPECT_FALSE(WDSUtil::GetDBFullPath(L"c.db", path)) << "a root of the wrong type";
+    ASSERT_EQ(ERROR_SUCCESS, key.DeleteValue(L"HLRootDirectory"));
+    EXPECT_FALSE(WDSUtil::GetDBFullPath(L"c.db", path)) << "no root";
     files = {L"stale"};
     WDSUtil::EnumDBFilesForCurrentProfile(files, true);
     EXPECT_TRUE(files.empty());
-    ASSERT_EQ(ERROR_SUCCESS, key.DeleteValue(L"HLRootDirectory"));
-    EXPECT_FALSE(WDSUtil::GetDBFullPath(L"c.db", path)) << "no root";
+
+    // A store key of fewer than five pieces names no store directory.
+    const wchar_t shortKey[] = L"SOFTWARE\\HkWdsShortKey";
+    hk::test::RegistryKeyGuard guard(HKEY_CURRENT_USER, shortKey);
+    SetString(HKEY_CURRENT_USER, shortKey, L"HLRootDirectory", m_cache.Path().c_str());
+    UseStoreKey(false);
+    HearthkitConfig::m_szStoreRootKey = new wchar_t[std::size(shortKey)];
+    std::copy(std::begin(shortKey), std::end(shortKey), HearthkitConfig::m_szStoreRootKey);
+    EXPECT_FALSE(WDSUtil::GetDBFullPath(L"c.db", path));
 
     UseStoreKey(false);
     files = {L"stale"};
     WDSUtil::EnumDBFilesForCurrentProfile(files, true);
     EXPECT_TRUE(files.empty());
     EXPECT_FALSE(WDSUtil::GetDBFullPath(L"c.db", path));
-    EXPECT_TRUE(path.IsEmpty());
 }
 
 TEST_F(Wds, RequestsAreRecordedByTheLastPieceOfTheirPath) {
@@ -180,8 +172,6 @@ TEST_F(Wds, RequestsAreRecordedByTheLastPieceOfTheirPath) {
         EXPECT_FALSE(WDSUtil::PersistWDSIndexingInfo(notAFile, WDSIndexAdd)) << hk::test::Narrow(notAFile);
     }
     EXPECT_FALSE(WDSUtil::PersistWDSIndexingInfo(L"c.db", static_cast<WDSIndexType>(3)));
-    EXPECT_FALSE(WDSUtil::PersistWDSIndexingInfo(std::wstring(300, L'n').c_str(), WDSIndexAdd))
-        << "a name longer than a registry key's";
     UseStoreKey(false);
     EXPECT_FALSE(WDSUtil::PersistWDSIndexingInfo(L"c.db", WDSIndexAdd));
     UseStoreKey(true);
@@ -230,10 +220,9 @@ TEST_F(Wds, RequestsAreRemovedWhateverTheHandlerOrWdsAnswer) {
         Ask(WDSIndexDelete, L"Hoardlocal");
         WDSUtil::UpdateWDSIndex();
         EXPECT_TRUE(QueuedRequests().empty());
-        std::vector<std::wstring> none;
         std::vector<std::wstring> all = {L"DeleteAll", L"AddFile " + StoreFile(L"a.db"),
                                          L"AddFile " + StoreFile(L"b.db")};
-        EXPECT_EQ(c.handlerCalled ? all : none, Calls());
+        EXPECT_EQ(c.handlerCalled ? all : std::vector<std::wstring>(), Calls());
     }
 }
 
@@ -263,8 +252,9 @@ TEST_F(Wds, RequestRecordedElsewhereWhileTheHandlerWorksStaysQueued) {
     const struct {
         const wchar_t* held;
         const wchar_t* queued;
-        std::vector<std::wstring> recorded;
-    } cases[] = {{L"AddFile", L"a.db", {L"a.db"}}, {L"AddAll", L"Hoardlocal", {L"c.db", L"Hoardlocal"}}};
+        std::vector<std::wstring> recorded, queue;
+    } cases[] = {{L"AddFile", L"a.db", {L"a.db"}, {L"Add\\a.db"}},
+                 {L"AddAll", L"Hoardlocal", {L"c.db", L"Hoardlocal"}, {L"Add\\c.db", L"Add\\Hoardlocal"}}};
     hk::unique_handle held(::CreateEventW(nullptr, TRUE, FALSE, L"HkWdsHandlerStandin.Held"));
     hk::unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, L"HkWdsHandlerStandin.Release"));
     ASSERT_TRUE(held && release);
@@ -280,36 +270,15 @@ TEST_F(Wds, RequestRecordedElsewhereWhileTheHandlerWorksStaysQueued) {
             ::CoUninitialize();
         });
         hk::test::ScenarioResult r;
-        if (::WaitForSingleObject(held.get(), kWaitMs) == WAIT_OBJECT_0) {
+        if (::WaitForSingleObject(held.get(), 10000) == WAIT_OBJECT_0) {
             r = hk::test::RunScenario("WdsRecordAdd", c.recorded, 30000);
         }
         ::SetEvent(release.get());
         replay.join();
         EXPECT_EQ(0u, r.exitCode) << r.output;
-        std::vector<std::wstring> expected;
-        for (const std::wstring& name : c.recorded) {
-            expected.push_back(L"Add\\" + name);
-        }
-        EXPECT_EQ(expected, QueuedRequests());
+        EXPECT_EQ(c.queue, QueuedRequests());
         WDSUtil::UpdateWDSIndex();
     }
-}
-
-TEST_F(Wds, StoreKeyOfFewerThanFivePiecesDropsFileRequests) {
-    const wchar_t shortKey[] = L"SOFTWARE\\HkWdsShortKey";
-    hk::test::RegistryKeyGuard guard(HKEY_CURRENT_USER, shortKey);
-    SetString(HKEY_CURRENT_USER, shortKey, L"HLRootDirectory", m_cache.Path().c_str());
-    UseStoreKey(false);
-    HearthkitConfig::m_szStoreRootKey = new wchar_t[std::size(shortKey)];
-    std::copy(std::begin(shortKey), std::end(shortKey), HearthkitConfig::m_szStoreRootKey);
-    Ask(WDSIndexAdd, L"a.db");
-    WDSUtil::UpdateWDSIndex();
-    EXPECT_TRUE(Calls().empty());
-    CRegKey ops;
-    ASSERT_EQ(ERROR_SUCCESS, ops.Open(HKEY_CURRENT_USER, L"SOFTWARE\\HkWdsShortKey\\WDS Index Data\\Add"));
-    std::vector<std::wstring> left{L"stale"};
-    ASSERT_EQ(ERROR_SUCCESS, ops.EnumKeys(left));
-    EXPECT_TRUE(left.empty());
 }
 
 // The replay's lines in a process of its own (the level is read once per
@@ -336,9 +305,7 @@ HK_SCENARIO(WdsReplayLogged) {
 
 TEST_F(Wds, ReplayLogsEveryStep) {
     SetString(HKEY_CURRENT_USER, kControlKey, L"FailMethod", L"DeleteFile");
-    CRegKey control;
-    ASSERT_EQ(ERROR_SUCCESS, control.Open(HKEY_CURRENT_USER, kControlKey));
-    ASSERT_EQ(ERROR_SUCCESS, control.SetDWORDValue(L"FailHr", 0x80070005));
+    m_keys.SetDword(HKEY_CURRENT_USER, kControlKey, L"FailHr", 0x80070005);
     hk::test::LoggedRun run = hk::test::RunLoggedScenario("WdsReplayLogged", {}, LOG_DETAIL);
     ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
     const std::string& log = run.log;
@@ -347,15 +314,11 @@ TEST_F(Wds, ReplayLogsEveryStep) {
     const char* handler = "The indexing operation performed by the WDS protocol handler ";
     std::vector<std::string> expected = {
         "Successfully created the registry key HKCU\\" + queue + "\\Delete\\b.db to process the WDS index.",
-        "Trying to open the HKCU\\" + queue + "\\Delete key for WDS indexing",
         "Key \"b.db\" found under HKCU\\" + queue + "\\Delete",
-        "Error code: 0",
         "WDS version installed is : 4.0.6001.16503 ",
         std::string(handler) + "returned : 0x80070005",
-        "Key \"\" found under HKCU\\" + queue + "\\Delete",
         "Error code: 259",
         "Key \"a.db\" found under HKCU\\" + queue + "\\Add",
-        "HLRootDirectory = " + hk::test::Narrow(m_cache.Path()) + " ",
         "DBFilePath = " + a + " ",
         "Operation performed on the Hoardlocal's file in the WDS index : 1",
         "Hoardlocal file name - " + a,
@@ -376,7 +339,6 @@ TEST_F(Wds, ReplayLogsEveryStep) {
         at = found;
     }
     EXPECT_NE(std::string::npos, log.find(Record("WDS 3.x or greater not installed"), at)) << log;
-    EXPECT_EQ(std::string::npos, log.find("Could not open the key HKCU- " + queue + "\\Add")) << log;
 }
 
 } // namespace

@@ -5,8 +5,6 @@
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
-#include <cstdio>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -61,73 +59,60 @@ bool NameInUse(const std::wstring& name) {
 }
 
 // Child: opens the objects of args[0] by their published names alone and
-// checks the state the parent left each one in (see the test below). Each
-// failed check prints a line; the exit code counts them.
+// checks the state the parent left each one in (see the test below).
 HK_SCENARIO(SyncCheckObjectsByName) {
-    const std::wstring& name = args.at(0);
-    int failures = 0;
-    auto check = [&](bool ok, const char* what) {
-        if (!ok) {
-            std::printf("failed: %s\n", what);
-            ++failures;
-        }
+    auto open = [&](auto opener, DWORD access, const wchar_t* suffix) {
+        return hk::unique_handle(opener(access, FALSE, (args.at(0) + suffix).c_str()));
     };
-    hk::unique_handle sem(
-        ::OpenSemaphoreW(SEMAPHORE_ALL_ACCESS, FALSE, (name + L"SH_MDCSyncSemaphore").c_str()));
+    hk::unique_handle sem = open(::OpenSemaphoreW, SEMAPHORE_ALL_ACCESS, L"SH_MDCSyncSemaphore");
     LONG count = -1;
-    check(::ReleaseSemaphore(sem.get(), 1, &count) && count == 3, "SH_MDCSyncSemaphore holds the parent's 3");
-    check(::ReleaseSemaphore(sem.get(), 996, nullptr) && !::ReleaseSemaphore(sem.get(), 1, nullptr),
-          "SH_MDCSyncSemaphore stops at 1000");
-    const DWORD mutexAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
-    hk::unique_handle guard(::OpenMutexW(mutexAccess, FALSE, (name + L"SH_MDCSemaphoreMutex").c_str()));
-    check(guard && Probe(guard.get()) == WAIT_OBJECT_0, "SH_MDCSemaphoreMutex is free");
-    hk::unique_handle isolation(
-        ::OpenMutexW(mutexAccess, FALSE, (name + L"SH_MDCSyncIsolationMutex").c_str()));
-    check(isolation && Probe(isolation.get()) == WAIT_TIMEOUT, "SH_MDCSyncIsolationMutex is the shared lock");
-    const DWORD eventAccess = SYNCHRONIZE | EVENT_MODIFY_STATE;
-    hk::unique_handle goAhead(::OpenEventW(eventAccess, FALSE, (name + L"SH_MDCSyncGoAhead").c_str()));
-    check(goAhead && Probe(goAhead.get()) == WAIT_OBJECT_0 && Probe(goAhead.get()) == WAIT_TIMEOUT,
-          "SH_MDCSyncGoAhead is set and resets itself");
-    hk::unique_handle intent(::OpenEventW(eventAccess, FALSE, (name + L"SH_MDCSyncIntent").c_str()));
-    check(intent && Probe(intent.get()) == WAIT_TIMEOUT && ::SetEvent(intent.get()) &&
-              Probe(intent.get()) == WAIT_OBJECT_0 && Probe(intent.get()) == WAIT_OBJECT_0,
-          "SH_MDCSyncIntent starts clear and stays set");
-    hk::unique_handle failed(
-        ::OpenEventW(eventAccess, FALSE, (name + L"SH_MDCSyncCoordinatorFailed").c_str()));
-    check(failed && Probe(failed.get()) == WAIT_OBJECT_0 && Probe(failed.get()) == WAIT_OBJECT_0,
-          "SH_MDCSyncCoordinatorFailed is set and stays set");
-    TestCoordinator later(name);
-    check(!later.CoordinationStateOK(false), "a coordinator built here sees the failed state");
-    return failures;
+    EXPECT_TRUE(::ReleaseSemaphore(sem.get(), 1, &count) && count == 3) << "the parent's 3";
+    EXPECT_TRUE(::ReleaseSemaphore(sem.get(), 996, nullptr) && !::ReleaseSemaphore(sem.get(), 1, nullptr))
+        << "the semaphore stops at 1000";
+    const DWORD access = SYNCHRONIZE | MUTEX_MODIFY_STATE | EVENT_MODIFY_STATE;
+    hk::unique_handle guard = open(::OpenMutexW, access, L"SH_MDCSemaphoreMutex");
+    EXPECT_TRUE(guard && Probe(guard.get()) == WAIT_OBJECT_0) << "the semaphore mutex is free";
+    hk::unique_handle isolation = open(::OpenMutexW, access, L"SH_MDCSyncIsolationMutex");
+    EXPECT_TRUE(isolation && Probe(isolation.get()) == WAIT_TIMEOUT) << "the isolation mutex is the lock";
+    hk::unique_handle goAhead = open(::OpenEventW, access, L"SH_MDCSyncGoAhead");
+    EXPECT_TRUE(goAhead && Probe(goAhead.get()) == WAIT_OBJECT_0 && Probe(goAhead.get()) == WAIT_TIMEOUT)
+        << "the go-ahead is set and resets itself";
+    hk::unique_handle intent = open(::OpenEventW, access, L"SH_MDCSyncIntent");
+    EXPECT_TRUE(intent && Probe(intent.get()) == WAIT_TIMEOUT && ::SetEvent(intent.get()) &&
+                Probe(intent.get()) == WAIT_OBJECT_0 && Probe(intent.get()) == WAIT_OBJECT_0)
+        << "the intent starts clear and stays set";
+    hk::unique_handle failed = open(::OpenEventW, access, L"SH_MDCSyncCoordinatorFailed");
+    EXPECT_TRUE(failed && Probe(failed.get()) == WAIT_OBJECT_0 && Probe(failed.get()) == WAIT_OBJECT_0)
+        << "the failed state is set and stays set";
+    EXPECT_FALSE(TestCoordinator(args.at(0)).CoordinationStateOK(false)) << "a coordinator built here";
+    return 0;
 }
 
 TEST(SyncCoordinatorObjects, EachRoleHasItsNameKindAndStateInAnotherProcess) {
     const std::wstring name = UniqueName("roles");
-    TestCoordinator c(name);
     TestCoordinator unrelated(UniqueName("roles_other"));
-    // Every object in a state of its own: a swap of two names shows.
-    LONG count = -1;
-    ASSERT_TRUE(::ReleaseSemaphore(c.m_hSyncSemaphore, 3, &count));
-    EXPECT_EQ(0, count);
-    ASSERT_TRUE(::SetEvent(c.m_hGoAheadEvent));
-    c.NotifySyncCoordinationFailure(false);
     {
+        TestCoordinator c(name);
+        // Every object in a state of its own: a swap of two names shows.
+        LONG count = -1;
+        ASSERT_TRUE(::ReleaseSemaphore(c.m_hSyncSemaphore, 3, &count));
+        EXPECT_EQ(0, count);
+        ASSERT_TRUE(::SetEvent(c.m_hGoAheadEvent));
+        EXPECT_TRUE(c.CoordinationStateOK(true));
+        c.NotifySyncCoordinationFailure(false);
         auto token = c.GetSHMSPMDCSharedLockToken();
         auto r = hk::test::RunScenario("SyncCheckObjectsByName", {name}, 30000);
         EXPECT_EQ(0u, r.exitCode) << r.output;
+        EXPECT_EQ(kStateFailed, RaisedText([&] { c.CoordinationStateOK(true); }));
+        EXPECT_EQ(kStateFailed, RaisedText([&] { c.NotifySyncCoordinationFailure(true); }));
     }
     EXPECT_TRUE(unrelated.CoordinationStateOK(true));
-}
-
-TEST(SyncCoordinatorObjects, DestructionClosesAllButTheFailedEvent) {
-    const std::wstring name = UniqueName("close");
-    { TestCoordinator c(name); }
+    // Destruction closes five objects; the failed state stays, never reset.
     for (const wchar_t* suffix : {L"SH_MDCSyncSemaphore", L"SH_MDCSemaphoreMutex", L"SH_MDCSyncGoAhead",
                                   L"SH_MDCSyncIntent", L"SH_MDCSyncIsolationMutex"}) {
         EXPECT_FALSE(NameInUse(name + suffix)) << hk::test::Narrow(suffix);
     }
-    // The failed state outlives the coordinator for the life of the process.
-    EXPECT_TRUE(NameInUse(name + L"SH_MDCSyncCoordinatorFailed"));
+    EXPECT_FALSE(TestCoordinator(name).CoordinationStateOK(false));
 }
 
 TEST(SyncCoordinatorObjects, ThoseThatCannotBeCreatedLeaveNullHandlesAndAFailedCoordinator) {
@@ -180,10 +165,8 @@ TEST(SyncCoordinatorLock, WaitsFiveSecondsForAnotherHolder) {
             ::SetEvent(held.get());
             ::Sleep(holdMs);
         });
-        std::string raised = "holder never held the lock";
-        if (::WaitForSingleObject(held.get(), 10000) == WAIT_OBJECT_0) {
-            raised = RaisedText([&] { c.GetSHMSPMDCSharedLockToken(); });
-        }
+        EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(held.get(), 10000));
+        std::string raised = RaisedText([&] { c.GetSHMSPMDCSharedLockToken(); });
         holder.join();
         return raised;
     };
@@ -199,20 +182,6 @@ TEST(SyncCoordinatorLock, AbandonedByADeadThreadRaisesOnceThenIsFree) {
     EXPECT_EQ(kLockFailed, RaisedText([&] { c.GetSHMSPMDCSharedLockToken(); }));
     // The ownership handed over with the abandonment was given back.
     EXPECT_TRUE(OthersCanTake(name));
-}
-
-TEST(SyncCoordinatorState, FailureIsSharedByEveryCoordinatorOfTheNameAndNeverReset) {
-    const std::wstring name = UniqueName("failed");
-    auto first = std::make_unique<TestCoordinator>(name);
-    EXPECT_TRUE(first->CoordinationStateOK(true));
-    first->NotifySyncCoordinationFailure(false);
-    EXPECT_FALSE(first->CoordinationStateOK(false));
-    EXPECT_EQ(kStateFailed, RaisedText([&] { first->CoordinationStateOK(true); }));
-    EXPECT_EQ(kStateFailed, RaisedText([&] { first->NotifySyncCoordinationFailure(true); }));
-    first.reset();
-    // The coordinator gone, the failed state stays (its handle is kept).
-    TestCoordinator afterwards(name);
-    EXPECT_FALSE(afterwards.CoordinationStateOK(false));
 }
 
 } // namespace

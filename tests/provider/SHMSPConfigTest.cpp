@@ -1,15 +1,20 @@
-// SHMSPConfig on the MAPI stand-in, reached through the library's loader.
+// SHMSPConfig on the MAPI stand-in, reached through the library's loader, and
+// its clean-up of MAPI's profile registry written directly in MAPI's layout.
 #include "ClientKeys.h"
+#include "LoggedRun.h"
 #include "MapiStandin.h"
-#include "ProviderTestEnv.h"
 
 #include <gtest/gtest.h>
 #include <functional>
 
-using namespace providertest;
-
 namespace {
 
+using hk::test::kClientKey;
+using hk::test::kStoreKey;
+
+const wchar_t kProfilesRoot[] =
+    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
+const wchar_t kServicesSection[] = L"9207f3e0a3b11019908b08002b2a56c2";
 const char kProfile[] = "ShmspTest";
 const wchar_t kOtherUid[] = L"00112233445566778899AABBCCDDEEFF";
 
@@ -21,6 +26,41 @@ HRESULT Raised(const std::function<void()>& call) {
         return e.Error();
     }
     return S_OK;
+}
+
+std::wstring Hex(const std::vector<BYTE>& bytes, bool upper = false) {
+    const wchar_t* digits = upper ? L"0123456789ABCDEF" : L"0123456789abcdef";
+    std::wstring text;
+    for (BYTE b : bytes) {
+        text += {digits[b >> 4], digits[b & 15]};
+    }
+    return text;
+}
+
+// REG_BINARY values in MAPI's profile layout, under HKCU.
+void SetBinary(const std::wstring& path, const wchar_t* name, const std::vector<BYTE>& bytes) {
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, path.c_str()));
+    EXPECT_EQ(ERROR_SUCCESS, key.SetBinaryValue(name, bytes.data(), static_cast<ULONG>(bytes.size())));
+}
+
+std::vector<BYTE> GetBinary(const std::wstring& path, const wchar_t* name) {
+    CRegKey key;
+    std::vector<BYTE> data;
+    if (key.Open(HKEY_CURRENT_USER, path.c_str(), KEY_READ) == ERROR_SUCCESS) {
+        key.QueryBinaryValue(name, data);
+    }
+    return data;
+}
+
+bool KeyExists(const std::wstring& path) {
+    CRegKey key;
+    return key.Open(HKEY_CURRENT_USER, path.c_str(), KEY_READ) == ERROR_SUCCESS;
+}
+
+std::wstring ProfileKey(const std::wstring& profile, const std::wstring& section = L"") {
+    std::wstring path = std::wstring(kProfilesRoot) + L"\\" + profile;
+    return section.empty() ? path : path + L"\\" + section;
 }
 
 } // namespace
@@ -38,39 +78,29 @@ protected:
         ASSERT_EQ(S_OK, MAPIAdminProfiles(0, &profiles));
         profiles->DeleteProfile(const_cast<char*>(kProfile), 0);
         ASSERT_EQ(S_OK, profiles->CreateProfile(const_cast<char*>(kProfile), nullptr, 0, 0));
-        Logon(kProfile);
+        ASSERT_EQ(S_OK, MAPILogonEx(0, const_cast<char*>(kProfile), nullptr, MAPI_NEW_SESSION | MAPI_EXTENDED,
+                                    &m_session));
     }
     void ReleaseAll() override { m_session.Release(); }
 
-    void Logon(const char* profile) {
-        m_session.Release();
-        ASSERT_EQ(S_OK, MAPILogonEx(0, const_cast<char*>(profile), nullptr, MAPI_NEW_SESSION | MAPI_EXTENDED,
-                                    &m_session));
-        m_profile = hk::test::Widen(profile);
-    }
     CComPtr<IMsgServiceAdmin> Admin() const {
         CComPtr<IMsgServiceAdmin> admin;
         EXPECT_EQ(S_OK, m_session->AdminServices(0, &admin));
         return admin;
     }
     std::wstring Mdc(const wchar_t* name) const { return m_dir.Path() + L"\\TESTSTORE\\" + name + L".db"; }
-    // The profile's key, or one of its sections.
-    std::wstring Section(const std::wstring& hex) const {
-        std::wstring path = std::wstring(kProfilesRoot) + L"\\" + m_profile;
-        return hex.empty() ? path : path + L"\\" + hex;
-    }
     std::wstring ProfileUid() const {
-        return Hex(GetBinary(Section(L"13dbb0c8aa05101a9bb000aa002fc45a"), L"01023d0c"), true);
+        return Hex(GetBinary(ProfileKey(L"ShmspTest", L"13dbb0c8aa05101a9bb000aa002fc45a"), L"01023d0c"),
+                   true);
     }
 
     // The service table as "service name|display name|UID hex" rows.
     std::vector<std::wstring> Services() const {
         CComPtr<IMAPITable> table;
         EXPECT_EQ(S_OK, Admin()->GetMsgServiceTable(0, &table));
-        SizedSPropTagArray(3, columns) = {3, {PR_SERVICE_NAME_W, PR_DISPLAY_NAME_W, PR_SERVICE_UID}};
         TidyRowSet rows;
-        EXPECT_EQ(S_OK, HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr,
-                                       0, rows.put()));
+        EXPECT_EQ(S_OK, hk::test::QueryAll(table, {PR_SERVICE_NAME_W, PR_DISPLAY_NAME_W, PR_SERVICE_UID},
+                                           nullptr, &rows));
         std::vector<std::wstring> out;
         auto text = [](const SPropValue& v) {
             return PROP_TYPE(v.ulPropTag) == PT_UNICODE ? std::wstring(v.Value.lpszW) : L"error";
@@ -85,16 +115,15 @@ protected:
     }
     // A service made and configured directly, past SHMSPConfig's checks;
     // answers its UID in hex (the new service is the table's last row).
-    std::wstring CreateService(const char* service, const std::wstring& path = L"") const {
+    std::wstring CreateService(const std::wstring& path = L"") const {
         CComPtr<IMsgServiceAdmin> admin = Admin();
-        EXPECT_EQ(S_OK, admin->CreateMsgService(const_cast<char*>(service), const_cast<char*>("x"), 0, 0));
+        EXPECT_EQ(S_OK, admin->CreateMsgService(const_cast<char*>("SHMSP"), const_cast<char*>("x"), 0, 0));
         std::wstring hex = Services().back().substr(Services().back().rfind(L'|') + 1);
+        std::vector<BYTE> uid;
+        EXPECT_EQ(S_OK, HearthkitUtil::HexStrToBinary(hex.c_str(), uid));
+        SPropValue value{0x6700001F, 0, {}};
+        value.Value.lpszW = const_cast<wchar_t*>(path.c_str());
         if (!path.empty()) {
-            std::vector<BYTE> uid;
-            EXPECT_EQ(S_OK, HearthkitUtil::HexStrToBinary(hex.c_str(), uid));
-            SPropValue value{};
-            value.ulPropTag = 0x6700001F;
-            value.Value.lpszW = const_cast<wchar_t*>(path.c_str());
             EXPECT_EQ(S_OK,
                       admin->ConfigureMsgService(reinterpret_cast<MAPIUID*>(uid.data()), 0, 0, 1, &value));
         }
@@ -117,7 +146,6 @@ protected:
 
     hk::test::TempDir m_dir{L"shmsp"};
     CComPtr<IMAPISession> m_session;
-    std::wstring m_profile;
 };
 
 TEST_F(StandinTest, AddFindRenameOpenAndRemove) {
@@ -130,7 +158,6 @@ TEST_F(StandinTest, AddFindRenameOpenAndRemove) {
     DWORD record = 0xdeadbeef;
     EXPECT_EQ(ERROR_SUCCESS, Record(L"mdc1", &record));
     EXPECT_EQ(1u, record);
-    EXPECT_TRUE(SHMSPConfig::SHMSPServiceExists(m_session, upper));
     EXPECT_FALSE(SHMSPConfig::SHMSPServiceExists(m_session, Mdc(L"mdc2")));
 
     // The same path in other letter case adds nothing and writes no record.
@@ -143,63 +170,46 @@ TEST_F(StandinTest, AddFindRenameOpenAndRemove) {
     SHMSPConfig::SetSHMSPServiceDisplayName(m_session, upper, L"Renamed");
     SHMSPConfig::SetSHMSPServiceDisplayName(m_session, Mdc(L"none"), L"Nobody");
     EXPECT_EQ(0u, Services()[0].find(L"SHMSP|Renamed|"));
-
-    IMsgStore* store = reinterpret_cast<IMsgStore*>(0xdeadbeef);
+    CComPtr<IMsgStore> store;
     SHMSPConfig::OpenSHMSPMsgStore(m_session, path, &store);
-    ASSERT_NE(reinterpret_cast<IMsgStore*>(0xdeadbeef), store);
-    TidyMAPIBuffer<SPropValue> name;
-    EXPECT_EQ(S_OK, HrGetOneProp(store, PR_DISPLAY_NAME_W, name.put()));
-    store->Release();
+    EXPECT_TRUE(store);
 
     // Removing drops the record, also with no instance, unless it is kept
     // or says Off.
-    SetRecord(L"mdc1", 1);
     SetRecord(L"off", 0);
     SetRecord(L"kept", 1);
     SHMSPConfig::RemoveSHMSPService(m_session, L"mdc1", upper, false);
     SHMSPConfig::RemoveSHMSPService(m_session, L"off", Mdc(L"off"), false);
     SHMSPConfig::RemoveSHMSPService(m_session, L"kept", Mdc(L"kept"), true);
     EXPECT_EQ(0ul, SHMSPConfig::NumSHMSPServicesInProfile(m_session));
-    EXPECT_EQ(1u, MapiStandinCallCount("IMsgServiceAdmin::DeleteMsgService"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, Record(L"mdc1", &record));
     EXPECT_EQ(ERROR_SUCCESS, Record(L"off", &record));
     EXPECT_EQ(0u, record);
     EXPECT_EQ(ERROR_SUCCESS, Record(L"kept", &record));
-}
 
-TEST_F(StandinTest, EmptyProfileAndForgettingIt) {
-    EXPECT_EQ(0ul, SHMSPConfig::NumSHMSPServicesInProfile(m_session));
-    EXPECT_FALSE(SHMSPConfig::SHMSPServiceExists(m_session, Mdc(L"mdc1")));
-    IMsgStore* store = reinterpret_cast<IMsgStore*>(0xdeadbeef);
-    EXPECT_EQ(MAPI_E_NOT_FOUND,
-              Raised([&] { SHMSPConfig::OpenSHMSPMsgStore(m_session, Mdc(L"mdc1"), &store); }));
-    EXPECT_EQ(reinterpret_cast<IMsgStore*>(0xdeadbeef), store);
-
-    SetRecord(L"a", 1);
+    // With no instance left: no store, and forgetting removes this
+    // profile's records only.
+    IMsgStore* none = reinterpret_cast<IMsgStore*>(0xdeadbeef);
+    EXPECT_EQ(MAPI_E_NOT_FOUND, Raised([&] { SHMSPConfig::OpenSHMSPMsgStore(m_session, path, &none); }));
+    EXPECT_EQ(reinterpret_cast<IMsgStore*>(0xdeadbeef), none);
     SetRecord(L"a", 1, kOtherUid);
-    SetRecord(L"b", 0);
-    DWORD record = 0xdeadbeef;
     SHMSPConfig::RemoveAllSHMSPServices(m_session, false);
-    EXPECT_EQ(ERROR_SUCCESS, Record(L"a", &record)) << "kept without forgetting";
+    EXPECT_EQ(ERROR_SUCCESS, Record(L"kept", &record)) << "kept without forgetting";
     SHMSPConfig::RemoveAllSHMSPServices(m_session, true);
-    EXPECT_EQ(0u, MapiStandinCallCount("IMsgServiceAdmin::DeleteMsgService"));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Record(L"a", &record));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Record(L"b", &record));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Record(L"kept", &record));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Record(L"off", &record));
     CRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, RecordKey(L"a").c_str()));
     EXPECT_EQ(ERROR_SUCCESS, key.QueryDWORDValue(kOtherUid, record)) << "another profile's record stays";
 }
 
 TEST_F(StandinTest, TwoInstancesOfOnePathActOnTheFirstInTableOrder) {
-    const std::wstring first = CreateService("SHMSP", Mdc(L"same"));
-    const std::wstring second = CreateService("SHMSP", Mdc(L"SAME"));
-    MAPIUID found{};
-    ASSERT_TRUE(SHMSPConfig::GetSHMSPServiceUID(Admin(), Mdc(L"same"), &found));
-    EXPECT_EQ(first, Hex({found.ab, found.ab + 16}));
+    const std::wstring first = CreateService(Mdc(L"same"));
+    const std::wstring second = CreateService(Mdc(L"SAME"));
     SHMSPConfig::SetSHMSPServiceDisplayName(m_session, Mdc(L"same"), L"First");
-    EXPECT_EQ(L"SHMSP|First|" + first, Services()[0]);
-    EXPECT_EQ(L"SHMSP|x|" + second, Services()[1]);
+    EXPECT_EQ((std::vector<std::wstring>{L"SHMSP|First|" + first, L"SHMSP|x|" + second}), Services());
     SHMSPConfig::RemoveSHMSPService(m_session, L"same", Mdc(L"same"), false);
+    MAPIUID found{};
     ASSERT_TRUE(SHMSPConfig::GetSHMSPServiceUID(Admin(), Mdc(L"same"), &found));
     EXPECT_EQ(second, Hex({found.ab, found.ab + 16}));
 }
@@ -207,16 +217,16 @@ TEST_F(StandinTest, TwoInstancesOfOnePathActOnTheFirstInTableOrder) {
 TEST_F(StandinTest, ServicesThatNoLookupMatches) {
     // Each names "x": one has no SHMSP provider, one has two, and one row's
     // UID column is an error.
-    const std::wstring none = CreateService("SHMSP", Mdc(L"x"));
-    const std::wstring two = CreateService("SHMSP", Mdc(L"x"));
-    const std::wstring broken = CreateService("SHMSP", Mdc(L"x"));
-    auto providers = GetBinary(Section(two), L"01023d00");
-    auto moved = GetBinary(Section(none), L"01023d00");
+    const std::wstring none = CreateService(Mdc(L"x"));
+    const std::wstring two = CreateService(Mdc(L"x"));
+    const std::wstring broken = CreateService(Mdc(L"x"));
+    auto providers = GetBinary(ProfileKey(L"ShmspTest", two), L"01023d00");
+    auto moved = GetBinary(ProfileKey(L"ShmspTest", none), L"01023d00");
     providers.insert(providers.end(), moved.begin(), moved.end());
-    SetBinary(Section(two), L"01023d00", providers);
-    SetBinary(Section(none), L"01023d00", {});
+    SetBinary(ProfileKey(L"ShmspTest", two), L"01023d00", providers);
+    SetBinary(ProfileKey(L"ShmspTest", none), L"01023d00", {});
     CRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, Section(broken).c_str()));
+    ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, ProfileKey(L"ShmspTest", broken).c_str()));
     ASSERT_EQ(ERROR_SUCCESS, key.DeleteValue(L"01023d0c"));
     EXPECT_EQ(3ul, SHMSPConfig::NumSHMSPServicesInProfile(m_session)) << "the error row counts";
     EXPECT_FALSE(SHMSPConfig::SHMSPServiceExists(m_session, Mdc(L"x")));
@@ -226,12 +236,11 @@ TEST_F(StandinTest, ServicesThatNoLookupMatches) {
     ASSERT_EQ(4u, Services().size());
     EXPECT_EQ(0u, Services()[3].find(L"SHMSP|New|"));
     SHMSPConfig::RemoveAllSHMSPServices(m_session, false);
-    EXPECT_EQ(3u, MapiStandinCallCount("IMsgServiceAdmin::DeleteMsgService"));
     EXPECT_EQ(std::vector<std::wstring>{L"SHMSP|x|error"}, Services());
 }
 
 TEST_F(StandinTest, MapiFailuresAreRaisedWithTheirHResult) {
-    CreateService("SHMSP"); // a provider section without the MDC path
+    CreateService(); // a provider section without the MDC path
     EXPECT_EQ(MAPI_E_NOT_FOUND, Raised([&] { SHMSPConfig::SHMSPServiceExists(m_session, Mdc(L"a")); }));
     SHMSPConfig::RemoveAllSHMSPServices(m_session, false);
 
@@ -244,16 +253,6 @@ TEST_F(StandinTest, MapiFailuresAreRaisedWithTheirHResult) {
     DWORD record = 0xdeadbeef;
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, Record(L"a", &record));
     EXPECT_EQ(1ul, SHMSPConfig::NumSHMSPServicesInProfile(m_session)) << "the instance made stays";
-    SHMSPConfig::RemoveAllSHMSPServices(m_session, false);
-
-    SHMSPConfig::AddSHMSPService(m_session, L"b", Mdc(L"b"), L"B");
-    for (const char* call : {"IProviderAdmin::OpenProfileSection", "IMAPISession::OpenMsgStore"}) {
-        MapiStandinFailCall(call, MAPI_E_CALL_FAILED, 1, nullptr);
-        CComPtr<IMsgStore> store;
-        EXPECT_EQ(MAPI_E_CALL_FAILED,
-                  Raised([&] { SHMSPConfig::OpenSHMSPMsgStore(m_session, Mdc(L"b"), &store); }))
-            << call;
-    }
 }
 
 TEST_F(StandinTest, ProfileUidRecordsAndProfileNameList) {
@@ -261,7 +260,7 @@ TEST_F(StandinTest, ProfileUidRecordsAndProfileNameList) {
     ASSERT_TRUE(SHMSPConfig::GetProfileUID(m_session, uid));
     EXPECT_EQ(ProfileUid(), uid);
     std::vector<BYTE> service;
-    HearthkitUtil::HexStrToBinary(CreateService("SHMSP").c_str(), service);
+    HearthkitUtil::HexStrToBinary(CreateService().c_str(), service);
     CComPtr<IProviderAdmin> providers;
     ASSERT_EQ(S_OK, Admin()->AdminProviders(reinterpret_cast<MAPIUID*>(service.data()), 0, &providers));
     std::wstring other;
@@ -286,23 +285,26 @@ TEST_F(StandinTest, ProfileUidRecordsAndProfileNameList) {
     EXPECT_EQ(SHMSPProfileConfigNone, SHMSPConfig::GetSHMSPProfileConfiguration(m_session, L"s"));
     EXPECT_FALSE(SHMSPConfig::IsSHMSPConfiguredInProfile(m_session));
 
-    HearthkitConfig::SetHoardviewConfiguredProfiles(L"Other");
-    SHMSPConfig::SetSHMSPConfiguredInProfileV8SP3(m_session, true);
+    // The name list: exact names between runs of separators, every one removed.
     CStringW list;
-    HearthkitConfig::GetHoardviewConfiguredProfiles(list);
-    EXPECT_EQ(L"Other\\ShmspTest", std::wstring(list.GetString()));
+    HearthkitConfig::SetHoardviewConfiguredProfiles(L"ShmspTest\\A\\\\shmsptest\\ShmspTest");
     EXPECT_TRUE(SHMSPConfig::IsSHMSPConfiguredInProfileV8SP3(m_session));
     SHMSPConfig::SetSHMSPConfiguredInProfileV8SP3(m_session, false);
+    HearthkitConfig::GetHoardviewConfiguredProfiles(list);
+    EXPECT_EQ(L"A\\shmsptest", std::wstring(list.GetString()));
     EXPECT_FALSE(SHMSPConfig::IsSHMSPConfiguredInProfileV8SP3(m_session));
+    SHMSPConfig::SetSHMSPConfiguredInProfileV8SP3(m_session, true);
+    HearthkitConfig::GetHoardviewConfiguredProfiles(list);
+    EXPECT_EQ(L"A\\shmsptest\\ShmspTest", std::wstring(list.GetString()));
     MapiStandinFailCall("HrGetOneProp", MAPI_E_NOT_FOUND, 1, nullptr);
     EXPECT_EQ(MAPI_E_NOT_FOUND,
-              Raised([&] { SHMSPConfig::SetSHMSPConfiguredInProfileV8SP3(m_session, true); }));
+              Raised([&] { SHMSPConfig::SetSHMSPConfiguredInProfileV8SP3(m_session, false); }));
     HearthkitConfig::GetHoardviewConfiguredProfiles(list);
-    EXPECT_EQ(L"Other", std::wstring(list.GetString()));
+    EXPECT_EQ(L"A\\shmsptest\\ShmspTest", std::wstring(list.GetString()));
 }
 
 TEST_F(StandinTest, NullSessionAdminObjectOrOutPointerRaisesEPointer) {
-    IMAPISession* const noSession = nullptr;
+    IMAPISession* const none = nullptr;
     const std::wstring mdc = Mdc(L"a");
     SRowSet* rows = nullptr;
     MAPIUID uid{};
@@ -312,21 +314,103 @@ TEST_F(StandinTest, NullSessionAdminObjectOrOutPointerRaisesEPointer) {
         {"GetSHMSPServices rows", [&] { SHMSPConfig::GetSHMSPServices(Admin(), nullptr); }},
         {"GetSHMSPServiceUID", [&] { SHMSPConfig::GetSHMSPServiceUID(nullptr, mdc, &uid); }},
         {"GetSHMSPServiceUID uid", [&] { SHMSPConfig::GetSHMSPServiceUID(Admin(), mdc, nullptr); }},
-        {"NumSHMSPServicesInProfile", [&] { SHMSPConfig::NumSHMSPServicesInProfile(noSession); }},
-        {"SHMSPServiceExists", [&] { SHMSPConfig::SHMSPServiceExists(noSession, mdc); }},
-        {"AddSHMSPService", [&] { SHMSPConfig::AddSHMSPService(noSession, L"a", mdc, L"A"); }},
-        {"RemoveSHMSPService", [&] { SHMSPConfig::RemoveSHMSPService(noSession, L"a", mdc, false); }},
-        {"RemoveAllSHMSPServices", [&] { SHMSPConfig::RemoveAllSHMSPServices(noSession, true); }},
-        {"SetSHMSPServiceDisplayName",
-         [&] { SHMSPConfig::SetSHMSPServiceDisplayName(noSession, mdc, L"A"); }},
-        {"OpenSHMSPMsgStore", [&] { SHMSPConfig::OpenSHMSPMsgStore(noSession, mdc, &store); }},
+        {"NumSHMSPServicesInProfile", [&] { SHMSPConfig::NumSHMSPServicesInProfile(none); }},
+        {"SHMSPServiceExists", [&] { SHMSPConfig::SHMSPServiceExists(none, mdc); }},
+        {"AddSHMSPService", [&] { SHMSPConfig::AddSHMSPService(none, L"a", mdc, L"A"); }},
+        {"RemoveSHMSPService", [&] { SHMSPConfig::RemoveSHMSPService(none, L"a", mdc, false); }},
+        {"RemoveAllSHMSPServices", [&] { SHMSPConfig::RemoveAllSHMSPServices(none, true); }},
+        {"SetSHMSPServiceDisplayName", [&] { SHMSPConfig::SetSHMSPServiceDisplayName(none, mdc, L"A"); }},
+        {"OpenSHMSPMsgStore", [&] { SHMSPConfig::OpenSHMSPMsgStore(none, mdc, &store); }},
         {"OpenSHMSPMsgStore store", [&] { SHMSPConfig::OpenSHMSPMsgStore(m_session, mdc, nullptr); }},
-        {"IsSHMSPConfiguredInProfileV8SP3", [&] { SHMSPConfig::IsSHMSPConfiguredInProfileV8SP3(noSession); }},
+        {"IsSHMSPConfiguredInProfileV8SP3", [&] { SHMSPConfig::IsSHMSPConfiguredInProfileV8SP3(none); }},
         {"SetSHMSPConfiguredInProfileV8SP3",
-         [&] { SHMSPConfig::SetSHMSPConfiguredInProfileV8SP3(noSession, true); }},
+         [&] { SHMSPConfig::SetSHMSPConfiguredInProfileV8SP3(none, true); }},
     };
     SHMSPConfig::AddSHMSPService(m_session, L"a", mdc, L"A"); // so that a missing check reaches the store
     for (const auto& call : calls) {
         EXPECT_EQ(E_POINTER, Raised(call.second)) << call.first;
+    }
+}
+
+HK_SCENARIO(CleanupAllProfiles) {
+    return SHMSPConfig::RemoveSHMSPFromRegistryProfiles() ? 0 : 1;
+}
+
+TEST(RegistryCleanup, StripsOnlyTheProductsEntriesOfEveryProfile) {
+    hk::test::RegistryKeyGuard profiles(HKEY_CURRENT_USER, kProfilesRoot);
+    hk::test::ClientKeys client;
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kProfilesRoot);
+    // A UID is 16 bytes of one value.
+    auto uids = [](std::initializer_list<BYTE> seeds) {
+        std::vector<BYTE> bytes;
+        for (BYTE seed : seeds) {
+            bytes.insert(bytes.end(), 16, seed);
+        }
+        return bytes;
+    };
+    auto wide = [](const std::wstring& text) {
+        const BYTE* p = reinterpret_cast<const BYTE*>(text.c_str());
+        return std::vector<BYTE>(p, p + (text.size() + 1) * sizeof(wchar_t));
+    };
+    auto section = [&](const wchar_t* profile, BYTE uid) { return ProfileKey(profile, Hex(uids({uid}))); };
+    // "Mixed" lists services 1 (PST), 2 (the product's, in lower case, with an
+    // MDC path), 3 (no section) and 4 (with sub keys), and store providers 5
+    // (PST), 6 and 7 (the product's, 7 with an unparseable path) and 8 (the
+    // product's name as REG_SZ: unreadable, so kept). "Ragged" lists 9 with a
+    // list that is no whole number of UIDs: it stays as it is.
+    const struct {
+        const wchar_t* profile;
+        BYTE uid;
+        const wchar_t* dllValue;
+        const wchar_t* dll;
+        const wchar_t* mdcPath;
+    } sections[] = {
+        {L"Mixed", 1, L"001f3d0a", L"MSPST.DLL", nullptr},
+        {L"Mixed", 2, L"001f3d0a", L"shmsp.dll", L"C:\\Cache\\STORE\\svc.db"},
+        {L"Mixed", 4, L"001f3d0a", L"SHMSP.DLL", nullptr},
+        {L"Mixed", 5, L"001f300a", L"MSPST.DLL", L"C:\\Cache\\STORE\\pst.db"},
+        {L"Mixed", 6, L"001f300a", L"SHMSP.DLL", L"C:\\Cache\\STORE\\gone.db"},
+        {L"Mixed", 7, L"001f300a", L"Shmsp.Dll", L"C:\\gone2.db"},
+        {L"Ragged", 9, L"001f300a", L"SHMSP.DLL", L"C:\\Cache\\STORE\\gone.db"},
+    };
+    for (const auto& s : sections) {
+        SetBinary(section(s.profile, s.uid), s.dllValue, wide(s.dll));
+        if (s.mdcPath != nullptr) {
+            SetBinary(section(s.profile, s.uid), L"001f6700", wide(s.mdcPath));
+        }
+    }
+    SetBinary(section(L"Mixed", 4) + L"\\sub\\deeper", L"x", {1});
+    client.SetString(HKEY_CURRENT_USER, section(L"Mixed", 8).c_str(), L"001f300a", L"SHMSP.DLL");
+    SetBinary(ProfileKey(L"Mixed", kServicesSection), L"01023d0e", uids({1, 2, 3, 4}));
+    SetBinary(ProfileKey(L"Mixed", kServicesSection), L"01023d00", uids({5, 6, 7, 8}));
+    auto ragged = uids({9});
+    ragged.push_back(0);
+    SetBinary(ProfileKey(L"Ragged", kServicesSection), L"01023d00", ragged);
+    for (const wchar_t* relative : {L"STORE\\gone", L"STORE\\svc", L"STORE\\pst", L"gone2"}) {
+        SetBinary(std::wstring(kClientKey) + L"\\" + relative + L"\\Profiles\\deeper", L"x", {1});
+    }
+
+    auto logged = hk::test::RunLoggedScenario("CleanupAllProfiles", {}, LOG_DETAIL);
+    ASSERT_EQ(0u, logged.result.exitCode) << logged.result.output;
+
+    EXPECT_EQ(uids({1, 3}), GetBinary(ProfileKey(L"Mixed", kServicesSection), L"01023d0e"));
+    EXPECT_EQ(uids({5, 8}), GetBinary(ProfileKey(L"Mixed", kServicesSection), L"01023d00"));
+    for (BYTE uid : {1, 2, 4, 5, 6, 7, 8}) {
+        EXPECT_EQ(uid == 1 || uid == 5 || uid == 8, KeyExists(section(L"Mixed", uid))) << int(uid);
+    }
+    EXPECT_EQ(ragged, GetBinary(ProfileKey(L"Ragged", kServicesSection), L"01023d00"));
+    EXPECT_TRUE(KeyExists(section(L"Ragged", 9)));
+    const std::wstring store = std::wstring(kClientKey) + L"\\STORE";
+    EXPECT_FALSE(KeyExists(store + L"\\gone\\Profiles"));
+    EXPECT_TRUE(KeyExists(store + L"\\gone")) << "only its Profiles key goes";
+    EXPECT_TRUE(KeyExists(store + L"\\svc\\Profiles")) << "not in the service pass";
+    EXPECT_TRUE(KeyExists(store + L"\\pst\\Profiles")) << "not the product's";
+    EXPECT_TRUE(KeyExists(std::wstring(kClientKey) + L"\\gone2\\Profiles"));
+    for (const char* line :
+         {"Processing profile Mixed ; Provider 01023d00 \r\n", "Got MDC Path: C:\\gone2.db\r\n",
+          "Failed to parse MDC Path",
+          "Deleting SH Client Profiles key: SOFTWARE\\Talvo\\Stowhaven\\Client\\STORE\\gone\\"
+          "Profiles\r\n"}) {
+        EXPECT_NE(std::string::npos, logged.log.find(line)) << line << "\n" << logged.log;
     }
 }
