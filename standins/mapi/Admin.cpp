@@ -112,8 +112,8 @@ public:
         return MAPI_E_NO_SUPPORT;
     }
     STDMETHODIMP DeleteProvider(LPMAPIUID) override { return MAPI_E_NO_SUPPORT; }
-    STDMETHODIMP OpenProfileSection(LPMAPIUID uid, LPCIID, ULONG, LPPROFSECT* out) override {
-        if (HRESULT hr = Hook("IProviderAdmin::OpenProfileSection"))
+    STDMETHODIMP OpenProfileSection(LPMAPIUID uid, LPCIID, ULONG flags, LPPROFSECT* out) override {
+        if (HRESULT hr = Hook("IProviderAdmin::OpenProfileSection", flags))
             return hr;
         if (!out)
             return MAPI_E_INVALID_PARAMETER;
@@ -154,7 +154,7 @@ public:
                     out);
     }
     STDMETHODIMP CreateMsgService(LPTSTR service, LPTSTR display, ULONG_PTR, ULONG flags) override {
-        if (HRESULT hr = Hook("IMsgServiceAdmin::CreateMsgService"))
+        if (HRESULT hr = Hook("IMsgServiceAdmin::CreateMsgService", flags))
             return hr;
         if (!service)
             return MAPI_E_INVALID_PARAMETER;
@@ -178,9 +178,9 @@ public:
     STDMETHODIMP RenameMsgService(LPMAPIUID, ULONG, LPTSTR) override { return MAPI_E_NO_SUPPORT; }
     // The service's own section and each of its providers' sections take the
     // values, as a service entry function would distribute them.
-    STDMETHODIMP ConfigureMsgService(LPMAPIUID uid, ULONG_PTR, ULONG, ULONG count,
+    STDMETHODIMP ConfigureMsgService(LPMAPIUID uid, ULONG_PTR, ULONG flags, ULONG count,
                                      LPSPropValue values) override {
-        if (HRESULT hr = Hook("IMsgServiceAdmin::ConfigureMsgService"))
+        if (HRESULT hr = Hook("IMsgServiceAdmin::ConfigureMsgService", flags))
             return hr;
         if (!ValidUid(uid) || (count && !values))
             return MAPI_E_INVALID_PARAMETER;
@@ -206,8 +206,8 @@ public:
         }
         return hr;
     }
-    STDMETHODIMP OpenProfileSection(LPMAPIUID uid, LPCIID, ULONG, LPPROFSECT* out) override {
-        if (HRESULT hr = Hook("IMsgServiceAdmin::OpenProfileSection"))
+    STDMETHODIMP OpenProfileSection(LPMAPIUID uid, LPCIID, ULONG flags, LPPROFSECT* out) override {
+        if (HRESULT hr = Hook("IMsgServiceAdmin::OpenProfileSection", flags))
             return hr;
         if (!ValidUid(uid) || !out)
             return MAPI_E_INVALID_PARAMETER;

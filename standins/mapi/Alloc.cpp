@@ -1,9 +1,12 @@
 // MAPI memory: a buffer from MAPIAllocateBuffer owns every buffer that
 // MAPIAllocateMore hangs on it, and MAPIFreeBuffer of the first frees them
-// all. Live buffers are kept in a set so that a pointer MAPI never handed
-// out is refused instead of freed.
+// all. Live buffers are kept in a set so that any other pointer is refused
+// and counted instead of freed; freed blocks wait a while before they go
+// back to the heap, so that a second free of one is not taken for a free of
+// a new buffer at the same address.
 #include "Standin.h"
 
+#include <deque>
 #include <mutex>
 #include <unordered_set>
 
@@ -19,6 +22,9 @@ struct alignas(16) Header {
 std::mutex g_lock;
 std::unordered_set<Header*> g_roots;
 std::unordered_set<Header*> g_mores;
+std::deque<Header*> g_quarantine; // freed, not yet given back to the heap
+const size_t kQuarantineBlocks = 1024;
+LONG g_badFrees = 0;
 
 void* Payload(Header* h) {
     return h + 1;
@@ -78,17 +84,30 @@ ULONG FreeBuffer(void* buffer) {
         return 0;
     std::lock_guard<std::mutex> lock(g_lock);
     Header* h = HeaderOf(buffer);
-    // Only roots are freed; a More buffer goes with its root.
-    if (!g_roots.erase(h))
+    // Only live roots are freed; a More buffer goes with its root.
+    if (!g_roots.erase(h)) {
+        ++g_badFrees;
         return 0;
-    for (Header* m = h->nextMore; m;) {
-        Header* next = m->nextMore;
-        g_mores.erase(m);
-        HeapFree(GetProcessHeap(), 0, m);
-        m = next;
     }
-    HeapFree(GetProcessHeap(), 0, h);
+    for (Header* m = h->nextMore; m; m = m->nextMore)
+        g_mores.erase(m);
+    g_quarantine.push_back(h);
+    while (g_quarantine.size() > kQuarantineBlocks) {
+        Header* old = g_quarantine.front();
+        g_quarantine.pop_front();
+        for (Header* m = old->nextMore; m;) {
+            Header* next = m->nextMore;
+            HeapFree(GetProcessHeap(), 0, m);
+            m = next;
+        }
+        HeapFree(GetProcessHeap(), 0, old);
+    }
     return 0;
+}
+
+LONG BadFrees() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_badFrees;
 }
 
 LONG LiveBuffers() {

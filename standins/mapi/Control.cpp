@@ -9,6 +9,7 @@ namespace {
 
 struct Fault {
     HRESULT hr = S_OK;
+    ULONG skip = 0; // calls that still go through before the fault
     ULONG times = 0;
     bool hasError = false;
     std::wstring error;
@@ -28,6 +29,8 @@ struct LastError {
 std::mutex g_lock;
 std::map<std::string, Fault> g_faults;
 std::map<std::string, ULONG> g_counts;
+std::map<std::string, std::vector<ULONG>> g_flags;
+std::map<std::string, DWORD> g_delays;
 LONG g_liveObjects = 0;
 ULONG g_rowsSkip = 0;
 ULONG g_rowsWithoutValues = 0;
@@ -37,17 +40,40 @@ thread_local LastError t_lastError;
 } // namespace
 
 HRESULT Hook(const char* callName) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    ++g_counts[callName];
-    auto it = g_faults.find(callName);
-    if (it == g_faults.end() || it->second.times == 0)
-        return S_OK;
-    Fault& f = it->second;
-    --f.times;
-    t_lastError = LastError{f.hr, f.error, f.component, f.lowLevel, f.context};
-    if (!f.hasError)
-        t_lastError.error.clear();
-    return f.hr;
+    DWORD delay = 0;
+    HRESULT hr = S_OK;
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        ++g_counts[callName];
+        auto slow = g_delays.find(callName);
+        if (slow != g_delays.end()) {
+            delay = slow->second;
+            g_delays.erase(slow);
+        }
+        auto it = g_faults.find(callName);
+        if (it != g_faults.end() && it->second.skip > 0) {
+            --it->second.skip;
+        } else if (it != g_faults.end() && it->second.times > 0) {
+            Fault& f = it->second;
+            --f.times;
+            t_lastError = LastError{f.hr, f.error, f.component, f.lowLevel, f.context};
+            if (!f.hasError)
+                t_lastError.error.clear();
+            hr = f.hr;
+        }
+    }
+    // Outside the lock: other calls go on while this one is held up.
+    if (delay)
+        Sleep(delay);
+    return hr;
+}
+
+HRESULT Hook(const char* callName, ULONG flags) {
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        g_flags[callName].push_back(flags);
+    }
+    return Hook(callName);
 }
 
 bool TakeRowsWithoutValues() {
@@ -139,8 +165,8 @@ HMODULE Module() {
 
 using namespace standin;
 
-MAPISTANDIN_API void WINAPI MapiStandinFailCall(const char* callName, HRESULT hr, ULONG times,
-                                                const MapiStandinError* error) {
+MAPISTANDIN_API void WINAPI MapiStandinFailCallAfter(const char* callName, ULONG skip, HRESULT hr,
+                                                     ULONG times, const MapiStandinError* error) {
     if (!callName)
         return;
     std::lock_guard<std::mutex> lock(g_lock);
@@ -150,6 +176,7 @@ MAPISTANDIN_API void WINAPI MapiStandinFailCall(const char* callName, HRESULT hr
     }
     Fault f;
     f.hr = hr;
+    f.skip = skip;
     f.times = times;
     if (error) {
         f.hasError = true;
@@ -159,6 +186,34 @@ MAPISTANDIN_API void WINAPI MapiStandinFailCall(const char* callName, HRESULT hr
         f.context = error->context;
     }
     g_faults[callName] = f;
+}
+
+MAPISTANDIN_API void WINAPI MapiStandinFailCall(const char* callName, HRESULT hr, ULONG times,
+                                                const MapiStandinError* error) {
+    MapiStandinFailCallAfter(callName, 0, hr, times, error);
+}
+
+MAPISTANDIN_API void WINAPI MapiStandinDelayCall(const char* callName, DWORD ms) {
+    if (!callName)
+        return;
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_delays[callName] = ms;
+}
+
+MAPISTANDIN_API ULONG WINAPI MapiStandinCallFlags(const char* callName, ULONG index) {
+    if (!callName)
+        return kMapiStandinNoCall;
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto it = g_flags.find(callName);
+    return it == g_flags.end() || index >= it->second.size() ? kMapiStandinNoCall : it->second[index];
+}
+
+MAPISTANDIN_API ULONG WINAPI MapiStandinLastFlags(const char* callName) {
+    if (!callName)
+        return kMapiStandinNoCall;
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto it = g_flags.find(callName);
+    return it == g_flags.end() || it->second.empty() ? kMapiStandinNoCall : it->second.back();
 }
 
 MAPISTANDIN_API ULONG WINAPI MapiStandinCallCount(const char* callName) {
@@ -186,6 +241,9 @@ MAPISTANDIN_API LONG WINAPI MapiStandinLiveObjects(void) {
 MAPISTANDIN_API LONG WINAPI MapiStandinLiveBuffers(void) {
     return LiveBuffers();
 }
+MAPISTANDIN_API LONG WINAPI MapiStandinBadFrees(void) {
+    return BadFrees();
+}
 
 MAPISTANDIN_API void WINAPI MapiStandinReset(void) {
     std::lock_guard<std::mutex> lock(g_lock);
@@ -194,6 +252,8 @@ MAPISTANDIN_API void WINAPI MapiStandinReset(void) {
     g_rowsSkip = 0;
     g_rowsWithoutValues = 0;
     g_claimedStreamSize = 0;
+    g_flags.clear();
+    g_delays.clear();
     t_lastError = LastError{};
 }
 

@@ -33,6 +33,15 @@ struct MapiStandinError {
 MAPISTANDIN_API void WINAPI MapiStandinFailCall(const char* callName, HRESULT hr, ULONG times,
                                                 const MapiStandinError* error);
 
+// The same, after `skip` more calls of `callName` have gone through
+// untouched (skip 1: the second call from now fails).
+MAPISTANDIN_API void WINAPI MapiStandinFailCallAfter(const char* callName, ULONG skip, HRESULT hr,
+                                                     ULONG times, const MapiStandinError* error);
+
+// Holds the next call of `callName` up for `ms` milliseconds once it is
+// counted, before it does anything (other calls go on meanwhile).
+MAPISTANDIN_API void WINAPI MapiStandinDelayCall(const char* callName, DWORD ms);
+
 // Faults a working provider never shows, for tests of the callers' checks
 // (MapiStandinReset ends both):
 // - after the next `skip` calls of IMAPITable::QueryRows (HrQueryAllRows
@@ -47,6 +56,16 @@ MAPISTANDIN_API void WINAPI MapiStandinClaimStreamSize(ULONGLONG bytes);
 // included).
 MAPISTANDIN_API ULONG WINAPI MapiStandinCallCount(const char* callName);
 
+// The flags argument of the index-th call (from 0) of `callName` since the
+// last reset, or of the last one; kMapiStandinNoCall when there was none.
+// Kept for the calls whose flags choose access or behaviour: "MAPILogonEx",
+// "IMAPISession::OpenMsgStore", "IMsgServiceAdmin::CreateMsgService",
+// "IMsgServiceAdmin::ConfigureMsgService", every "...::OpenEntry",
+// "...::OpenProperty" and "...::OpenProfileSection".
+const ULONG kMapiStandinNoCall = 0xFFFFFFFF;
+MAPISTANDIN_API ULONG WINAPI MapiStandinCallFlags(const char* callName, ULONG index);
+MAPISTANDIN_API ULONG WINAPI MapiStandinLastFlags(const char* callName);
+
 // Objects handed out by the stand-in and not yet freed (sessions, admin
 // objects, tables, profile sections, stores, folders, messages, streams).
 MAPISTANDIN_API LONG WINAPI MapiStandinLiveObjects(void);
@@ -54,8 +73,14 @@ MAPISTANDIN_API LONG WINAPI MapiStandinLiveObjects(void);
 // Buffers from MAPIAllocateBuffer not yet freed.
 MAPISTANDIN_API LONG WINAPI MapiStandinLiveBuffers(void);
 
-// Forgets every fault and count (live counters are not reset: they count
-// what exists).
+// MAPIFreeBuffer calls, since the stand-in was loaded, whose pointer was no
+// live MAPIAllocateBuffer buffer: one freed already, one hung on a parent
+// with MAPIAllocateMore, or one MAPI never handed out. Such a call frees
+// nothing. Not reset by MapiStandinReset.
+MAPISTANDIN_API LONG WINAPI MapiStandinBadFrees(void);
+
+// Forgets every fault, delay, count and flag (live counters are not reset:
+// they count what exists).
 MAPISTANDIN_API void WINAPI MapiStandinReset(void);
 
 // Writes HKLM "Software\Clients\Mail\Microsoft Outlook" "DLLPathEx" (REG_SZ)

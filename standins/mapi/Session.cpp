@@ -58,7 +58,7 @@ public:
         return S_OK;
     }
     STDMETHODIMP OpenMsgStore(ULONG_PTR, ULONG cb, LPENTRYID eid, LPCIID, ULONG flags, LPMDB* out) override {
-        if (HRESULT hr = Hook("IMAPISession::OpenMsgStore"))
+        if (HRESULT hr = Hook("IMAPISession::OpenMsgStore", flags))
             return hr;
         if (!out)
             return MAPI_E_INVALID_PARAMETER;
@@ -74,8 +74,8 @@ public:
         return OpenStore(m_profile, provider, section, flags, out);
     }
     STDMETHODIMP OpenAddressBook(ULONG_PTR, LPCIID, ULONG, LPADRBOOK*) override { return MAPI_E_NO_SUPPORT; }
-    STDMETHODIMP OpenProfileSection(LPMAPIUID uid, LPCIID, ULONG, LPPROFSECT* out) override {
-        if (HRESULT hr = Hook("IMAPISession::OpenProfileSection"))
+    STDMETHODIMP OpenProfileSection(LPMAPIUID uid, LPCIID, ULONG flags, LPPROFSECT* out) override {
+        if (HRESULT hr = Hook("IMAPISession::OpenProfileSection", flags))
             return hr;
         if (!uid || !out)
             return MAPI_E_INVALID_PARAMETER;
@@ -86,8 +86,9 @@ public:
     }
     STDMETHODIMP GetStatusTable(ULONG, LPMAPITABLE*) override { return MAPI_E_NO_SUPPORT; }
     // Only the mail users named by the stand-in's mailbox stores.
-    STDMETHODIMP OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG, ULONG* objType, LPUNKNOWN* out) override {
-        if (HRESULT hr = Hook("IMAPISession::OpenEntry"))
+    STDMETHODIMP OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG flags, ULONG* objType,
+                           LPUNKNOWN* out) override {
+        if (HRESULT hr = Hook("IMAPISession::OpenEntry", flags))
             return hr;
         if (!out)
             return MAPI_E_INVALID_PARAMETER;
@@ -178,7 +179,7 @@ using namespace standin;
 // shared session, or a session on the default profile that becomes shared.
 extern "C" HRESULT WINAPI Sa_MAPILogonEx(ULONG_PTR, LPTSTR profileName, LPTSTR, ULONG flags,
                                          LPMAPISESSION* out) {
-    if (HRESULT hr = Hook("MAPILogonEx"))
+    if (HRESULT hr = Hook("MAPILogonEx", flags))
         return hr;
     if (!out)
         return MAPI_E_INVALID_PARAMETER;

@@ -43,9 +43,12 @@ SCODE AllocateBuffer(ULONG size, void** out);
 SCODE AllocateMore(ULONG size, void* parent, void** out);
 ULONG FreeBuffer(void* buffer);
 LONG LiveBuffers();
+LONG BadFrees();
 
-// Counts the call and answers the fault set for it, or S_OK.
+// Counts the call and answers the fault set for it, or S_OK; the second
+// form also keeps the call's flags.
 HRESULT Hook(const char* callName);
+HRESULT Hook(const char* callName, ULONG flags);
 // The extended error of the last failed call on this thread.
 void SetLastMapiError(HRESULT hr, const wchar_t* text, ULONG context = 0);
 HRESULT GetLastMapiError(HRESULT hr, ULONG flags, LPMAPIERROR* out);

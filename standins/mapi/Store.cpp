@@ -57,7 +57,7 @@ public:
         return View().GetPropList(flags, out);
     }
     STDMETHODIMP OpenProperty(ULONG tag, LPCIID iid, ULONG options, ULONG flags, LPUNKNOWN* out) override {
-        if (HRESULT hr = Hook((m_name + "::OpenProperty").c_str()))
+        if (HRESULT hr = Hook((m_name + "::OpenProperty").c_str(), flags))
             return hr;
         if (!iid || !out)
             return MAPI_E_INVALID_PARAMETER;
@@ -461,7 +461,10 @@ public:
         *out = CreateTable(std::move(rows), {PR_ENTRYID, PR_DISPLAY_NAME_W});
         return S_OK;
     }
-    STDMETHODIMP OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG, ULONG* objType, LPUNKNOWN* out) override {
+    STDMETHODIMP OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG flags, ULONG* objType,
+                           LPUNKNOWN* out) override {
+        if (HRESULT hr = Hook("IMAPIFolder::OpenEntry", flags))
+            return hr;
         if (!out)
             return MAPI_E_INVALID_PARAMETER;
         BYTE type = 0;
@@ -649,8 +652,9 @@ public:
                                  ULONG* result) override {
         return CompareEntryIds(cb1, e1, cb2, e2, result);
     }
-    STDMETHODIMP OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG, ULONG* objType, LPUNKNOWN* out) override {
-        if (HRESULT hr = Hook("IMsgStore::OpenEntry"))
+    STDMETHODIMP OpenEntry(ULONG cb, LPENTRYID eid, LPCIID, ULONG flags, ULONG* objType,
+                           LPUNKNOWN* out) override {
+        if (HRESULT hr = Hook("IMsgStore::OpenEntry", flags))
             return hr;
         if (!out)
             return MAPI_E_INVALID_PARAMETER;

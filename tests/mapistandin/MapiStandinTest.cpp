@@ -92,9 +92,14 @@ TEST_F(MapiStandin, MoreBuffersGoWithTheirParentAndBadPointersAreRefused) {
     EXPECT_EQ(0u, MAPIFreeBuffer(root));
     EXPECT_EQ(m_buffers, MapiStandinLiveBuffers());
 
+    // Refused and counted: a More buffer, a second free, a pointer MAPI never
+    // handed out.
     static BYTE notMapi[64];
     EXPECT_EQ(0u, MAPIFreeBuffer(nullptr));
-    EXPECT_EQ(0u, MAPIFreeBuffer(notMapi + 32)); // never handed out: ignored
+    EXPECT_EQ(0u, MAPIFreeBuffer(root));
+    EXPECT_EQ(0u, MAPIFreeBuffer(notMapi + 32));
+    EXPECT_EQ(m_badFrees + 3, MapiStandinBadFrees());
+    m_badFrees += 3;
     void* out = reinterpret_cast<void*>(0xdeadbeef);
     EXPECT_EQ(MAPI_E_INVALID_PARAMETER, MAPIAllocateMore(8, nullptr, &out));
     EXPECT_EQ(MAPI_E_INVALID_PARAMETER, MAPIAllocateMore(8, notMapi + 32, &out));

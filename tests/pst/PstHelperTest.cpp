@@ -51,6 +51,44 @@ TEST_F(PstHelper, CreateOpenUseCloseAndDeleteLeavesTheProfileAsItWas) {
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), helper.DeletePST());
 }
 
+// The access and behaviour each MAPI call is asked for.
+TEST_F(PstHelper, MapiCallsCarryTheirFlags) {
+    const ULONG kForceAccess = 0x00080000; // MAPI_FORCE_ACCESS
+    std::wstring path = m_dir.File(L"flags.pst");
+    TestHelper helper(m_session);
+    ASSERT_EQ(S_OK, helper.OpenNamedPST(path.c_str(), CDesktopPSTHelperBase::CreateNew));
+    EXPECT_EQ(0u, MapiStandinLastFlags("IMsgServiceAdmin::CreateMsgService"));
+    EXPECT_EQ(0u, MapiStandinLastFlags("IMsgServiceAdmin::ConfigureMsgService"));
+    EXPECT_EQ(ULONG(MAPI_BEST_ACCESS | MDB_NO_MAIL), MapiStandinLastFlags("IMAPISession::OpenMsgStore"));
+    CComPtr<IMAPIFolder> root;
+    ASSERT_EQ(S_OK, helper.GetRootFolder(&root));
+    EXPECT_EQ(ULONG(MAPI_BEST_ACCESS), MapiStandinLastFlags("IMsgStore::OpenEntry"));
+    CComPtr<IMessage> message;
+    ASSERT_EQ(S_OK, root->CreateMessage(nullptr, 0, &message));
+    ASSERT_EQ(S_OK, message->SaveChanges(KEEP_OPEN_READWRITE));
+    AutoPtrWithFreePolicy<SPropValue, MAPIFreeBufferPolicy> id;
+    ASSERT_EQ(S_OK, HrGetOneProp(message, PR_ENTRYID, id.put()));
+    message.Release();
+    MapiStandinReset();
+    ASSERT_EQ(S_OK, helper.OpenItemByEntryId(psttest::Hex(id->Value.bin).c_str(), &message));
+    EXPECT_EQ(ULONG(MAPI_BEST_ACCESS), MapiStandinLastFlags("IMsgStore::OpenEntry"));
+
+    // The repair of a refused configuration opens the provider's section to write.
+    MapiStandinFailCall("IMsgServiceAdmin::ConfigureMsgService", E_ACCESSDENIED, 1, nullptr);
+    TestHelper withUI(m_session, false, true);
+    ASSERT_EQ(S_OK, withUI.OpenNamedPST(m_dir.File(L"ui.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
+    EXPECT_EQ(ULONG(MAPI_MODIFY | kForceAccess), MapiStandinLastFlags("IProviderAdmin::OpenProfileSection"));
+    EXPECT_EQ(ULONG(SERVICE_UI_ALLOWED), MapiStandinLastFlags("IMsgServiceAdmin::ConfigureMsgService"));
+
+    // A temporary profile's logon: a session of its own, or one others may share.
+    for (bool newSession : {true, false}) {
+        CComPtr<IMAPISession> session;
+        ASSERT_EQ(S_OK, CDesktopPSTHelperBase::OpenMAPISession(&session, newSession));
+        EXPECT_EQ(ULONG(newSession ? MAPI_NEW_SESSION : MAPI_ALLOW_OTHERS),
+                  MapiStandinLastFlags("MAPILogonEx"));
+    }
+}
+
 TEST_F(PstHelper, ModesChooseTheServiceAndWhetherTheFileIsReplaced) {
     std::wstring path = m_dir.File(L"modes.pst");
     {

@@ -21,8 +21,8 @@ void FailWithBusyStore(ULONG times, ULONG context = kBusyContext);
 
 class TestHelper : public CDesktopPSTHelperBase {
 public:
-    explicit TestHelper(IMAPISession* session, bool ownSession = false)
-        : CDesktopPSTHelperBase(false, true, session, ownSession) {}
+    explicit TestHelper(IMAPISession* session, bool ownSession = false, bool allowUI = false)
+        : CDesktopPSTHelperBase(allowUI, true, session, ownSession) {}
     // Tags (and details) the handlers saw, "[TAG]" or "[TAG] detail".
     std::vector<std::wstring> seen;
     HRESULT OnError(HRESULT hr, const wchar_t* tag, const wchar_t* detail) override;

@@ -96,6 +96,7 @@ void MapiTest::SetUp() {
     MapiStandinReset();
     m_objects = MapiStandinLiveObjects();
     m_buffers = MapiStandinLiveBuffers();
+    m_badFrees = MapiStandinBadFrees();
 }
 
 void MapiTest::TearDown() {
@@ -105,6 +106,7 @@ void MapiTest::TearDown() {
     ReleaseAll();
     EXPECT_EQ(m_objects, MapiStandinLiveObjects()) << "stand-in objects leaked";
     EXPECT_EQ(m_buffers, MapiStandinLiveBuffers()) << "MAPI buffers leaked";
+    EXPECT_EQ(m_badFrees, MapiStandinBadFrees()) << "MAPIFreeBuffer of a freed or foreign pointer";
     MapiStandinReset();
 }
 

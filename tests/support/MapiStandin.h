@@ -46,8 +46,9 @@ private:
 };
 
 // A test that starts without faults or counts and ends with every object and
-// buffer of the stand-in freed again. A derived test releases what it holds
-// in ReleaseAll, which runs before the count.
+// buffer of the stand-in freed again, and no MAPIFreeBuffer of a pointer that
+// was no live MAPI buffer. A derived test releases what it holds in
+// ReleaseAll, which runs before the count.
 class MapiTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -57,6 +58,7 @@ protected:
     // What was live when the test began.
     LONG m_objects = 0;
     LONG m_buffers = 0;
+    LONG m_badFrees = 0;
 };
 
 // The default profile "ConfigTest" of user "jdoe" (home server
