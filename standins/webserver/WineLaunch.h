@@ -4,8 +4,6 @@
 // paths, in which every character is one byte of the reply.
 #pragma once
 
-#include "HkHandle.h"
-
 #include <windows.h>
 #include <cstdio>
 #include <string>
@@ -23,16 +21,16 @@ inline std::string UnixPath(const std::wstring& path) {
     return out;
 }
 
-// The Unix process id of this Wine process, from /proc/self/stat (a file
-// whose size reads as 0, so it is read until its end); "0" when unknown.
+// The Unix process id of this Wine process, the first field of
+// /proc/self/stat, read with the C runtime; "0" when unknown.
 inline std::string UnixPid() {
-    hk::unique_file file(::CreateFileW(L"Z:\\proc\\self\\stat", GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                       OPEN_EXISTING, 0, nullptr));
-    char buffer[64] = {};
-    DWORD read = 0;
-    if (!file || !::ReadFile(file.get(), buffer, sizeof(buffer) - 1, &read, nullptr)) {
+    FILE* file = std::fopen("Z:\\proc\\self\\stat", "rb");
+    if (file == nullptr) {
         return "0";
     }
+    char buffer[64] = {};
+    size_t read = std::fread(buffer, 1, sizeof(buffer) - 1, file);
+    std::fclose(file);
     std::string stat(buffer, read);
     size_t end = stat.find(' ');
     return end == std::string::npos || end == 0 ? std::string("0") : stat.substr(0, end);
