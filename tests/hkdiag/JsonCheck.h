@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cctype>
+#include <cstring>
 #include <string>
 
 namespace hk::test {
@@ -12,37 +13,47 @@ class JsonCheck {
 public:
     static size_t FirstError(const std::string& text) {
         JsonCheck check(text);
-        bool ok = check.Value();
-        check.Space();
-        return ok && check.m_at == text.size() ? std::string::npos : check.m_at;
+        bool ok = check.Value() && (check.Space(), check.m_at == text.size());
+        return ok ? std::string::npos : check.m_at;
     }
 
 private:
     explicit JsonCheck(const std::string& text) : m_text(text) {}
 
     char Peek() const { return m_at < m_text.size() ? m_text[m_at] : '\0'; }
-    bool Eat(char c) {
-        Space();
-        return Peek() == c ? (++m_at, true) : false;
-    }
+    bool Digit() const { return std::isdigit(static_cast<unsigned char>(Peek())) != 0; }
     void Space() {
-        while (Peek() == ' ' || Peek() == '\t' || Peek() == '\n' || Peek() == '\r') {
+        while (Peek() != '\0' && std::strchr(" \t\r\n", Peek()) != nullptr) {
             ++m_at;
         }
     }
+    bool Eat(char c) { return Space(), Peek() == c ? (++m_at, true) : false; }
     bool Value() {
         Space();
         for (const char* word : {"true", "false", "null"}) {
-            if (m_text.compare(m_at, std::char_traits<char>::length(word), word) == 0) {
-                m_at += std::char_traits<char>::length(word);
-                return true;
+            if (m_text.compare(m_at, std::strlen(word), word) == 0) {
+                return m_at += std::strlen(word), true;
             }
         }
-        char c = Peek();
-        return c == '{'   ? Members('}', true)
-               : c == '[' ? Members(']', false)
-               : c == '"' ? String()
-                          : Number();
+        switch (Peek()) {
+        case '{':
+            return Members('}', true);
+        case '[':
+            return Members(']', false);
+        case '"':
+            return String();
+        }
+        m_at += Peek() == '-' ? 1 : 0;
+        if (!Digit()) {
+            return false;
+        }
+        if (Peek() == '0') { // no leading zeros
+            return ++m_at, true;
+        }
+        while (Digit()) {
+            ++m_at;
+        }
+        return true;
     }
     bool Members(char close, bool named) {
         ++m_at;
@@ -50,51 +61,29 @@ private:
             return true;
         }
         do {
-            if (named && (!Eat('"') || (--m_at, !String()) || !Eat(':'))) {
-                return false;
-            }
-            if (!Value()) {
+            if ((named && !(Space(), Peek() == '"' && String() && Eat(':'))) || !Value()) {
                 return false;
             }
         } while (Eat(','));
         return Eat(close);
     }
     bool String() {
-        for (++m_at; m_at < m_text.size(); ++m_at) {
-            unsigned char c = static_cast<unsigned char>(m_text[m_at]);
-            if (c == '"') {
-                ++m_at;
-                return true;
-            }
-            if (c < 0x20) {
+        for (++m_at; Peek() != '"'; ++m_at) {
+            unsigned char c = static_cast<unsigned char>(Peek());
+            if (c < 0x20) { // the text's end included
                 return false;
             }
-            if (c == '\\') {
-                char e = ++m_at < m_text.size() ? m_text[m_at] : '\0';
-                bool hex = e == 'u';
-                for (int i = 0; hex && i < 4; ++i) {
-                    hex = ++m_at < m_text.size() && std::isxdigit(static_cast<unsigned char>(m_text[m_at]));
+            if (c == '\\' && (++m_at, Peek() == 'u')) {
+                for (int i = 0; i < 4; ++i) {
+                    if (++m_at, !std::isxdigit(static_cast<unsigned char>(Peek()))) {
+                        return false;
+                    }
                 }
-                if (e == 'u' ? !hex : e == '\0' || std::string("\"\\/bfnrt").find(e) == std::string::npos) {
-                    return false;
-                }
+            } else if (c == '\\' && (Peek() == '\0' || std::strchr("\"\\/bfnrt", Peek()) == nullptr)) {
+                return false;
             }
         }
-        return false;
-    }
-    bool Number() {
-        m_at += Peek() == '-' ? 1 : 0;
-        if (!std::isdigit(static_cast<unsigned char>(Peek()))) {
-            return false;
-        }
-        if (Peek() == '0') {
-            ++m_at;
-            return true;
-        }
-        while (std::isdigit(static_cast<unsigned char>(Peek()))) {
-            ++m_at;
-        }
-        return true;
+        return ++m_at, true;
     }
 
     const std::string& m_text;

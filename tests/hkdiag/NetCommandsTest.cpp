@@ -5,23 +5,19 @@
 #include "WebServer.h"
 
 using hk::test::Reply;
-using hk::test::WebServer;
+using hk::test::Status;
 
 namespace {
 
-class NetCommands : public testing::Test {
+class NetCommands : public hk::test::ServerTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(Server().Ok()) << Server().Error();
-        Server().Reset();
-    }
-    static WebServer& Server() { return WebServer::Get(); }
     static void Route(const std::string& path, int status, const char* type, const std::string& body,
                       int delayMs = 0) {
-        Reply reply;
-        reply.status = status;
-        reply.reason = status == 200 ? "OK" : status == 404 ? "Not Found" : "Internal Server Error";
-        reply.body = body;
+        Reply reply = Status(status,
+                             status == 200   ? "OK"
+                             : status == 404 ? "Not Found"
+                                             : "Internal Server Error",
+                             body);
         reply.delayMs = delayMs;
         Server().Route(path, type ? reply.Header("Content-Type", type) : reply);
     }
@@ -41,11 +37,7 @@ TEST_F(NetCommands, ProbeSaysWhyTheLibraryCannotReachTheServer) {
     Route("/boom/clienttest.gif", 500, "text/plain", "boom");
     Route("/page", 200, "text/html", "<p/>");
     Route("/slow/clienttest.gif", 200, "image/gif", std::string(43, 'g'), 5000);
-    Reply login;
-    login.status = 401;
-    login.reason = "Unauthorized";
-    login.Header("WWW-Authenticate", "Basic realm=\"x\"").Header("WWW-Authenticate", "NTLM");
-    Server().Route("/login", login);
+    Server().Route("/login", hk::test::Challenge().Header("WWW-Authenticate", "NTLM"));
     const std::string why = "\n  Why: the server answered ";
     Expect({
         R(0, "probe {U}/ok/clienttest.gif",
@@ -85,10 +77,9 @@ TEST_F(NetCommands, SendAndGetShowTheReplyKeepTheirSecretsAndExitOneOutside2xx) 
     Route("/app/op", 200, "text/plain", "hello");
     Route("/app/fail", 500, nullptr, "boom");
     Route("/app/item", 200, "application/octet-stream", std::string(300000, 'i'));
-    Reply guarded;
+    Reply guarded = hk::test::Answer("welcome");
     guarded.requireAuth = "Basic dXNlcjpwYXNz"; // user:pass
     guarded.challenge = "Basic realm=\"arch\"";
-    guarded.body = "welcome";
     Server().Route("/app/guarded", guarded);
     hk::test::WriteFileBytes(temp.File(L"doc.xml"), "<a>\xC3\xA9</a>", 9);
     Expect({

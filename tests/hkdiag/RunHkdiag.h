@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -21,11 +22,10 @@ inline hk::test::ProgramResult RunHkdiag(const std::wstring& args, const std::ws
     std::vector<std::wstring> words(1);
     bool quoted = false;
     for (wchar_t c : args) {
-        if (c == L'"') {
-            quoted = !quoted;
-        } else if (c == L' ' && !quoted) {
-            words.push_back(std::wstring());
-        } else {
+        quoted ^= c == L'"';
+        if (c == L' ' && !quoted) {
+            words.emplace_back();
+        } else if (c != L'"') {
             words.back() += c;
         }
     }
@@ -52,26 +52,20 @@ Row R(DWORD exitCode, std::string args, Fragments... fragments) {
     return Row{std::move(args), exitCode, {std::string(fragments)...}};
 }
 
-inline std::string Fill(std::string text, const std::string& temp, const std::string& url) {
-    for (const auto& [key, value] : {std::pair<std::string, std::string>{"{T}", temp}, {"{U}", url}}) {
-        for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size())) {
-            text.replace(at, key.size(), value);
-        }
-    }
-    return text;
-}
-
 inline void ExpectRuns(const std::vector<Row>& runs, const std::wstring& temp, const std::string& url = "") {
-    std::string tempText = hk::test::Narrow(temp);
+    auto fill = [&](const std::string& text) {
+        return std::regex_replace(std::regex_replace(text, std::regex("\\{T\\}"), hk::test::Narrow(temp)),
+                                  std::regex("\\{U\\}"), url);
+    };
     for (const Row& run : runs) {
-        std::string args = Fill(run.args, tempText, url);
+        std::string args = fill(run.args);
         hk::test::ProgramResult r = RunHkdiag(hk::test::Widen(args), temp + L"\\");
         EXPECT_EQ(run.exitCode, r.exitCode) << args << "\n" << r.output;
         for (const std::string& fragment : run.fragments) {
             bool absent = !fragment.empty() && fragment[0] == '!';
-            std::string text = Fill(fragment.substr(absent ? 1 : 0), tempText, url);
+            std::string text = fill(fragment.substr(absent ? 1 : 0));
             EXPECT_EQ(absent, r.output.find(text) == std::string::npos) << args << "\n"
-                                                                        << fragment << "\n"
+                                                                        << text << "\n"
                                                                         << r.output;
         }
         if (args.find("--json") != std::string::npos) {

@@ -6,6 +6,7 @@
 #include "LoggedRun.h"
 
 #include <gtest/gtest.h>
+#include <atomic>
 #include <cstdio>
 #include <thread>
 
@@ -18,11 +19,11 @@ HK_SCENARIO(HttpLogTour) {
     // computes it, the others wait for it.
     hk::unique_handle go(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::vector<std::thread> threads;
-    std::vector<CStringW> agents(16);
-    for (CStringW& agent : agents) {
+    std::atomic<int> same{0};
+    for (int i = 0; i < 16; ++i) {
         threads.emplace_back([&] {
             ::WaitForSingleObject(go.get(), 10000);
-            agent = HearthkitUtil::GetSHUserAgent();
+            same += HearthkitUtil::GetSHUserAgent() == L"StowhavenOutlookExt-V1.0.0.1" ? 1 : 0;
         });
     }
     ::Sleep(100);
@@ -30,55 +31,28 @@ HK_SCENARIO(HttpLogTour) {
     for (std::thread& t : threads) {
         t.join();
     }
-    int same = 0;
-    for (const CStringW& agent : agents) {
-        same += agent == L"StowhavenOutlookExt-V1.0.0.1" ? 1 : 0;
-    }
-    std::printf("same=%d\n", same);
+    std::printf("same=%d\n", same.load());
     WebServer& server = WebServer::Get();
-    if (!server.Ok()) {
-        std::printf("%s\n", server.Error().c_str());
-        return 1;
-    }
     server.Route("/app/up", Reply());
     server.Route("/app/form", Reply());
     server.Route("/clienttest.gif",
                  Answer("GIF89a" + std::string(37, 'g'), "none").Header("Content-Type", "image/gif"));
-    {
-        EngineOnServer s;
-        s.engine.endFailures = {ERROR_INTERNET_FORCE_RETRY};
-        std::vector<FileData> files;
-        std::vector<FieldData> fields = {{"n", "v"}};
-        ResponseDetails response;
-        HRESULT hr = s.engine.PostLargeDataToServer("up", files, fields, &response);
-        fields = {{"a", "1"}};
-        if (hr != S_OK || s.engine.PostFormDataToServer("form", fields, &response) != S_OK) {
-            return 2;
-        }
-    }
-    {
-        ScriptedEngine closed(nullptr, INTERNET_SCHEME_HTTP, "/app/", false);
-        ResponseDetails response;
-        DWORD status = 0;
-        char text[10];
-        closed.GetDataFromServer("nowhere", &response);
-        closed.GetURLStatusText("nowhere", &status, text, 10);
-    }
-    if (!HearthkitUtil::HasInternetConnection(server.UrlW("/clienttest.gif").c_str(), nullptr, nullptr,
-                                              false)) {
-        return 3;
-    }
+    EngineOnServer s;
+    s.engine.endFailures = {ERROR_INTERNET_FORCE_RETRY};
+    std::vector<FileData> files;
+    std::vector<FieldData> fields = {{"n", "v"}}, form = {{"a", "1"}};
+    ResponseDetails response;
+    EXPECT_EQ(S_OK, s.engine.PostLargeDataToServer("up", files, fields, &response));
+    EXPECT_EQ(S_OK, s.engine.PostFormDataToServer("form", form, &response));
+    ScriptedEngine closed(nullptr, INTERNET_SCHEME_HTTP, "/app/", false);
+    DWORD status = 0;
+    char text[10];
+    closed.GetDataFromServer("nowhere", &response);
+    closed.GetURLStatusText("nowhere", &status, text, 10);
+    EXPECT_TRUE(HearthkitUtil::HasInternetConnection(server.UrlW("/clienttest.gif").c_str(), nullptr, nullptr,
+                                                     false));
     return 0;
 }
-
-// An upload whose end is skipped leaves no status to read.
-class EndSkipped : public ScriptedEngine {
-public:
-    using ScriptedEngine::ScriptedEngine;
-
-protected:
-    BOOL EndRequest(HINTERNET) override { return TRUE; }
-};
 
 // Opening a log file counts the old ones first, which changes the thread's
 // last error: each failing read below writes the first record of a new file.
@@ -89,7 +63,9 @@ HK_SCENARIO(ReaderErrors) {
     ResponseDetails response;
     CDesktopLog().Close();
     HRESULT type = s.engine.PostUTF8XMLDataToServer("untyped", L"", "<x/>", &response);
-    EndSkipped skipped(s.connect.get(), INTERNET_SCHEME_HTTP, "/app/", true);
+    // An upload whose end is skipped leaves no status to read.
+    ScriptedEngine skipped(s.connect.get(), INTERNET_SCHEME_HTTP, "/app/", true);
+    skipped.skipEnd = true;
     std::vector<FileData> files;
     std::vector<FieldData> fields = {{"n", "v"}};
     CDesktopLog().Close();
@@ -114,8 +90,8 @@ TEST(HttpLog, OperationsWriteTheirLinesInOrderAndTheUserAgentOnce) {
     const std::string& log = run.log;
     EXPECT_EQ("16", run.values["same"]);
     size_t computed = 0;
-    for (size_t at = log.find(": HearthkitUtil::GetClientDLLVersion: 0x0"); at != std::string::npos;
-         at = log.find(": HearthkitUtil::GetClientDLLVersion: 0x0", at + 1)) {
+    for (size_t at = 0; (at = log.find(": HearthkitUtil::GetClientDLLVersion: 0x0", at)) != std::string::npos;
+         ++at) {
         ++computed;
     }
     EXPECT_EQ(1u, computed);
@@ -124,33 +100,20 @@ TEST(HttpLog, OperationsWriteTheirLinesInOrderAndTheUserAgentOnce) {
     const char* expected[] = {
         ": CInternetSendDataBase::PostLargeDataToServer: 0x0\r\n",
         ": ++++++++++++ Starting Authentication Probe Request +++++++++++++++++++\r\n",
-        ": Multipart Boundary is '---------------------------",
         ": Content Type Header is 'Content-Type: multipart/form-data; boundary=---------------------------",
-        ": Body Trailer is '-----------------------------",
         ": HttpQueryInfo text is 'OK' status code is '200'\r\n",
-        ": StatusCode = 200\r\n",
         ": ++++++++++++ Starting LARGE POST Request +++++++++++++++++++\r\n",
-        ": Content length is '",
         ": Field Value is 'v'\r\n",
         ": Field Header is 'n'\r\n",
         ": Will retry request after receiving ERROR_WINHTTP_RESEND_REQUEST response.\r\n",
-        ": ++++++++++++ Ended LARGE POST Request +++++++++++++++++++\r\n",
         ": ++++++++++++ Starting LARGE POST Request +++++++++++++++++++\r\n",
-        ": StatusCode = 200\r\n",
         ": ++++++++++++ Ended LARGE POST Request +++++++++++++++++++\r\n",
-        ": ++++++++++++ Starting POST Request +++++++++++++++++++\r\n",
-        ": URL is form\r\n",
-        ": Sending headers : 'Content-type: application/x-www-form-urlencoded",
         ": Data 'a=1'\r\n",
-        ": ++++++++++++ Ended POST Request +++++++++++++++++++\r\n",
         // A request on no connection: ERROR_INTERNET_INCORRECT_HANDLE_TYPE.
-        ": Error returned from HttpOpenRequest '12018'\r\n",
         ": HttpOpenRequest failed: nowhere, 12018\r\n",
         ": HttpOpenRequest failed nowhere, error 12018\r\n",
-        ": Having to read the file contents to determine its length\r\n",
         ": Read 43 bytes of client test file\r\n",
         ": Connected - Returned status code(200)\r\n",
-        ": Internet connection state = 1 (flags = ",
     };
     size_t at = 0;
     for (const char* text : expected) {

@@ -49,12 +49,12 @@ bool StartTypist(const std::string& user, const std::string& password) {
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    bool started = ::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
-    if (started) {
-        ::CloseHandle(pi.hThread);
-        ::CloseHandle(pi.hProcess);
+    if (!::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        return false;
     }
-    return started;
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return true;
 }
 
 class RealLoginDialog : public ServerTest {};
@@ -69,10 +69,8 @@ TEST_F(RealLoginDialog, CredentialsTypedIntoWinInetsDialogAreSentAgain) {
     secret.requireAuth = "Basic dXNlcjpwYXNz"; // user:pass
     Server().Route("/app/secret", secret);
     SyncWindow parent;
-    ASSERT_NE(nullptr, parent.hwnd);
     EngineOnServer s(10000);
     CInternetSendDataBase engine(s.connect.get(), INTERNET_SCHEME_HTTP, "/app/", false);
-
     ASSERT_TRUE(StartTypist("user", "pass"));
     // A watchdog closes a dialog that nobody answered, so that a broken display
     // or typist turns into a failure instead of a hang.

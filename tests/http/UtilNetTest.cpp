@@ -1,9 +1,7 @@
-// URL parameters, the connectivity and authentication probes, the open type
-// and the user agent.
+// URL parameters, the connectivity and authentication probes, the open type.
 #include "HearthkitUtil.h"
 #include "ClientKeys.h"
 #include "HttpTestSupport.h"
-#include "TestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -26,15 +24,6 @@ TEST(UrlParameters, AppendAfterMarkerOrAmpersandAndRpcHost) {
     EXPECT_STREQ(L"shhost=https://H/app",
                  HearthkitUtil::GetRPCSHHostURLParam(L"http://H:8080/x", L"https://other:444/app?z=1"));
     EXPECT_STREQ(L"shhost=http://H/", HearthkitUtil::GetRPCSHHostURLParam(L"https://u@H/x", L"http://o/"));
-}
-
-TEST(ClientVersion, ComesFromTheVersionResource) {
-    int major = -1, minor = -1, build = -1, revision = -1;
-    long flags = -1;
-    EXPECT_EQ(S_OK, HearthkitUtil::GetClientDLLVersion(&major, &minor, &build, &revision, &flags));
-    EXPECT_EQ("1.0.0.1/0", std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build) +
-                               "." + std::to_string(revision) + "/" + std::to_string(flags));
-    EXPECT_EQ(S_OK, HearthkitUtil::GetClientDLLVersion(nullptr, nullptr, nullptr, nullptr, nullptr));
 }
 
 TEST(OpenType, DirectOnlyWhenConfigured) {

@@ -25,9 +25,10 @@ public:
     ~ClientKeys();
     ClientKeys(const ClientKeys&) = delete;
     ClientKeys& operator=(const ClientKeys&) = delete;
-    void SetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value);
-    void SetString(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* value,
-                   DWORD type = REG_SZ);
+    // Create the key as needed; for any key, not only the client keys.
+    static void SetDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD value);
+    static void SetString(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* value,
+                          DWORD type = REG_SZ);
 
 private:
     RegistryKeyGuard m_user;

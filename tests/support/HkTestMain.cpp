@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <shellapi.h>
 #include <cstdio>
-#include <cwchar>
 
 namespace {
 LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* info) {
@@ -23,17 +22,12 @@ int main(int argc, char** argv) {
     int wargc = 0;
     wchar_t** wargv = ::CommandLineToArgvW(::GetCommandLineW(), &wargc);
     int exitCode = 0;
-    if (hk::test::TryRunScenarioFromCommandLine(wargc, wargv, &exitCode) ||
-        hk::test::RunBeforeTests(wargc, wargv, &exitCode)) {
-        ::LocalFree(wargv);
+    bool ran = hk::test::TryRunScenarioFromCommandLine(wargc, wargv, &exitCode) ||
+               hk::test::RunBeforeTests(wargc, wargv, &exitCode);
+    ::LocalFree(wargv);
+    if (ran) {
         return exitCode;
     }
-    for (int i = 1; i < wargc; ++i) {
-        if (std::wcscmp(wargv[i], L"--hk-fresh") == 0) {
-            hk::test::InFreshProcess() = true;
-        }
-    }
-    ::LocalFree(wargv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -19,9 +19,9 @@ const BYTE kPrimaryProvider[16] = {0x54, 0x94, 0xA1, 0xC0, 0x29, 0x7F, 0x10, 0x1
 const BYTE kDelegateProvider[16] = {0x9E, 0xB4, 0x77, 0x00, 0x74, 0xE4, 0x11, 0xCE,
                                     0x8C, 0x5E, 0x00, 0xAA, 0x00, 0x42, 0x54, 0xE2};
 
-namespace {
-
 const wchar_t kOutlookKey[] = L"Software\\Clients\\Mail\\Microsoft Outlook";
+
+namespace {
 // The product's property set, in which "Archive ID" and "Store Id" live.
 const GUID kProductSet = {0xD0F41A15, 0x9E91, 0xD111, {0x84, 0xE6, 0x00, 0x00, 0xF8, 0x77, 0xD4, 0x28}};
 const ULONG kMailboxKind = PROP_TAG(PT_LONG, 0x6806);
@@ -86,9 +86,7 @@ void Must(HRESULT hr, const char* what) {
 
 MapiStandinRegistration::MapiStandinRegistration()
     : m_outlook(HKEY_LOCAL_MACHINE, kOutlookKey), m_profiles(HKEY_CURRENT_USER, kMapiProfilesKey) {
-    CRegKey key;
-    EXPECT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, kOutlookKey));
-    EXPECT_EQ(ERROR_SUCCESS, key.SetStringValue(L"DLLPathEx", (BinDir() + L"\\MapiStandin.dll").c_str()));
+    EXPECT_EQ(S_OK, MapiStandinRegister(nullptr));
 }
 
 void MapiTest::SetUp() {

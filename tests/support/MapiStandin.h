@@ -28,6 +28,7 @@ namespace hk {
 namespace test {
 
 extern const wchar_t kMapiProfilesKey[]; // MAPI's profiles, under HKCU
+extern const wchar_t kOutlookKey[];      // where HKLM names Outlook's MAPI ("DLLPathEx")
 extern const BYTE kPrimaryProvider[16];  // PR_MDB_PROVIDER of a primary mailbox store
 extern const BYTE kDelegateProvider[16]; // PR_MDB_PROVIDER of delegate and archive stores
 

@@ -4,6 +4,7 @@
 #include "HkHandle.h"
 
 #include <gtest/gtest.h>
+#include <cwchar>
 #include <cstdio>
 #include <map>
 
@@ -34,8 +35,7 @@ std::wstring Quote(const std::wstring& arg) {
     return out + L"\"";
 }
 
-// The current environment block with extra entries appended (later entries
-// win over earlier ones of the same name in GetEnvironmentVariable).
+// The current environment block with the extra entries over it.
 std::wstring BuildEnvironment(const std::vector<std::wstring>& extra) {
     std::map<std::wstring, std::wstring> vars;
     auto put = [&vars](const std::wstring& entry) {
@@ -121,23 +121,6 @@ bool RunBeforeTests(int argc, wchar_t** argv, int* exitCode) {
         }
     }
     return false;
-}
-
-bool& InFreshProcess() {
-    static bool fresh = false;
-    return fresh;
-}
-
-void RunCurrentTestFresh(DWORD timeoutMs) {
-    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(test->test_suite_name()) + "." + test->name();
-    wchar_t self[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    ProgramResult run =
-        RunProgram(self, {L"--gtest_filter=" + Widen(name), L"--gtest_color=no", L"--hk-fresh"}, timeoutMs);
-    EXPECT_FALSE(run.timedOut) << name << " did not end in " << timeoutMs << " ms";
-    EXPECT_EQ(0u, run.exitCode) << run.output;
-    EXPECT_NE(std::string::npos, run.output.find("[  PASSED  ] 1 test")) << run.output;
 }
 
 ScenarioResult RunScenario(const char* name, const std::vector<std::wstring>& args, DWORD timeoutMs,

@@ -7,10 +7,6 @@
 // back its exit code and what it printed. GoogleTest's EXPECT_ macros work in
 // a scenario: a failed one prints where and what, and makes the exit code 1
 // when the scenario itself returned 0.
-//
-// HK_FRESH_TEST(Suite, Name) { ... } is a test whose body runs in a fresh
-// process: the test runs this program again filtered to itself and passes when
-// that run passes; every assertion works in the body.
 #pragma once
 
 #include <windows.h>
@@ -55,11 +51,6 @@ struct BeforeTestsRegistrar {
 };
 bool RunBeforeTests(int argc, wchar_t** argv, int* exitCode);
 
-// For HK_FRESH_TEST: whether this process is the fresh one (main sees
-// --hk-fresh), and the parent's side, which runs the current test there.
-bool& InFreshProcess();
-void RunCurrentTestFresh(DWORD timeoutMs = 300000);
-
 } // namespace test
 } // namespace hk
 
@@ -67,14 +58,3 @@ void RunCurrentTestFresh(DWORD timeoutMs = 300000);
     static int name##_Scenario(const std::vector<std::wstring>& args);                                       \
     static ::hk::test::ScenarioRegistrar name##_Registrar(#name, name##_Scenario);                           \
     static int name##_Scenario([[maybe_unused]] const std::vector<std::wstring>& args)
-
-#define HK_FRESH_TEST(suite, name)                                                                           \
-    static void suite##_##name##_Fresh();                                                                    \
-    TEST(suite, name) {                                                                                      \
-        if (::hk::test::InFreshProcess()) {                                                                  \
-            suite##_##name##_Fresh();                                                                        \
-        } else {                                                                                             \
-            ::hk::test::RunCurrentTestFresh();                                                               \
-        }                                                                                                    \
-    }                                                                                                        \
-    static void suite##_##name##_Fresh()

@@ -3,19 +3,34 @@
 #include "HkHandle.h"
 #include "HkRegKey.h"
 
+#include <algorithm>
 #include <atomic>
-#include <memory>
+#include <filesystem>
 
 namespace hk {
 namespace test {
+namespace {
+
+const wchar_t kSavedRoot[] = L"Software\\HearthkitTests\\SavedKeys";
+
+// Read-only files too: a test may leave some behind.
+void DeleteTree(const std::wstring& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+        fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
+    }
+    fs::remove_all(path, ec);
+}
+
+} // namespace
 
 TempDir::TempDir(const wchar_t* tag) {
     static std::atomic<unsigned> counter{0};
     wchar_t temp[MAX_PATH + 1];
     ::GetTempPathW(MAX_PATH, temp);
-    wchar_t name[64];
-    _snwprintf(name, 64, L"hk-%s-%lu-%u", tag, ::GetCurrentProcessId(), counter++);
-    m_path = std::wstring(temp) + name;
+    m_path = std::wstring(temp) + L"hk-" + tag + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+             std::to_wstring(counter++);
     DeleteTree(m_path);
     ::CreateDirectoryW(m_path.c_str(), nullptr);
 }
@@ -24,81 +39,44 @@ TempDir::~TempDir() {
     DeleteTree(m_path);
 }
 
-void DeleteTree(const std::wstring& path) {
-    WIN32_FIND_DATAW fd;
-    unique_find find(::FindFirstFileW((path + L"\\*").c_str(), &fd));
-    if (find) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") {
-                continue;
-            }
-            std::wstring child = path + L"\\" + name;
-            ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                DeleteTree(child);
-            } else {
-                ::DeleteFileW(child.c_str());
-            }
-        } while (::FindNextFileW(find.get(), &fd));
-    }
-    find.reset();
-    ::RemoveDirectoryW(path.c_str());
-}
-
-// The saved copy of the key: a tree of its own under HKCU, copied with
-// RegCopyTree both ways.
-struct RegistryKeyGuard::Snapshot {
-    bool existed = false;
-    std::wstring saved;
-};
-
-namespace {
-const wchar_t kSavedRoot[] = L"Software\\HearthkitTests\\SavedKeys";
-} // namespace
-
-RegistryKeyGuard::RegistryKeyGuard(HKEY root, const wchar_t* subKey)
-    : m_root(root), m_subKey(subKey), m_snapshot(new Snapshot) {
+// The key is copied with RegCopyTree both ways.
+RegistryKeyGuard::RegistryKeyGuard(HKEY root, const wchar_t* subKey) : m_root(root), m_subKey(subKey) {
     static std::atomic<unsigned> counter{0};
-    m_snapshot->saved = std::wstring(kSavedRoot) + L"\\" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                        std::to_wstring(counter++);
+    m_saved = std::wstring(kSavedRoot) + L"\\" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+              std::to_wstring(counter++);
     CRegKey key, saved;
     if (key.Open(root, subKey, KEY_READ) == ERROR_SUCCESS &&
-        saved.Create(HKEY_CURRENT_USER, m_snapshot->saved.c_str()) == ERROR_SUCCESS) {
-        m_snapshot->existed = ::RegCopyTreeW(key, nullptr, saved) == ERROR_SUCCESS;
+        saved.Create(HKEY_CURRENT_USER, m_saved.c_str()) == ERROR_SUCCESS) {
+        m_existed = ::RegCopyTreeW(key, nullptr, saved) == ERROR_SUCCESS;
     }
 }
 
 RegistryKeyGuard::~RegistryKeyGuard() {
-    std::unique_ptr<Snapshot> snap(m_snapshot);
     ::RegDeleteTreeW(m_root, m_subKey.c_str());
     ::RegDeleteKeyW(m_root, m_subKey.c_str());
     CRegKey key, saved;
-    if (snap->existed && saved.Open(HKEY_CURRENT_USER, snap->saved.c_str(), KEY_READ) == ERROR_SUCCESS &&
+    if (m_existed && saved.Open(HKEY_CURRENT_USER, m_saved.c_str(), KEY_READ) == ERROR_SUCCESS &&
         key.Create(m_root, m_subKey.c_str()) == ERROR_SUCCESS) {
         ::RegCopyTreeW(saved, nullptr, key);
     }
     saved.Close();
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, snap->saved.c_str());
-    ::RegDeleteKeyW(HKEY_CURRENT_USER, snap->saved.c_str());
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, m_saved.c_str());
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, m_saved.c_str());
     ::RegDeleteKeyW(HKEY_CURRENT_USER, kSavedRoot); // only when no other guard holds a copy
 }
 
+// Shared for writing and deleting too: the library may hold a log file open.
 std::vector<BYTE> ReadFileBytes(const std::wstring& path) {
-    std::vector<BYTE> bytes;
     unique_file file(::CreateFileW(path.c_str(), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return bytes;
-    }
     LARGE_INTEGER size = {};
-    ::GetFileSizeEx(file.get(), &size);
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD got = 0;
-    if (!bytes.empty()) {
-        ::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+    if (!file || !::GetFileSizeEx(file.get(), &size)) {
+        return {};
     }
+    std::vector<BYTE> bytes(static_cast<size_t>(size.QuadPart));
+    DWORD got = 0;
+    ::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
     bytes.resize(got);
     return bytes;
 }
@@ -116,31 +94,14 @@ bool WriteFileBytes(const std::wstring& path, const void* data, size_t size) {
            written == size;
 }
 
-namespace {
-std::wstring UnixToWindows(const char* var) {
+std::wstring SourceDir() {
     wchar_t value[MAX_PATH * 2] = {};
-    std::wstring wvar(var, var + strlen(var));
-    if (::GetEnvironmentVariableW(wvar.c_str(), value, MAX_PATH * 2) == 0) {
+    if (::GetEnvironmentVariableW(L"HK_SOURCE_DIR", value, MAX_PATH * 2) == 0) {
         return std::wstring();
     }
-    std::wstring path = value;
-    if (!path.empty() && path[0] == L'/') {
-        path = L"Z:" + path;
-    }
-    for (auto& c : path) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
+    std::wstring path = value[0] == L'/' ? std::wstring(L"Z:") + value : value;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
     return path;
-}
-} // namespace
-
-std::wstring SourceDir() {
-    return UnixToWindows("HK_SOURCE_DIR");
-}
-std::wstring BuildDir() {
-    return UnixToWindows("HK_BUILD_DIR");
 }
 
 std::wstring BinDir() {

@@ -35,19 +35,17 @@ public:
     RegistryKeyGuard& operator=(const RegistryKeyGuard&) = delete;
 
 private:
-    struct Snapshot;
     HKEY m_root;
     std::wstring m_subKey;
-    Snapshot* m_snapshot;
+    std::wstring m_saved; // the copy, a key of its own under HKCU
+    bool m_existed = false;
 };
 
 std::vector<BYTE> ReadFileBytes(const std::wstring& path);
 std::string ReadFileText(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const void* data, size_t size);
-void DeleteTree(const std::wstring& path);
-// The source tree and the build tree, as Windows paths (Z:\...).
+// The source tree, as a Windows path (Z:\...).
 std::wstring SourceDir();
-std::wstring BuildDir();
 // The directory of this test program (where Hearthkit.dll and the
 // stand-ins are built).
 std::wstring BinDir();

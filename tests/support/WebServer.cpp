@@ -16,38 +16,30 @@
 namespace hk {
 namespace test {
 namespace {
-
+using webserver::ByteJson;
 using webserver::UnixPath;
 using webserver::UnixPid;
-
-std::string JsonText(const std::string& text) {
-    return webserver::ByteJson(text);
-}
-
 } // namespace
 
 std::string Reply::Json() const {
     std::string out =
-        "{\"status\":" + std::to_string(status) + ",\"reason\":" + JsonText(reason) + ",\"headers\":[";
+        "{\"status\":" + std::to_string(status) + ",\"reason\":" + ByteJson(reason) + ",\"headers\":[";
     for (size_t i = 0; i < headers.size(); ++i) {
-        out += (i ? "," : "") + std::string("[") + JsonText(headers[i].first) + "," +
-               JsonText(headers[i].second) + "]";
+        out += (i ? "," : "") + std::string("[") + ByteJson(headers[i].first) + "," +
+               ByteJson(headers[i].second) + "]";
     }
-    out += "],\"body\":" + JsonText(body) + ",\"repeat_body\":" + std::to_string(repeatBody);
+    out += "],\"body\":" + ByteJson(body) + ",\"repeat_body\":" + std::to_string(repeatBody);
     bool numeric = !length.empty() && length.find_first_not_of("0123456789") == std::string::npos;
-    out += ",\"length\":" + (numeric ? length : JsonText(length));
+    out += ",\"length\":" + (numeric ? length : ByteJson(length));
     out += ",\"delay_ms\":" + std::to_string(delayMs);
     if (!action.empty()) {
-        out += ",\"action\":" + JsonText(action);
+        out += ",\"action\":" + ByteJson(action);
     }
     if (!requireAuth.empty()) {
-        out += ",\"require_auth\":" + JsonText(requireAuth);
+        out += ",\"require_auth\":" + ByteJson(requireAuth);
         out +=
             ",\"challenge\":{\"status\":401,\"reason\":\"Unauthorized\",\"headers\":[[\"WWW-Authenticate\"," +
-            JsonText(challenge.empty() ? "Basic realm=\"stowhaven\"" : challenge) + "]]}";
-    }
-    if (discardBody) {
-        out += ",\"discard_body\":true";
+            ByteJson(challenge.empty() ? "Basic realm=\"stowhaven\"" : challenge) + "]]}";
     }
     return out + "}";
 }
@@ -140,7 +132,7 @@ void WebServer::Reset() {
 }
 
 void WebServer::Route(const std::string& path, const std::vector<Reply>& replies) {
-    std::string json = "{\"path\":" + JsonText(path) + ",\"replies\":[";
+    std::string json = "{\"path\":" + ByteJson(path) + ",\"replies\":[";
     for (size_t i = 0; i < replies.size(); ++i) {
         json += (i ? "," : "") + replies[i].Json();
     }
@@ -180,8 +172,23 @@ RecordedRequest WebServer::Request(int index) {
     return r;
 }
 
-void WebServer::Stop() {
-    Control("POST", "/__control/quit", "");
+Reply Answer(std::string body, std::string length, std::string action) {
+    Reply r;
+    r.body = std::move(body);
+    r.length = std::move(length);
+    r.action = std::move(action);
+    return r;
+}
+
+Reply Status(int status, std::string reason, std::string body) {
+    Reply r = Answer(std::move(body));
+    r.status = status;
+    r.reason = std::move(reason);
+    return r;
+}
+
+Reply Challenge(const std::string& challenge) {
+    return Status(401, "Unauthorized").Header("WWW-Authenticate", challenge);
 }
 
 } // namespace test

@@ -4,6 +4,7 @@
 // ephemeral port to a file, and it ends by itself when this process ends.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,7 +24,6 @@ struct Reply {
     int delayMs = 0;
     std::string requireAuth; // the Authorization value that passes
     std::string challenge;   // WWW-Authenticate of the 401 otherwise
-    bool discardBody = false;
 
     Reply& Header(const std::string& name, const std::string& value) {
         headers.emplace_back(name, value);
@@ -68,9 +68,6 @@ public:
     // Connections open now, the one asking included.
     int OpenConnections();
     RecordedRequest Request(int index);
-    // A connection that a test leaves unanswered ends when the stand-in
-    // resets: ask it what it saw instead.
-    void Stop();
 
 private:
     WebServer();
@@ -81,6 +78,21 @@ private:
     int m_untrustedPort = 0;
     std::string m_error;
 };
+
+// Every test starts from a stand-in with no routes and no requests.
+class ServerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Server().Ok()) << Server().Error();
+        Server().Reset();
+    }
+    static WebServer& Server() { return WebServer::Get(); }
+};
+
+// Replies in one line: a body with its framing or action, a status, a 401.
+Reply Answer(std::string body, std::string length = "auto", std::string action = "");
+Reply Status(int status, std::string reason, std::string body = "");
+Reply Challenge(const std::string& challenge = "Basic realm=\"x\"");
 
 } // namespace test
 } // namespace hk
