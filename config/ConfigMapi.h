@@ -43,13 +43,19 @@ ULONG ProductNamedTag(IMAPIProp* object, const wchar_t* name, ULONG type);
 // false. Returns the first failure.
 HRESULT FindHoardlocalMessage(IMsgStore* store, IMessage** message, bool* found);
 
-// The store key name of the shared session's default store. Raises
-// _com_error.
-void DeriveStoreKeyName(CStringW& name);
+// The store key name of session's default store. Raises _com_error.
+void DeriveStoreKeyName(IMAPISession* session, CStringW& name);
 
-// Serialises the first logon, the first derivation of the store key, the
-// first load of the settings and the update checks (recursive).
-CHkCriticalSection& FirstUseLock();
+// The configuration's lock (recursive). It serialises the first logon, the
+// derivation of the store key, the first load of the settings and the
+// update checks, and guards the shared session and the store key: whoever
+// reads or changes m_pSession, m_szStoreRootKey or m_StoreKey holds it, and
+// takes a reference or a copy before letting it go. Taken before the
+// updated-settings lock, never while holding it.
+CHkCriticalSection& ConfigLock();
+
+// The shared session with a reference of the caller's own; null without one.
+CComPtr<IMAPISession> SharedSession();
 
 } // namespace config
 } // namespace hk

@@ -252,6 +252,10 @@ HRESULT HearthkitConfig::GetSetting(const wchar_t* name, CComBSTR& value, int ch
         if (name == nullptr) {
             return hr = E_INVALIDARG;
         }
+        // Held from the load to the look-up: a ReleaseStatics on another
+        // thread must not empty the caches in between, or a loaded setting
+        // would answer as absent.
+        CHkCritSecLock config(hk::config::ConfigLock());
         hr = LoadSettingsFromHiddenMessage(nullptr, checkForUpdates);
         if (FAILED(hr)) {
             return hr;
@@ -390,6 +394,9 @@ FILETIME HearthkitConfig::GetSettingsLastModTime(int latest) {
 }
 
 void HearthkitConfig::ReleaseStatics() {
+    // Waits for a first load or an update check in progress, so what it
+    // publishes is emptied too.
+    CHkCritSecLock config(hk::config::ConfigLock());
     LogOffMAPI();
     CHkCritSecLock lock(m_hUpdatedSettingsCritSect);
     m_Settings.clear();
@@ -404,11 +411,12 @@ HRESULT HearthkitConfig::LoadSettingsFromHiddenMessage(IMAPISession* session, in
     }
     // Threads arriving before the first load has finished wait for it and
     // then find the cache filled.
-    CHkCritSecLock first(hk::config::FirstUseLock());
+    CHkCritSecLock first(hk::config::ConfigLock());
     if (SettingsLoaded()) {
         return hr = checkForUpdates ? CheckForUpdatedSettings(session) : S_FALSE;
     }
-    CComPtr<IMAPISession> use = session != nullptr ? session : m_pSession.p;
+    CComPtr<IMAPISession> use =
+        session != nullptr ? CComPtr<IMAPISession>(session) : hk::config::SharedSession();
     if (!use) {
         return hr = E_POINTER;
     }
@@ -438,11 +446,8 @@ HRESULT HearthkitConfig::LoadSettingsFromHiddenMessage(IMAPISession* session, in
         m_dSettingsOriginalModifiedTime = modified;
         m_dSettingsLastModifiedTime = modified;
         hr = PopulateSettingsCache(attachment, &loaded);
-    } catch (const _com_error& e) {
-        hr = e.Error();
-        log.LogHR(LOG_ERROR, "LoadSettingsFromHiddenMessage com_error", hr);
     } catch (...) {
-        hr = E_FAIL;
+        hr = HkCaughtToHr(log, "LoadSettingsFromHiddenMessage", E_FAIL);
     }
     if (!attachment) {
         return hr = onlyInNonDefaultStore ? kOnlyInNonDefaultStore : kNoSettingsMessage;
@@ -462,11 +467,12 @@ HRESULT HearthkitConfig::CheckForUpdatedSettings(IMAPISession* session) {
         return hr;
     }
     // One thread checks; the others find the check done when they get here.
-    CHkCritSecLock first(hk::config::FirstUseLock());
+    CHkCritSecLock first(hk::config::ConfigLock());
     if (!UpdateCheckDue(now)) {
         return hr;
     }
-    CComPtr<IMAPISession> use = session != nullptr ? session : m_pSession.p;
+    CComPtr<IMAPISession> use =
+        session != nullptr ? CComPtr<IMAPISession>(session) : hk::config::SharedSession();
     if (!use) {
         return hr = E_POINTER;
     }
@@ -492,11 +498,8 @@ HRESULT HearthkitConfig::CheckForUpdatedSettings(IMAPISession* session) {
         }
         s_dLastUpdateCheck = now;
         hr = S_OK;
-    } catch (const _com_error& e) {
-        hr = e.Error();
-        log.LogHR(LOG_ERROR, "CheckForUpdatedSettings com_error", hr);
     } catch (...) {
-        hr = E_UNEXPECTED;
+        hr = HkCaughtToHr(log, "CheckForUpdatedSettings");
     }
     return hr;
 }

@@ -4,6 +4,7 @@
 #include "config/SettingsText.h"
 #include "HkResult.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -30,6 +31,39 @@ void LogExtendedError(CDesktopLog& log, IMAPISession* session, HRESULT hr) {
     if (SUCCEEDED(session->GetLastError(hr, MAPI_UNICODE, error.put())) && error &&
         error->lpszError != nullptr) {
         log.LogText(LOG_ERROR, "Extended error: %s\n", reinterpret_cast<const wchar_t*>(error->lpszError));
+    }
+}
+
+// The settings text is a few kilobytes; an attachment above this is no
+// settings file, and reading it would cost the host its memory.
+const ULONG kMaxSettingsBytes = 16 * 1024 * 1024;
+const HRESULT kTooBig = MAPI_E_TOO_BIG;
+
+// Reads what the stream holds into bytes. The size Stat claims only sizes
+// the first allocation: a provider may claim more or less than it holds.
+// More than kMaxSettingsBytes: kTooBig.
+HRESULT ReadSettingsStream(IStream* stream, std::vector<BYTE>& bytes) {
+    const size_t kChunk = 64 * 1024;
+    STATSTG stat{};
+    if (SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME))) {
+        bytes.reserve(static_cast<size_t>(std::min<ULONGLONG>(stat.cbSize.QuadPart, kMaxSettingsBytes)));
+    }
+    size_t filled = 0;
+    for (;;) {
+        bytes.resize(filled + kChunk);
+        ULONG read = 0;
+        HRESULT hr = stream->Read(bytes.data() + filled, static_cast<ULONG>(kChunk), &read);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        filled += std::min<size_t>(read, kChunk);
+        if (filled > kMaxSettingsBytes) {
+            return kTooBig;
+        }
+        if (read == 0) {
+            bytes.resize(filled);
+            return S_OK;
+        }
     }
 }
 
@@ -175,9 +209,11 @@ HRESULT HearthkitConfig::OpenDesktopSettingsAttachmentInStore(IMsgStore* store, 
             if (eid == nullptr) {
                 continue;
             }
+            // MAPI_W_PARTIAL_COMPLETION means the message is still there:
+            // only S_OK counts as deleted.
             ENTRYLIST list = {1, &eid->Value.bin};
-            if (SUCCEEDED(inbox->DeleteMessages(&list, 0, nullptr, kDeleteHardDelete)) ||
-                SUCCEEDED(inbox->DeleteMessages(&list, 0, nullptr, 0))) {
+            if (inbox->DeleteMessages(&list, 0, nullptr, kDeleteHardDelete) == S_OK ||
+                inbox->DeleteMessages(&list, 0, nullptr, 0) == S_OK) {
                 log.LogInt(LOG_INFO, "Deleted additional Desktop Settings message: %d\n",
                            static_cast<int>(i));
             }
@@ -197,10 +233,13 @@ HRESULT HearthkitConfig::OpenDesktopSettingsAttachmentInStore(IMsgStore* store, 
         check = attachments->SetColumns(reinterpret_cast<LPSPropTagArray>(&numberColumn), 0);
         TidyRowSet first;
         check = attachments->QueryRows(1, 0, first.put());
-        if (!first || first->cRows == 0 || PROP_TYPE(first->aRow[0].lpProps[0].ulPropTag) != PT_LONG) {
+        LPSPropValue number = first && first->cRows > 0 ? PpropFindProp(first->aRow[0].lpProps,
+                                                                        first->aRow[0].cValues, PR_ATTACH_NUM)
+                                                        : nullptr;
+        if (number == nullptr) {
             return hr = E_FAIL;
         }
-        check = message->OpenAttach(first->aRow[0].lpProps[0].Value.l, nullptr, MAPI_BEST_ACCESS, attachment);
+        check = message->OpenAttach(number->Value.l, nullptr, MAPI_BEST_ACCESS, attachment);
     } catch (...) {
         hr = HkCaughtToHr(log, "HearthkitConfig::OpenDesktopSettingsAttachmentInStore");
     }
@@ -281,22 +320,15 @@ HRESULT HearthkitConfig::PopulateSettingsCache(IAttach* attachment, HkSettingsMa
         CComPtr<IStream> stream;
         check = attachment->OpenProperty(PR_ATTACH_DATA_BIN, &IID_IStream, STGM_READ, 0,
                                          reinterpret_cast<LPUNKNOWN*>(&stream));
-        STATSTG stat{};
-        check = stream->Stat(&stat, STATFLAG_NONAME);
-        if (stat.cbSize.QuadPart > 0x7FFFFFFF) {
-            _com_issue_error(E_OUTOFMEMORY);
+        std::vector<BYTE> bytes;
+        hr = ReadSettingsStream(stream, bytes);
+        if (hr == kTooBig) {
+            log.LogInt(LOG_ERROR, "Desktop settings attachment larger than %d bytes: not read\n",
+                       static_cast<int>(kMaxSettingsBytes));
+            return hr;
         }
-        std::vector<BYTE> bytes(static_cast<size_t>(stat.cbSize.QuadPart));
-        size_t filled = 0;
-        while (filled < bytes.size()) {
-            ULONG read = 0;
-            check = stream->Read(bytes.data() + filled, static_cast<ULONG>(bytes.size() - filled), &read);
-            if (read == 0) {
-                break;
-            }
-            filled += read;
-        }
-        hk::config::ParseSettingsBytes(bytes.data(), filled, *settings);
+        check = hr;
+        hk::config::ParseSettingsBytes(bytes.data(), bytes.size(), *settings);
     } catch (...) {
         hr = HkCaughtToHr(log, "HearthkitConfig::PopulateSettingsCache", E_FAIL);
     }

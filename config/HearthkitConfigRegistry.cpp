@@ -28,6 +28,8 @@ HRESULT KeyPathFor(ConfigValueType type, std::wstring& path) {
         path = kClientRootPath;
         return S_OK;
     }
+    // Copied under the lock: CloseDown may free the path once it is let go.
+    CHkCritSecLock lock(ConfigLock());
     wchar_t* storeKey = nullptr;
     HRESULT hr = HearthkitConfig::GetClientStoreKey(&storeKey);
     if (SUCCEEDED(hr)) {
@@ -47,6 +49,7 @@ void HearthkitConfig::Shutdown() {}
 
 void HearthkitConfig::CloseDown() {
     CDesktopLog log("HearthkitConfig::CloseDown");
+    CHkCritSecLock lock(hk::config::ConfigLock());
     if (m_szStoreRootKey != nullptr) {
         log.LogText(LOG_DETAIL, "Freeing store key\n");
         delete[] m_szStoreRootKey;
@@ -62,10 +65,10 @@ HRESULT HearthkitConfig::GetClientStoreKey(wchar_t** storeKey) {
     }
     try {
         // Threads arriving together derive the key once.
-        CHkCritSecLock lock(hk::config::FirstUseLock());
+        CHkCritSecLock lock(hk::config::ConfigLock());
         if (m_szStoreRootKey == nullptr) {
             CStringW name;
-            hk::config::DeriveStoreKeyName(name);
+            hk::config::DeriveStoreKeyName(hk::config::SharedSession(), name);
             size_t chars = std::wcslen(hk::config::kClientRootPath) + 1 + name.GetLength() + 1;
             wchar_t* path = new wchar_t[chars];
             _snwprintf(path, chars, L"%s\\%s", hk::config::kClientRootPath, name.GetString());
@@ -82,6 +85,7 @@ HRESULT HearthkitConfig::GetClientStoreKey(wchar_t** storeKey) {
 }
 
 CStringW HearthkitConfig::GetStoreKey() {
+    CHkCritSecLock lock(hk::config::ConfigLock());
     wchar_t* path = nullptr;
     HRESULT hr = GetClientStoreKey(&path);
     if (FAILED(hr)) {

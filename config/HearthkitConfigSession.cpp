@@ -28,9 +28,14 @@ const ULONG kBestAccessNoMail = MAPI_BEST_ACCESS | MDB_NO_MAIL;
 
 } // namespace
 
-CHkCriticalSection& FirstUseLock() {
+CHkCriticalSection& ConfigLock() {
     static CHkCriticalSection lock;
     return lock;
+}
+
+CComPtr<IMAPISession> SharedSession() {
+    CHkCritSecLock lock(ConfigLock());
+    return HearthkitConfig::m_pSession;
 }
 
 void PropertyIs(SRestriction& restriction, ULONG relop, SPropValue& value) {
@@ -83,6 +88,7 @@ ULONG ProductNamedTag(IMAPIProp* object, const wchar_t* name, ULONG type) {
 }
 
 HRESULT FindHoardlocalMessage(IMsgStore* store, IMessage** message, bool* found) {
+    CDesktopLog log("HearthkitConfig::FindHoardlocalMessage");
     try {
         *found = false;
         CComPtr<IMAPIFolder> inbox = OpenInbox(store, "IPM.Note");
@@ -107,22 +113,20 @@ HRESULT FindHoardlocalMessage(IMsgStore* store, IMessage** message, bool* found)
                              &IID_IMessage, MAPI_BEST_ACCESS, &type, reinterpret_cast<LPUNKNOWN*>(&opened));
         *message = opened.Detach();
         return S_OK;
-    } catch (const _com_error& e) {
-        return e.Error();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+    } catch (...) {
+        return HkCaughtToHr(log, "HearthkitConfig::FindHoardlocalMessage");
     }
 }
 
-// The store key name of the shared session's default store: "Store Id" of
+// The store key name of the session's default store: "Store Id" of
 // its marker message, else its record key in upper-case hexadecimal, which
 // is then written into a marker message that lacks it. An empty "Store Id"
 // counts as missing: an empty name would put per-mailbox values into the
 // client root key. Raises _com_error.
-void DeriveStoreKeyName(CStringW& name) {
+void DeriveStoreKeyName(IMAPISession* session, CStringW& name) {
     CheckedHr check;
     CComPtr<IMsgStore> store;
-    check = HearthkitConfig::OpenDefaultStore(HearthkitConfig::m_pSession, &store);
+    check = HearthkitConfig::OpenDefaultStore(session, &store);
     CComPtr<IMessage> marker;
     bool found = false;
     check = FindHoardlocalMessage(store, &marker, &found);
@@ -164,7 +168,7 @@ void DeriveStoreKeyName(CStringW& name) {
 HRESULT HearthkitConfig::LogonToMAPI() {
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitConfig::LogonToMAPI", &hr);
-    CHkCritSecLock lock(hk::config::FirstUseLock());
+    CHkCritSecLock lock(hk::config::ConfigLock());
     if (m_pSession) {
         return hr;
     }
@@ -182,11 +186,13 @@ HRESULT HearthkitConfig::LogonToMAPI() {
 }
 
 HRESULT HearthkitConfig::LogOffMAPI() {
+    CHkCritSecLock lock(hk::config::ConfigLock());
     m_pSession.Release();
     return S_OK;
 }
 
 IMAPISession* HearthkitConfig::MAPISession() {
+    CHkCritSecLock lock(hk::config::ConfigLock());
     return m_pSession;
 }
 

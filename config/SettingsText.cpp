@@ -4,7 +4,9 @@
 
 #include <windows.h>
 #include <cwchar>
+#include <cstdint>
 #include <cwctype>
+#include <string_view>
 #include <vector>
 
 namespace hk {
@@ -120,11 +122,9 @@ void ParseSettingsText(const wchar_t* text, size_t length, SettingsMap& settings
     if (text == nullptr) {
         return;
     }
-    std::wstring all(text, length);
-    size_t end = all.find(L'\0');
-    if (end != std::wstring::npos) {
-        all.resize(end);
-    }
+    // A view: the attachment's text is not copied again.
+    std::wstring_view all(text, length);
+    all = all.substr(0, all.find(L'\0'));
 
     // The multi-line message collects its lines here until a line with "="
     // ends it; it is trimmed and stored once, so blank lines inside it stay.
@@ -140,9 +140,9 @@ void ParseSettingsText(const wchar_t* text, size_t length, SettingsMap& settings
     size_t pos = 0;
     while (pos <= all.size()) {
         size_t crlf = all.find(L"\r\n", pos);
-        size_t lineEnd = crlf == std::wstring::npos ? all.size() : crlf;
-        std::wstring line = all.substr(pos, lineEnd - pos);
-        pos = crlf == std::wstring::npos ? all.size() + 1 : crlf + 2;
+        size_t lineEnd = crlf == std::wstring_view::npos ? all.size() : crlf;
+        std::wstring line(all.substr(pos, lineEnd - pos));
+        pos = crlf == std::wstring_view::npos ? all.size() + 1 : crlf + 2;
 
         if (inMessage && line.find(L'=') == std::wstring::npos) {
             message += L"\r\n";
@@ -169,13 +169,18 @@ void ParseSettingsBytes(const void* data, size_t bytes, SettingsMap& settings) {
     if (data == nullptr) {
         return;
     }
-    // Copied into 16-bit units: the attachment's bytes need not be aligned.
-    std::vector<wchar_t> units(bytes / sizeof(wchar_t));
-    if (!units.empty()) {
-        ::CopyMemory(units.data(), data, units.size() * sizeof(wchar_t));
+    // Read in place when aligned for 16-bit units (a buffer from the heap
+    // is); copied otherwise.
+    const size_t count = bytes / sizeof(wchar_t);
+    std::vector<wchar_t> copy;
+    const wchar_t* units = static_cast<const wchar_t*>(data);
+    if (reinterpret_cast<uintptr_t>(data) % alignof(wchar_t) != 0) {
+        copy.resize(count);
+        ::CopyMemory(copy.data(), data, count * sizeof(wchar_t));
+        units = copy.data();
     }
-    size_t first = !units.empty() && units[0] == 0xFEFF ? 1 : 0;
-    ParseSettingsText(units.data() + first, units.size() - first, settings);
+    size_t first = count > 0 && units[0] == 0xFEFF ? 1 : 0;
+    ParseSettingsText(units + first, count - first, settings);
 }
 
 } // namespace config

@@ -84,10 +84,13 @@ HRESULT HearthkitUtil::OpenStoreOfType(MessageStoreType type, IMAPISession* sess
         TidyRowSet rows;
         check = HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns),
                                partCount == 1 ? parts : &both, nullptr, 0, rows.put());
-        if (!rows || rows->cRows == 0 || PROP_TYPE(rows->aRow[0].lpProps[0].ulPropTag) != PT_BINARY) {
+        LPSPropValue found = rows && rows->cRows > 0
+                                 ? PpropFindProp(rows->aRow[0].lpProps, rows->aRow[0].cValues, PR_ENTRYID)
+                                 : nullptr;
+        if (found == nullptr) {
             return hr = E_FAIL;
         }
-        const SBinary& eid = rows->aRow[0].lpProps[0].Value.bin;
+        const SBinary& eid = found->Value.bin;
         check = session->OpenMsgStore(0, eid.cb, reinterpret_cast<LPENTRYID>(eid.lpb), nullptr,
                                       MAPI_BEST_ACCESS | MDB_NO_MAIL, store);
     } catch (...) {

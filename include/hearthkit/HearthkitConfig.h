@@ -25,6 +25,19 @@ enum ConfigValueType : unsigned int {
 // Desktop settings: upper-case name to value, in ordinal order of the names.
 using HkSettingsMap = std::map<std::wstring, std::wstring>;
 
+// Threads: every operation may be called from any thread at any time,
+// ReleaseStatics, CloseDown and LogonToMAPI included. One recursive lock of
+// the class serialises the first logon, the derivation of the store key, the
+// first load of the desktop settings and the update checks, and guards the
+// shared session and the store key; operations take a reference to the
+// session or a copy of the key under it and work on that. The
+// updated-settings lock guards both settings caches and is taken after the
+// class's lock, never before. A lookup racing ReleaseStatics or CloseDown
+// answers either the value as it was or the failure of the missing session
+// (with the default delivered); it never reads a released session or a freed
+// key. What MAPISession and GetClientStoreKey hand out is borrowed: it
+// stays valid only until LogOffMAPI or ReleaseStatics (the session) or
+// CloseDown (the path) on any thread.
 class HEARTHKIT_API HearthkitConfig {
 public:
     // ---- Lifecycle -------------------------------------------------------
@@ -47,7 +60,8 @@ public:
     static HRESULT LogonToMAPI();
     // Releases the shared session (no MAPI logoff); S_OK.
     static HRESULT LogOffMAPI();
-    // The shared session, no reference added; null before LogonToMAPI.
+    // The shared session, no reference added (borrowed, see above); null
+    // before LogonToMAPI.
     static IMAPISession* MAPISession();
     // The session's default store (MAPI_BEST_ACCESS | MDB_NO_MAIL). Null
     // session or out pointer: E_INVALIDARG; no default store, or more than
@@ -57,11 +71,13 @@ public:
     // ---- Store key -------------------------------------------------------
 
     // The full store key path (client root path, backslash, store key name),
-    // owned by the class: the caller does not free it. Null out pointer:
+    // owned by the class: the caller does not free it, and it is freed by
+    // CloseDown (on any thread). Null out pointer:
     // E_INVALIDARG. A key that cannot be derived leaves it unset and answers
     // the failure.
     static HRESULT GetClientStoreKey(wchar_t** storeKey);
-    // The store key name alone; raises _com_error when it cannot be derived.
+    // The store key name alone (a copy); raises _com_error when it cannot be
+    // derived.
     static CStringW GetStoreKey();
 
     // ---- Registry values -------------------------------------------------
@@ -130,7 +146,8 @@ public:
                                                  IMsgStore** store, IAttach** attachment,
                                                  bool* hiddenInNonDefaultStore);
     // The newest settings message of the store's Inbox (older copies are
-    // deleted) and its first attachment. No message or no attachment: E_FAIL.
+    // deleted: hard, or else plainly when the hard delete answers anything
+    // but S_OK) and its first attachment. No message or no attachment: E_FAIL.
     static HRESULT OpenDesktopSettingsAttachmentInStore(IMsgStore* store, IAttach** attachment);
     static bool DoesHiddenMsgExistInStore(IMsgStore* store);
     // A property of the store's owner as a mail user; *value is freed by the
@@ -140,7 +157,9 @@ public:
     // The attachment's modification time as an OLE automation date (UTC,
     // whole seconds); *time is unchanged when the attachment has none.
     static HRESULT GetAttachmentLastModifiedTime(IAttach* attachment, double* time);
-    // Parses the attachment's data into settings (not emptied first).
+    // Parses the attachment's data into settings (not emptied first): the
+    // bytes the stream yields, whatever size its Stat claims. Data above
+    // 16 MiB is not parsed: MAPI_E_TOO_BIG, logged, settings unchanged.
     static HRESULT PopulateSettingsCache(IAttach* attachment, HkSettingsMap* settings);
     // The first load of the desktop settings from the mailbox (session, or
     // the shared one when null); once loaded, the update check when
@@ -180,7 +199,7 @@ public:
     static wchar_t* m_szStoreRootKey;
     // The store key name alone; keeps its text after CloseDown.
     static CStringW m_StoreKey;
-    // Guards the updated-settings cache; recursive.
+    // Guards both settings caches; recursive.
     static CHkCriticalSection m_hUpdatedSettingsCritSect;
     // Desktop settings as first loaded, and as read again after the
     // published message changed (guarded by m_hUpdatedSettingsCritSect).
