@@ -372,7 +372,8 @@ void HearthkitConfig::LogUpdatedDesktopSettings() {
             log.LogText(LOG_INFO, line);
         }
     } catch (...) {
-        // Logging never fails its caller.
+        // Logged, never raised: logging does not fail its caller.
+        HkCaughtToHr(log, "HearthkitConfig::LogUpdatedDesktopSettings");
     }
 }
 

@@ -5,7 +5,6 @@
 #include "LoggedRun.h"
 
 #include <gtest/gtest.h>
-#include <cstdio>
 
 using namespace hk::test;
 
@@ -17,150 +16,120 @@ protected:
     void SetUp() override { HearthkitConfig::ReleaseStatics(); }
     void TearDown() override { HearthkitConfig::ReleaseStatics(); }
 
-    // "Level" everywhere: HKLM 1, store key 2, HKCU 3, desktop 4.
-    void EverySource() {
-        keys.SetDword(HKEY_LOCAL_MACHINE, kClientKey, L"Level", 1);
-        keys.SetDword(HKEY_CURRENT_USER, kStoreKey, L"Level", 2);
-        keys.SetDword(HKEY_CURRENT_USER, kClientKey, L"Level", 3);
-        HearthkitConfig::AddSetting(L"Level", 4);
-    }
-    DWORD Lookup(ConfigValueType type = CONFIG_VALUE_STORE, HRESULT* status = nullptr) {
-        DWORD value = kUnset;
-        HRESULT hr = HearthkitConfig::GetConfigValue(L"Level", &value, 99, type, 0);
-        if (status != nullptr) {
-            *status = hr;
-        }
-        return value;
-    }
-
     ClientKeys keys;
 };
 
 } // namespace
 
-TEST_F(ConfigLookup, SourcesAnswerInOrderMachineStoreUserDesktopDefault) {
+// "Level" and "Name" in every source; the number tells the source: HKLM 1,
+// store key 2, HKCU 3, desktop 4.
+TEST_F(ConfigLookup, SourcesAnswerInOrderWithinTheMask) {
     UseStoreKey(true);
-    EverySource();
-    EXPECT_EQ(1u, Lookup());
-    keys.SetString(HKEY_LOCAL_MACHINE, kClientKey, L"Level", L"1"); // wrong type: absent
-    EXPECT_EQ(2u, Lookup());
-    EXPECT_EQ(3u, Lookup(CONFIG_VALUE_CLIENT)); // the store key only for store values
-    {
-        CRegKey key;
-        ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, kStoreKey));
-        key.DeleteValue(L"Level");
-        ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, kClientKey));
-        key.DeleteValue(L"Level");
+    keys.SetDword(HKEY_LOCAL_MACHINE, kClientKey, L"Level", 1);
+    keys.SetDword(HKEY_CURRENT_USER, kStoreKey, L"Level", 2);
+    keys.SetDword(HKEY_CURRENT_USER, kClientKey, L"Level", 3);
+    keys.SetString(HKEY_LOCAL_MACHINE, kClientKey, L"Name", L"machine");
+    keys.SetString(HKEY_CURRENT_USER, kStoreKey, L"Name", L"%store%", REG_EXPAND_SZ);
+    keys.SetString(HKEY_CURRENT_USER, kClientKey, L"Name", L"user");
+    HearthkitConfig::AddSetting(L"Level", 4);
+    HearthkitConfig::AddSetting(L"Name", L"desktop");
+    const struct {
+        const wchar_t* mask; // RESTRICTPOLICYLOOKUP from now on, when given
+        ConfigValueType type;
+        DWORD number;
+        const wchar_t* text;
+        HRESULT status; // of the mask's lookup when the registry answers
+    } cases[] = {
+        {nullptr, CONFIG_VALUE_STORE, 1, L"machine", S_FALSE},
+        {L"6", CONFIG_VALUE_STORE, 2, L"%store%", S_OK},
+        {L"6", CONFIG_VALUE_CLIENT, 3, L"user", S_OK}, // the store key only for store values
+        {L"4", CONFIG_VALUE_CLIENT, 4, L"desktop", S_OK},
+        {L" +1 and more", CONFIG_VALUE_STORE, 1, L"machine", S_OK},
+        {L"0", CONFIG_VALUE_STORE, 4, L"desktop", S_OK},
+        {L"none", CONFIG_VALUE_STORE, 4, L"desktop", S_OK},
+    };
+    for (const auto& c : cases) {
+        if (c.mask != nullptr) {
+            HearthkitConfig::AddSetting(L"RESTRICTPOLICYLOOKUP", c.mask);
+        }
+        DWORD number = kUnset;
+        CStringW text = L"stale";
+        EXPECT_EQ(c.status, HearthkitConfig::GetConfigValue(L"Level", &number, 99, c.type));
+        EXPECT_EQ(c.status, HearthkitConfig::GetConfigStringValue(L"Name", text, L"dflt", c.type));
+        EXPECT_EQ(c.number, number) << c.number;
+        EXPECT_STREQ(c.text, text) << c.number;
     }
-    HRESULT status = kUnset;
-    EXPECT_EQ(4u, Lookup(CONFIG_VALUE_STORE, &status));
-    EXPECT_EQ(S_OK, status);
+    // A value of the other type is absent; nothing anywhere gives the
+    // default. Without a session the settings fail to load: that status.
     HearthkitConfig::ReleaseStatics();
-    EXPECT_EQ(99u, Lookup(CONFIG_VALUE_STORE, &status));
-    EXPECT_EQ(E_POINTER, status); // no session: the load failure, the default
+    keys.SetString(HKEY_LOCAL_MACHINE, kClientKey, L"Level", L"1");
+    keys.SetDword(HKEY_LOCAL_MACHINE, kClientKey, L"Name", 5);
+    DWORD number = kUnset;
+    CStringW text;
+    EXPECT_EQ(E_POINTER, HearthkitConfig::GetConfigValue(L"Level", &number, 99));
+    EXPECT_EQ(E_POINTER, HearthkitConfig::GetConfigStringValue(L"Name", text, L"dflt"));
+    EXPECT_EQ(3u, number);
+    EXPECT_STREQ(L"user", text);
+    EXPECT_EQ(E_POINTER, HearthkitConfig::GetConfigValue(L"Missing", &number, 99));
+    EXPECT_EQ(E_POINTER, HearthkitConfig::GetConfigStringValue(L"Missing", text, L"dflt"));
+    EXPECT_EQ(99u, number);
+    EXPECT_STREQ(L"dflt", text);
     EXPECT_EQ(E_INVALIDARG, HearthkitConfig::GetConfigValue(L"Level", nullptr, 99));
-}
-
-TEST_F(ConfigLookup, RestrictPolicyLookupMasksTheRegistry) {
-    UseStoreKey(true);
-    EverySource();
-    HearthkitConfig::AddSetting(L"RESTRICTPOLICYLOOKUP", L"0");
-    EXPECT_EQ(4u, Lookup());
-    HearthkitConfig::AddSetting(L"RESTRICTPOLICYLOOKUP", L" +1 and more");
-    EXPECT_EQ(1u, Lookup());
-    HearthkitConfig::AddSetting(L"RESTRICTPOLICYLOOKUP", L"6");
-    EXPECT_EQ(2u, Lookup());
-    EXPECT_EQ(3u, Lookup(CONFIG_VALUE_CLIENT));
-    HearthkitConfig::AddSetting(L"RESTRICTPOLICYLOOKUP", L"4");
-    {
-        CRegKey key;
-        ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, kStoreKey));
-        key.DeleteValue(L"Level");
-    }
-    EXPECT_EQ(4u, Lookup());
-    HearthkitConfig::AddSetting(L"RESTRICTPOLICYLOOKUP", L"none");
-    EXPECT_EQ(4u, Lookup());
 }
 
 TEST_F(ConfigLookup, AStoreKeyThatCannotBeDerivedEndsTheLookup) {
     UseStoreKey(false);
-    EverySource();
+    keys.SetDword(HKEY_LOCAL_MACHINE, kClientKey, L"Level", 1);
+    keys.SetDword(HKEY_CURRENT_USER, kClientKey, L"Level", 3);
+    HearthkitConfig::AddSetting(L"Level", 4);
     HearthkitConfig::AddSetting(L"RESTRICTPOLICYLOOKUP", L"6");
-    HRESULT status = kUnset;
-    EXPECT_EQ(99u, Lookup(CONFIG_VALUE_STORE, &status));
-    EXPECT_EQ(E_INVALIDARG, status);
+    DWORD number = kUnset;
+    EXPECT_EQ(E_INVALIDARG, HearthkitConfig::GetConfigValue(L"Level", &number, 99, CONFIG_VALUE_STORE));
+    EXPECT_EQ(99u, number);
     CStringW text = L"stale";
     EXPECT_EQ(E_INVALIDARG,
-              HearthkitConfig::GetConfigStringValue(L"Level", text, L"dflt", CONFIG_VALUE_STORE, 0));
+              HearthkitConfig::GetConfigStringValue(L"Level", text, L"dflt", CONFIG_VALUE_STORE));
     EXPECT_STREQ(L"dflt", text);
     // The machine key answers before the store key is needed.
     HearthkitConfig::AddSetting(L"RESTRICTPOLICYLOOKUP", L"7");
-    EXPECT_EQ(1u, Lookup(CONFIG_VALUE_STORE, &status));
-    EXPECT_EQ(S_OK, status);
+    EXPECT_EQ(S_OK, HearthkitConfig::GetConfigValue(L"Level", &number, 99, CONFIG_VALUE_STORE));
+    EXPECT_EQ(1u, number);
 }
 
-TEST_F(ConfigLookup, DesktopTextsReadAsNumbers) {
-    HearthkitConfig::AddSetting(L"One", L"1");
+TEST_F(ConfigLookup, DesktopSettingsByUpperCaseNameReadAsNumbers) {
+    HearthkitConfig::AddSetting(L"mixed Case", L"1");
     HearthkitConfig::AddSetting(L"Flag", L"TRUE"); // as the parser keeps " TRUE"
     HearthkitConfig::AddSetting(L"Neg", L"-12x");
-    DWORD value = kUnset;
-    EXPECT_EQ(S_OK, HearthkitConfig::GetConfigValue(L"one", &value, 99));
-    EXPECT_EQ(1u, value);
-    EXPECT_EQ(S_OK, HearthkitConfig::GetConfigValue(L"FLAG", &value, 99));
-    EXPECT_EQ(0u, value);
-    EXPECT_EQ(S_OK, HearthkitConfig::GetConfigValue(L"Neg", &value, 99));
-    EXPECT_EQ(static_cast<DWORD>(-12), value);
-    EXPECT_EQ(S_FALSE, HearthkitConfig::GetConfigValue(L"Other", &value, 99));
-    EXPECT_EQ(99u, value);
-}
-
-TEST_F(ConfigLookup, StringsFollowTheSameOrder) {
-    UseStoreKey(true);
-    keys.SetString(HKEY_LOCAL_MACHINE, kClientKey, L"Name", L"machine");
-    keys.SetString(HKEY_CURRENT_USER, kStoreKey, L"Name", L"%store%", REG_EXPAND_SZ);
-    keys.SetString(HKEY_CURRENT_USER, kClientKey, L"Name", L"user");
-    HearthkitConfig::AddSetting(L"Name", L"desktop");
-    CStringW text = L"stale";
-    // The status of a registry answer is that of the RESTRICTPOLICYLOOKUP lookup.
-    EXPECT_EQ(S_FALSE, HearthkitConfig::GetConfigStringValue(L"Name", text, L"dflt", CONFIG_VALUE_STORE));
-    EXPECT_STREQ(L"machine", text);
-    HearthkitConfig::AddSetting(L"RESTRICTPOLICYLOOKUP", L"4");
-    EXPECT_EQ(S_OK, HearthkitConfig::GetConfigStringValue(L"Name", text, L"dflt", CONFIG_VALUE_STORE));
-    EXPECT_STREQ(L"%store%", text);
-    HearthkitConfig::AddSetting(L"RESTRICTPOLICYLOOKUP", L"0");
-    EXPECT_EQ(S_OK, HearthkitConfig::GetConfigStringValue(L"Name", text, L"dflt", CONFIG_VALUE_STORE));
-    EXPECT_STREQ(L"desktop", text);
-    HearthkitConfig::ReleaseStatics();
-    keys.SetDword(HKEY_LOCAL_MACHINE, kClientKey, L"Name", 5); // wrong type
-    EXPECT_EQ(E_POINTER, HearthkitConfig::GetConfigStringValue(L"Name", text, L"dflt", CONFIG_VALUE_CLIENT));
-    EXPECT_STREQ(L"user", text);
-    // No mailbox and nothing in the registry: the default.
-    EXPECT_EQ(E_POINTER, HearthkitConfig::GetConfigStringValue(L"Missing", text, L"dflt")); // no session
-    EXPECT_STREQ(L"dflt", text);
-}
-
-TEST_F(ConfigLookup, SettingsComeFromTheCacheByUpperCaseName) {
-    CComBSTR value(L"stale");
-    EXPECT_EQ(E_POINTER, HearthkitConfig::GetSetting(L"A", value, 0)); // no session
-    EXPECT_TRUE(!value);
-    HearthkitConfig::AddSetting(L"mixed Case", L"v");
     HearthkitConfig::AddSetting(L"Empty", L"");
-    EXPECT_EQ(S_OK, HearthkitConfig::GetSetting(L"MIXED case", value, 0));
-    EXPECT_STREQ(L"v", value);
-    EXPECT_EQ(S_OK, HearthkitConfig::GetSetting(L"empty", value, 0));
-    EXPECT_STREQ(L"", value);
-    EXPECT_EQ(S_FALSE, HearthkitConfig::GetSetting(L"absent", value, 0));
-    EXPECT_TRUE(!value);
+    const struct {
+        const wchar_t* name;
+        HRESULT status;
+        DWORD number;
+        const wchar_t* text;
+    } cases[] = {
+        {L"MIXED case", S_OK, 1, L"1"},
+        {L"flag", S_OK, 0, L"TRUE"},
+        {L"Neg", S_OK, static_cast<DWORD>(-12), L"-12x"},
+        {L"empty", S_OK, 0, L""},
+        {L"absent", S_FALSE, 99, nullptr},
+    };
+    for (const auto& c : cases) {
+        DWORD number = kUnset;
+        CComBSTR text(L"stale");
+        EXPECT_EQ(c.status, HearthkitConfig::GetConfigValue(c.name, &number, 99));
+        EXPECT_EQ(c.number, number);
+        EXPECT_EQ(c.status, HearthkitConfig::GetSetting(c.name, text, 0));
+        EXPECT_TRUE(c.text == nullptr ? !text : std::wstring(c.text) == text.m_str) << c.name;
+    }
     // The updated cache answers first when asked to check; without a
     // session a due update check fails the lookup.
+    CComBSTR text;
     HearthkitConfig::m_UpdatedSettings[L"MIXED CASE"] = L"newer";
     HearthkitConfig::s_dLastUpdateCheck = 1e9; // far in the future: no check due
-    EXPECT_EQ(S_OK, HearthkitConfig::GetSetting(L"Mixed Case", value, 1));
-    EXPECT_STREQ(L"newer", value);
-    EXPECT_EQ(S_OK, HearthkitConfig::GetSetting(L"Mixed Case", value, 0));
-    EXPECT_STREQ(L"v", value);
+    EXPECT_EQ(S_OK, HearthkitConfig::GetSetting(L"Mixed Case", text, 1));
+    EXPECT_STREQ(L"newer", text);
     HearthkitConfig::s_dLastUpdateCheck = 0;
-    EXPECT_EQ(E_POINTER, HearthkitConfig::GetSetting(L"Mixed Case", value, 1));
+    EXPECT_EQ(E_POINTER, HearthkitConfig::GetSetting(L"Mixed Case", text, 1));
 }
 
 TEST_F(ConfigLookup, ItemsInCacheInNameOrderAndAnEmptyCacheLeavesTheVectors) {
@@ -185,18 +154,14 @@ HK_SCENARIO(ConfigLookupLines) {
     DWORD value = 0;
     CStringW text;
     HearthkitConfig::GetConfigValue(L"NoMailbox", &value, 8); // before any settings
-    HearthkitConfig::AddSetting(L"Desk", 5);
-    HearthkitConfig::AddSetting(L"DeskText", L"hello");
+    HearthkitConfig::AddSetting(L"Desk", L"5x");
+    HearthkitConfig::AddSetting(L"DeskS", L"5x");
     HearthkitConfig::m_UpdatedSettings[L"LONG"] = std::wstring(3000, L'y');
     HearthkitConfig::m_UpdatedSettings[L"SHORT"] = L"s";
-    for (const wchar_t* name : {L"Machine", L"Store", L"User", L"Desk", L"Absent"}) {
-        HearthkitConfig::GetConfigValue(name, &value, 7, CONFIG_VALUE_STORE);
-        HearthkitConfig::GetConfigStringValue(name, text, L"dflt", CONFIG_VALUE_STORE);
+    for (std::wstring name : {L"Machine", L"Store", L"User", L"Desk", L"Absent"}) {
+        HearthkitConfig::GetConfigValue(name.c_str(), &value, 7, CONFIG_VALUE_STORE);
+        HearthkitConfig::GetConfigStringValue((name + L"S").c_str(), text, L"dflt", CONFIG_VALUE_STORE);
     }
-    HearthkitConfig::GetConfigStringValue(L"DeskText", text, L"dflt");
-    HearthkitConfig::GetConfigStringValue(L"MachineS", text, L"dflt", CONFIG_VALUE_STORE);
-    HearthkitConfig::GetConfigStringValue(L"StoreS", text, L"dflt", CONFIG_VALUE_STORE);
-    HearthkitConfig::GetConfigStringValue(L"UserS", text, L"dflt", CONFIG_VALUE_STORE);
     HearthkitConfig::LogUpdatedDesktopSettings();
     return 0;
 }
@@ -206,8 +171,8 @@ TEST_F(ConfigLookup, EachValueIsLoggedWithItsSource) {
     keys.SetDword(HKEY_CURRENT_USER, kStoreKey, L"Store", 2);
     keys.SetDword(HKEY_CURRENT_USER, kClientKey, L"User", 3);
     keys.SetString(HKEY_LOCAL_MACHINE, kClientKey, L"MachineS", L"m");
-    keys.SetString(HKEY_CURRENT_USER, kClientKey, L"UserS", L"u");
     keys.SetString(HKEY_CURRENT_USER, kStoreKey, L"StoreS", L"s");
+    keys.SetString(HKEY_CURRENT_USER, kClientKey, L"UserS", L"u");
     auto run = hk::test::RunLoggedScenario("ConfigLookupLines", {}, LOG_DETAIL);
     ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
     const std::string& log = run.log;
@@ -217,15 +182,15 @@ TEST_F(ConfigLookup, EachValueIsLoggedWithItsSource) {
              " Store = 2 [Registry HKCU Store Key]",
              " User = 3 [Registry HKCU Client Root]",
              "    Desktop Setting: Desk",
-             "    Value: 5",
+             "    Value: 5x",
              " Desk = 5 [Desktop Setting]",
+             " DeskS = 5x [Desktop Setting]",
              " MachineS = m [Registry HKLM Client Root]",
              " StoreS = s [Registry HKCU Store Key]",
              " UserS = u [Registry HKCU Client Root]",
              " Absent = 7 [default]",
              "    No Value",
-             " Absent = dflt [default]",
-             " DeskText = hello [Desktop Setting]",
+             " AbsentS = dflt [default]",
              "    SHORT = s",
          }) {
         EXPECT_NE(std::string::npos, log.find(Record(line))) << line << "\n" << log;

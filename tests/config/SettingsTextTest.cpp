@@ -8,7 +8,6 @@
 #include <windows.h>
 #include <chrono>
 #include <string>
-#include <vector>
 
 using hk::config::ParseSettingsBytes;
 using hk::config::ParseSettingsText;
@@ -19,20 +18,6 @@ namespace {
 SettingsMap Parse(const std::wstring& text) {
     SettingsMap map;
     ParseSettingsText(text.data(), text.size(), map);
-    return map;
-}
-
-std::vector<BYTE> Utf16Bytes(std::wstring text, bool bom = true) {
-    if (bom) {
-        text.insert(0, 1, L'\xFEFF');
-    }
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(text.data());
-    return std::vector<BYTE>(bytes, bytes + text.size() * sizeof(wchar_t));
-}
-
-SettingsMap ParseBytes(const std::vector<BYTE>& bytes) {
-    SettingsMap map;
-    ParseSettingsBytes(bytes.data(), bytes.size(), map);
     return map;
 }
 
@@ -96,37 +81,56 @@ TEST(SettingsTextLines, ALaterLineReplacesAnEarlierOneAndOtherEntriesStay) {
     EXPECT_EQ((SettingsMap{{L"A", L"2"}, {L"KEEP", L"old"}}), map);
 }
 
-TEST(SettingsTextBytes, ByteOrderMarkSkippedOddByteDroppedTextEndsAtNul) {
-    EXPECT_EQ((SettingsMap{{L"A", L"1"}}), ParseBytes(Utf16Bytes(L"A=1")));
-    EXPECT_EQ((SettingsMap{{L"A", L"1"}}), ParseBytes(Utf16Bytes(L"A=1", false)));
-    std::vector<BYTE> odd = Utf16Bytes(L"A=12");
-    odd.pop_back();
-    EXPECT_EQ((SettingsMap{{L"A", L"1"}}), ParseBytes(odd));
-    EXPECT_EQ((SettingsMap{{L"A", L"1"}}), ParseBytes(Utf16Bytes(std::wstring(L"A=1\0\r\nB=2", 10))));
-    // Only a leading mark is skipped; one inside the text is a character.
-    EXPECT_EQ((SettingsMap{{L"\xFEFF"
-                            L"A",
-                            L"1"}}),
-              ParseBytes(Utf16Bytes(L"\xFEFF"
-                                    L"A=1")));
-}
-
-TEST(SettingsTextBytes, HostileInputParsesWithoutHarm) {
+TEST(SettingsTextBytes, ALeadingMarkSkippedAnOddByteDroppedTheTextEndsAtNul) {
+    const struct {
+        std::string bytes; // UTF-16LE
+        SettingsMap expected;
+    } cases[] = {
+        {std::string("\xFF\xFE"
+                     "A\0=\0"
+                     "1\0",
+                     8),
+         {{L"A", L"1"}}},
+        {std::string("A\0=\0"
+                     "1\0",
+                     6),
+         {{L"A", L"1"}}},
+        {std::string("A\0=\0"
+                     "1\0"
+                     "2",
+                     7),
+         {{L"A", L"1"}}},
+        {std::string("A\0=\0"
+                     "1\0\0\0"
+                     "B\0=\0"
+                     "2\0",
+                     14),
+         {{L"A", L"1"}}},
+        {std::string("\xFF\xFE\xFF\xFE"
+                     "A\0=\0"
+                     "1\0",
+                     10),
+         {{L"\xFEFF"
+           L"A",
+           L"1"}}},
+        {std::string("\x00\xD8=\0\x00\xDC", 6), {{L"\xD800", L"\xDC00"}}}, // unpaired surrogates
+        {"A=1\r\nB=2\r\n", {}}, // 8-bit text: pairs become single units
+        {"\xFF", {}},
+        {"\xFF\xFE", {}},
+        {"", {}},
+    };
+    for (const auto& c : cases) {
+        // Once aligned for 16-bit units, once not: both read the same.
+        const std::string shifted = " " + c.bytes;
+        for (const char* data : {c.bytes.data(), shifted.data() + 1}) {
+            SettingsMap map;
+            ParseSettingsBytes(data, c.bytes.size(), map);
+            EXPECT_EQ(c.expected, map) << c.bytes.size();
+        }
+    }
     SettingsMap map;
     ParseSettingsBytes(nullptr, 10, map);
-    ParseSettingsBytes("", 0, map);
-    ParseSettingsBytes("\xFF", 1, map);
-    ParseSettingsBytes("\xFF\xFE", 2, map);
     EXPECT_TRUE(map.empty());
-    // Eight-bit text read as UTF-16: pairs of characters become single units.
-    const char ascii[] = "A=1\r\nB=2\r\n";
-    ParseSettingsBytes(ascii, sizeof(ascii) - 1, map);
-    EXPECT_TRUE(map.empty());
-    // Unpaired surrogates and an unaligned buffer.
-    std::vector<BYTE> bytes = Utf16Bytes(L"\xD800=\xDC00\r\nK=\xDFFF");
-    bytes.insert(bytes.begin(), 0);
-    ParseSettingsBytes(bytes.data() + 1, bytes.size() - 1, map);
-    EXPECT_EQ((SettingsMap{{L"\xD800", L"\xDC00"}, {L"K", L"\xDFFF"}}), map);
 }
 
 TEST(SettingsTextBytes, SeveralMegabytesInLinearTime) {
@@ -134,7 +138,6 @@ TEST(SettingsTextBytes, SeveralMegabytesInLinearTime) {
     for (int i = 0; i < 100000; ++i) {
         lines += L"Key" + std::to_wstring(i % 1000) + L" = value;comment\r\n";
     }
-    std::wstring oneLine(3 * 1024 * 1024, L'x');
     std::wstring message = L"CUSTOMLOGINMESSAGE=start\r\n";
     for (int i = 0; i < 200000; ++i) {
         message += L"line without equals sign\r\n";
@@ -143,8 +146,6 @@ TEST(SettingsTextBytes, SeveralMegabytesInLinearTime) {
     SettingsMap map = Parse(lines);
     EXPECT_EQ(1000u, map.size());
     EXPECT_EQ(L"value", map[L"KEY999"]);
-    EXPECT_TRUE(Parse(oneLine).empty());
-    EXPECT_EQ((SettingsMap{{L"X", oneLine}}), Parse(L"X=" + oneLine));
     map = Parse(message);
     EXPECT_EQ(26u * 200000 + 5, map[L"CUSTOMLOGINMESSAGE"].size());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
