@@ -1,8 +1,9 @@
 #!/bin/bash
-# Installs the cross compiler, Wine and the tools the tests use (Debian).
+# Installs the cross compiler, Wine, the tools the tests use and clang-format
+# 14 for the layout check (Debian 12).
 set -euo pipefail
 packages=(cmake ninja-build googletest python3 g++-mingw-w64-x86-64-posix wine64 wine xvfb xdotool
-          x11-utils openssl curl nginx-light)
+          x11-utils openssl curl nginx-light clang-format git)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

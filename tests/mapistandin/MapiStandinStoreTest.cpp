@@ -344,8 +344,7 @@ TEST_F(MapiStandinStore, MultiValuesCopiesNamesAndFolderDeletion) {
     ASSERT_EQ(S_OK, HrGetOneProp(copy.p, PR_COUNTS, v.put()));
     ASSERT_EQ(2u, v->Value.MVl.cValues);
     EXPECT_EQ(-1, v->Value.MVl.lpl[1]);
-    ASSERT_EQ(S_OK,
-              HrGetOneProp(copy.p, PROP_TAG(PT_MV_UNICODE, PROP_ID(NamedTag(store.p, L"Keywords", 0))),
+    ASSERT_EQ(S_OK, HrGetOneProp(copy.p, PROP_TAG(PT_MV_UNICODE, PROP_ID(NamedTag(store.p, L"Keywords", 0))),
                                  v.put()));
     ASSERT_EQ(3u, v->Value.MVszW.cValues);
     EXPECT_STREQ(L"alpha", v->Value.MVszW.lppszW[0]);

@@ -72,8 +72,8 @@ TEST_F(MapiStandin, ExportsTheMapiNamesAndTheControlSurface) {
     for (ULONG i = 0; i < MAPILoader::FunctionCount; ++i)
         EXPECT_NE(nullptr, GetProcAddress(GetModuleHandleW(L"MapiStandin.dll"), MAPILoader::FunctionName(i)))
             << MAPILoader::FunctionName(i);
-    auto noSupport = reinterpret_cast<HRESULT(WINAPI*)()>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"MapiStandin.dll"), "MAPIOpenLocalFormContainer")));
+    auto noSupport = reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"MapiStandin.dll"), "MAPIOpenLocalFormContainer")));
     EXPECT_EQ(MAPI_E_NO_SUPPORT, noSupport());
     EXPECT_EQ(1u, MapiStandinCallCount("MAPIOpenLocalFormContainer"));
 }
@@ -147,8 +147,8 @@ TEST_F(MapiStandin, LogonSharesTheDefaultProfilesSessionAndKeepsADeletedProfileF
     ASSERT_EQ(S_OK, MAPILogonEx(0, nullptr, nullptr, MAPI_EXTENDED | MAPI_ALLOW_OTHERS, first.put()));
     ASSERT_EQ(S_OK, MAPILogonEx(0, nullptr, nullptr, MAPI_EXTENDED | MAPI_ALLOW_OTHERS, second.put()));
     EXPECT_EQ(first.p, second.p);
-    ASSERT_EQ(S_OK, MAPILogonEx(0, const_cast<char*>("StandinShared"), nullptr, MAPI_NEW_SESSION,
-                                  separate.put()));
+    ASSERT_EQ(S_OK,
+              MAPILogonEx(0, const_cast<char*>("StandinShared"), nullptr, MAPI_NEW_SESSION, separate.put()));
     EXPECT_NE(first.p, separate.p);
 
     IMAPISession* untouched = reinterpret_cast<IMAPISession*>(0xdeadbeef);
@@ -181,8 +181,8 @@ TEST_F(MapiStandin, LogonSharesTheDefaultProfilesSessionAndKeepsADeletedProfileF
 TEST_F(MapiStandin, ServicesAreCreatedConfiguredFoundAndDeleted) {
     CreateProfile("StandinServices");
     Ptr<IMAPISession> session;
-    ASSERT_EQ(S_OK, MAPILogonEx(0, const_cast<char*>("StandinServices"), nullptr, MAPI_NEW_SESSION,
-                                  session.put()));
+    ASSERT_EQ(S_OK,
+              MAPILogonEx(0, const_cast<char*>("StandinServices"), nullptr, MAPI_NEW_SESSION, session.put()));
     Ptr<IMsgServiceAdmin> admin;
     ASSERT_EQ(S_OK, session->AdminServices(0, admin.put()));
     EXPECT_EQ(MAPI_E_NOT_FOUND, admin->CreateMsgService(const_cast<char*>("NOSUCH MS"), nullptr, 0, 0));
