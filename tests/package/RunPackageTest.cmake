@@ -29,7 +29,42 @@ function(step name)
     set(step_output "${out}" PARENT_SCOPE)
 endfunction()
 
+# expect_files(DIR PATTERNS...): every file under DIR matches one of the
+# regular expressions (relative paths), and each expression matches a file.
+function(expect_files dir)
+    file(GLOB_RECURSE files RELATIVE "${dir}" "${dir}/*")
+    set(unmatched ${ARGN})
+    foreach(f ${files})
+        set(known FALSE)
+        foreach(pattern ${ARGN})
+            if(f MATCHES "^${pattern}$")
+                set(known TRUE)
+                list(REMOVE_ITEM unmatched "${pattern}")
+            endif()
+        endforeach()
+        if(NOT known)
+            message(FATAL_ERROR "package test: ${dir} holds ${f}, which does not belong there")
+        endif()
+    endforeach()
+    if(unmatched)
+        message(FATAL_ERROR "package test: ${dir} lacks ${unmatched}\n(it holds: ${files})")
+    endif()
+endfunction()
+
+# Without a component only the library is installed.
 step("install" ${CMAKE_COMMAND} --install "${HK_BUILD_DIR}" --prefix "${prefix}")
+expect_files("${prefix}" "bin/Hearthkit\\.dll" "lib/libHearthkit\\.dll\\.a" "include/hearthkit/Hearthkit\\.h"
+    "include/hearthkit/[A-Za-z0-9]+\\.h" "lib/cmake/Hearthkit/HearthkitConfig\\.cmake"
+    "lib/cmake/Hearthkit/HearthkitConfigVersion\\.cmake" "lib/cmake/Hearthkit/HearthkitTargets\\.cmake"
+    "lib/cmake/Hearthkit/HearthkitTargets-[a-z]+\\.cmake")
+# The tool, and the stand-ins with what the tool's demo loads beside it.
+step("install tools" ${CMAKE_COMMAND} --install "${HK_BUILD_DIR}" --prefix "${run}/tools" --component tools)
+expect_files("${run}/tools" "bin/hkdiag\\.exe")
+step("install standins" ${CMAKE_COMMAND} --install "${HK_BUILD_DIR}" --prefix "${run}/standins"
+     --component standins)
+expect_files("${run}/standins" "bin/MapiStandin\\.dll" "lib/libMapiStandin\\.dll\\.a"
+    "include/mapistandin/MapiStandinControl\\.h" "bin/prepare-wineprefix\\.sh" "bin/WdsHandlerStandin\\.dll"
+    "bin/skyrend/skyrend\\.dll" "bin/webserver\\.py")
 
 set(configure_args -S "${HK_SOURCE_DIR}/tests/package/consumer" -B "${consumer_build}" -G "${HK_GENERATOR}"
     "-DCMAKE_TOOLCHAIN_FILE=${HK_SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake"

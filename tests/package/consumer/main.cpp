@@ -17,6 +17,8 @@ void Check(bool ok, const char* what) {
 
 } // namespace
 
+bool RetryIntervalThroughPrefixedInclude(); // prefixed.cpp
+
 int main() {
     HRESULT hr = S_OK;
     CDesktopLog log("Consumer::main", &hr);
@@ -33,7 +35,7 @@ int main() {
     std::list<std::wstring> pieces = StdWStringUtil::split(L"a,,b,", L',');
     Check(pieces.size() == 3 && pieces.back() == L"b", "StdWStringUtil::split");
 
-    Check(RetryInterval(60, 0).GetRetryIntervalInMilliSeconds() == 60000, "RetryInterval");
+    Check(RetryIntervalThroughPrefixedInclude(), "RetryInterval through <hearthkit/Hearthkit.h>");
 
     bool raised = false;
     try {
