@@ -144,7 +144,7 @@ HRESULT HearthkitConfig::GetConfigValue(const wchar_t* name, DWORD* value, DWORD
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitConfig::GetConfigValue", &hr);
     if (value == nullptr || name == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "name or value");
     }
     *value = defaultValue;
     try {
@@ -184,7 +184,7 @@ HRESULT HearthkitConfig::GetConfigStringValue(const wchar_t* name, CStringW& val
     try {
         value = fallback;
         if (name == nullptr) {
-            return hr = E_INVALIDARG;
+            return hr = HkNullArgument(log, "name");
         }
         CComBSTR text;
         auto read = [&](const CRegKey& key, const RegistrySource& source) {
@@ -218,7 +218,7 @@ HRESULT HearthkitConfig::DescribeConfigValue(const wchar_t* name, ConfigValueTyp
         value = L"";
         source = L"default";
         if (name == nullptr) {
-            return hr = E_INVALIDARG;
+            return hr = HkNullArgument(log, "name");
         }
         CComBSTR text;
         auto read = [&](const CRegKey& key, const RegistrySource& from) {
@@ -250,7 +250,7 @@ HRESULT HearthkitConfig::GetSetting(const wchar_t* name, CComBSTR& value, int ch
     try {
         value.Empty();
         if (name == nullptr) {
-            return hr = E_INVALIDARG;
+            return hr = HkNullArgument(log, "name");
         }
         // Held from the load to the look-up: a ReleaseStatics on another
         // thread must not empty the caches in between, or a loaded setting
@@ -289,7 +289,12 @@ HRESULT HearthkitConfig::GetSetting(const wchar_t* name, CComBSTR& value, int ch
 
 bool HearthkitConfig::GetSettingFromCache(const wchar_t* name, const HkSettingsMap& settings,
                                           CComBSTR& value) {
-    if (settings.empty() || name == nullptr) {
+    if (name == nullptr) {
+        CDesktopLog log("HearthkitConfig::GetSettingFromCache");
+        HkNullArgument(log, "name");
+        return false;
+    }
+    if (settings.empty()) {
         return false;
     }
     auto found = settings.find(hk::config::ToUpperKey(name));
@@ -311,8 +316,8 @@ HRESULT HearthkitConfig::AddSetting(const wchar_t* name, int value) {
 HRESULT HearthkitConfig::AddSetting(const wchar_t* name, const wchar_t* value) {
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitConfig::AddSetting", &hr);
-    if (name == nullptr) {
-        return hr = E_INVALIDARG;
+    if (name == nullptr || value == nullptr) {
+        return hr = HkNullArgument(log, "name or value");
     }
     try {
         std::wstring key = hk::config::ToUpperKey(name);
@@ -419,7 +424,7 @@ HRESULT HearthkitConfig::LoadSettingsFromHiddenMessage(IMAPISession* session, in
     CComPtr<IMAPISession> use =
         session != nullptr ? CComPtr<IMAPISession>(session) : hk::config::SharedSession();
     if (!use) {
-        return hr = E_POINTER;
+        return hr = HkNullArgument(log, "session", E_POINTER);
     }
     // Filled aside and published whole once an attachment was found.
     HkSettingsMap loaded;
@@ -475,7 +480,7 @@ HRESULT HearthkitConfig::CheckForUpdatedSettings(IMAPISession* session) {
     CComPtr<IMAPISession> use =
         session != nullptr ? CComPtr<IMAPISession>(session) : hk::config::SharedSession();
     if (!use) {
-        return hr = E_POINTER;
+        return hr = HkNullArgument(log, "session", E_POINTER);
     }
     log.LogText(LOG_DETAIL, "Checking for updated desktop settings\n");
     try {

@@ -75,7 +75,7 @@ HRESULT HearthkitConfig::OpenDesktopSettingsAttachment(IMAPISession* session, co
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitConfig::OpenDesktopSettingsAttachment", &hr);
     if (session == nullptr || provider == nullptr) {
-        return hr = E_POINTER;
+        return hr = HkNullArgument(log, "session or provider", E_POINTER);
     }
     const bool primary = std::memcmp(provider, hk::config::kPrimaryMailboxProvider, 16) == 0;
     const bool delegate = std::memcmp(provider, hk::config::kDelegateMailboxProvider, 16) == 0;
@@ -185,7 +185,7 @@ HRESULT HearthkitConfig::OpenDesktopSettingsAttachmentInStore(IMsgStore* store, 
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitConfig::OpenDesktopSettingsAttachmentInStore", &hr);
     if (store == nullptr || attachment == nullptr) {
-        return hr = E_POINTER;
+        return hr = HkNullArgument(log, "store or attachment", E_POINTER);
     }
     try {
         CheckedHr check;
@@ -249,6 +249,7 @@ HRESULT HearthkitConfig::OpenDesktopSettingsAttachmentInStore(IMsgStore* store, 
 bool HearthkitConfig::DoesHiddenMsgExistInStore(IMsgStore* store) {
     CDesktopLog log("HearthkitConfig::DoesHiddenMsgExistInStore");
     if (store == nullptr) {
+        HkNullArgument(log, "store");
         return false;
     }
     try {
@@ -269,7 +270,7 @@ HRESULT HearthkitConfig::GetMailUserProperty(IMAPISession* session, IMsgStore* s
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitConfig::GetMailUserProperty", &hr);
     if (session == nullptr || store == nullptr || value == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "session, store or value");
     }
     try {
         CheckedHr check;
@@ -291,7 +292,8 @@ HRESULT HearthkitConfig::GetMailUserProperty(IMAPISession* session, IMsgStore* s
 
 HRESULT HearthkitConfig::GetAttachmentLastModifiedTime(IAttach* attachment, double* time) {
     if (attachment == nullptr || time == nullptr) {
-        return E_POINTER;
+        CDesktopLog log("HearthkitConfig::GetAttachmentLastModifiedTime");
+        return HkNullArgument(log, "attachment or time", E_POINTER);
     }
     TidyMAPIBuffer<SPropValue> modified;
     HRESULT hr = HrGetOneProp(attachment, PR_LAST_MODIFICATION_TIME, modified.put());
@@ -313,7 +315,7 @@ HRESULT HearthkitConfig::PopulateSettingsCache(IAttach* attachment, HkSettingsMa
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitConfig::PopulateSettingsCache", &hr);
     if (attachment == nullptr || settings == nullptr) {
-        return hr = E_POINTER;
+        return hr = HkNullArgument(log, "attachment or settings", E_POINTER);
     }
     try {
         CheckedHr check;

@@ -61,7 +61,7 @@ HRESULT HearthkitConfig::GetClientStoreKey(wchar_t** storeKey) {
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitConfig::GetClientStoreKey", &hr);
     if (storeKey == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "storeKey");
     }
     try {
         // Threads arriving together derive the key once.
@@ -99,13 +99,13 @@ HRESULT HearthkitConfig::GetRegKeyValue(const wchar_t* name, DWORD* value, DWORD
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitConfig::GetRegKeyValue", &hr);
     if (value == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "value");
     }
     *value = defaultValue;
     // A nameless value is no setting: reading the key's default value
     // instead would be a surprise.
     if (name == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "name");
     }
     try {
         std::wstring path;
@@ -136,7 +136,7 @@ HRESULT HearthkitConfig::GetRegKeyValue(const wchar_t* name, CStringW& value, co
     try {
         value = defaultValue != nullptr ? defaultValue : L"";
         if (name == nullptr) {
-            return hr = E_INVALIDARG;
+            return hr = HkNullArgument(log, "name");
         }
         std::wstring path;
         hr = KeyPathFor(type, path);
@@ -190,7 +190,7 @@ HRESULT HearthkitConfig::SetRegKeyValue(const wchar_t* name, const wchar_t* valu
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitConfig::SetRegKeyValue", &hr);
     if (name == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "name");
     }
     hr = WriteConfigValue(log, "HearthkitConfig::SetRegKeyValue", type, [&](CRegKey& key) -> LONG {
         if (value == nullptr || *value == L'\0') {
@@ -207,7 +207,7 @@ HRESULT HearthkitConfig::SetRegKeyValue(const wchar_t* name, DWORD value, Config
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitConfig::SetRegKeyValue", &hr);
     if (name == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "name");
     }
     hr = WriteConfigValue(log, "HearthkitConfig::SetRegKeyValue", type,
                           [&](CRegKey& key) { return key.SetDWORDValue(name, value); });

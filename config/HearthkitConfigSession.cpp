@@ -200,7 +200,7 @@ HRESULT HearthkitConfig::OpenDefaultStore(IMAPISession* session, IMsgStore** sto
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitConfig::OpenDefaultStore", &hr);
     if (session == nullptr || store == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "session or store");
     }
     try {
         CheckedHr check;

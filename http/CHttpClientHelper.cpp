@@ -38,6 +38,11 @@ bool CHttpClientHelper::Init() {
         return true;
     }
     UrlComponents<char> url(m_szUrl);
+    // A null, empty or unsplittable URL names no server.
+    if (url.strHostName.IsEmpty()) {
+        log.LogText(LOG_ERROR, "No server host in the URL \"%s\"\n", m_szUrl);
+        return false;
+    }
     INTERNET_PORT port = url.nPort;
     if (port == 0) {
         port =

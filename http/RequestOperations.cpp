@@ -79,7 +79,7 @@ HRESULT CInternetSendDataBase::GetDataFromServer(const char* szUrl, ResponseDeta
     HRESULT hr = S_OK;
     CDesktopLog log("CInternetSendDataBase::GetDataFromServer", &hr);
     if (szUrl == nullptr || pResponse == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "szUrl or pResponse");
     }
     hk::unique_hinternet request(OpenRequest(szUrl, "GET", NormalRequest));
     if (!request) {
@@ -100,7 +100,7 @@ HRESULT CInternetSendDataBase::GetURLStatusText(const char* szUrl, DWORD* pdwSta
     HRESULT hr = S_OK;
     CDesktopLog log("CInternetSendDataBase::GetURLStatusText", &hr);
     if (szUrl == nullptr || pdwStatusCode == nullptr || szStatusText == nullptr || nStatusTextSize <= 0) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "szUrl, pdwStatusCode or szStatusText (of a positive size)");
     }
     hk::unique_hinternet request(OpenRequest(szUrl, "GET", NormalRequest));
     if (!request) {
@@ -125,7 +125,7 @@ HRESULT CInternetSendDataBase::PostFormDataToServer(const char* szUrl, std::vect
     HRESULT hr = S_OK;
     CDesktopLog log("CInternetSendDataBase::PostFormDataToServer", &hr);
     if (szUrl == nullptr || pResponse == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "szUrl or pResponse");
     }
     // The caller supplies names and values already URL-encoded.
     CStringA body;
@@ -163,7 +163,7 @@ HRESULT CInternetSendDataBase::PostXMLDataToServer(const char* szUrl, CComBSTR& 
     HRESULT hr = S_OK;
     CDesktopLog log("CInternetSendDataBase::PostXMLDataToServer", &hr);
     if (szUrl == nullptr || pResponse == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "szUrl or pResponse");
     }
     static const wchar_t kHeaders[] = L"Content-Type: text/xml; charset=UTF-16";
     hk::unique_hinternet request(OpenRequest(szUrl, "POST", NormalRequest));
@@ -187,7 +187,7 @@ HRESULT CInternetSendDataBase::PostUTF8XMLDataToServer(const char* szUrl, CStrin
     HRESULT hr = S_OK;
     CDesktopLog log("CInternetSendDataBase::PostUTF8XMLDataToServer", &hr);
     if (szUrl == nullptr || pResponse == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "szUrl or pResponse");
     }
     DWORD length = szXML != nullptr ? static_cast<DWORD>(std::strlen(szXML)) : 0;
     hk::unique_hinternet request(OpenRequest(szUrl, "POST", NormalRequest));
@@ -217,7 +217,7 @@ HRESULT CInternetSendDataBase::PostDataToServer(const char* szUrl, std::vector<F
     HRESULT hr = S_OK;
     CDesktopLog log("CInternetSendDataBase::PostDataToServer", &hr);
     if (szUrl == nullptr || pResponse == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "szUrl or pResponse");
     }
     // The collected body carries fields only, while the announced length
     // would count the files: a request with files would lie about its
@@ -258,7 +258,7 @@ HRESULT CInternetSendDataBase::PostLargeDataToServer(const char* szUrl, std::vec
     HRESULT hr = S_OK;
     CDesktopLog log("CInternetSendDataBase::PostLargeDataToServer", &hr);
     if (szUrl == nullptr || pResponse == nullptr || !FilesAreSendable(files)) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "szUrl, pResponse or the data of a file");
     }
     hk::unique_hinternet request(OpenRequest(szUrl, "POST", LargeRequest));
     if (!request) {

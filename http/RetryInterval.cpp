@@ -5,6 +5,7 @@
 
 #include "RetryInterval.h"
 #include "CDesktopLog.h"
+#include "HkResult.h"
 
 #include <cmath>
 #include <ctime>
@@ -37,6 +38,8 @@ DWORD RetryInterval::GetRetryIntervalInMilliSeconds(RandomSource source) const {
     unsigned int drawn = 0;
     if (m_dwRandomElement == 0) {
         log.LogText(LOG_DETAIL, "Random element of retry interval is turned off (0)\n");
+    } else if (source == nullptr) {
+        HkNullArgument(log, "source");
     } else if (source(&drawn) == 0) {
         // drawn scaled to 0 .. the random element, to the nearest second.
         DWORD element = static_cast<DWORD>(

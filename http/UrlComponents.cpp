@@ -1,4 +1,6 @@
 #include "UrlComponents.h"
+#include "CDesktopLog.h"
+#include "HkResult.h"
 
 #include <cstring>
 #include <cwchar>
@@ -42,6 +44,8 @@ UrlComponents<Ch>::UrlComponents(const Ch* url) {
 template <typename Ch>
 bool UrlComponents<Ch>::Fill(const Ch* url) {
     if (url == nullptr) {
+        CDesktopLog log("UrlComponents::UrlComponents");
+        HkNullArgument(log, "url");
         return false;
     }
     // Each part gets a buffer as long as the whole URL.

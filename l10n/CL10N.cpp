@@ -1,6 +1,7 @@
 #include "CL10N.h"
 
 #include "CDesktopLog.h"
+#include "HkResult.h"
 
 #include <cwchar>
 
@@ -162,7 +163,11 @@ std::wstring CL10N::GetTranslatedMsg(UINT identifier, const wchar_t* insert) con
 
 void CL10N::GetBinaryResource(UINT identifier, const wchar_t* type, IStream* destination) const {
     CDesktopLog log("CL10N::GetBinaryResource");
-    if (destination == nullptr || type == nullptr || identifier > kMaxResourceId) {
+    if (destination == nullptr || type == nullptr) {
+        HkNullArgument(log, "type or destination");
+        return;
+    }
+    if (identifier > kMaxResourceId) {
         return;
     }
     CHkCritSecLock lock(m_csLock);

@@ -278,6 +278,12 @@ HRESULT CDesktopLog::WriteFormatted(LogLevel level, bool headed, const char* for
         return S_OK;
     }
     if (format == nullptr) {
+        // The caller's record cannot be built; a line still shows that one
+        // was asked for.
+        WriteRecord(level, headed, [](hklog::RecordBuffer& r) {
+            r.Append("(null)");
+            r.Append(kLineFeed);
+        });
         return E_INVALIDARG;
     }
     return WriteRecord(level, headed, [&](hklog::RecordBuffer& r) { r.AppendFormatted(format, args...); });
@@ -462,6 +468,9 @@ HRESULT CDesktopLog::LogText(LogLevel level, const char* text) {
 }
 
 HRESULT CDesktopLog::LogText(LogLevel level, const wchar_t* text) {
+    if (text == nullptr) {
+        return LogText(level, static_cast<const char*>(nullptr));
+    }
     return LogText(level, "%s", text, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
@@ -564,7 +573,10 @@ HRESULT CDesktopLog::LogXML(LogLevel level, const BYTE* data, int length) {
     if (Filtered(level)) {
         return S_OK;
     }
-    if (data == nullptr || length < 0) {
+    if (data == nullptr) {
+        return LogText(level, static_cast<const char*>(nullptr));
+    }
+    if (length < 0) {
         return E_INVALIDARG;
     }
     const char* narrow = reinterpret_cast<const char*>(data);

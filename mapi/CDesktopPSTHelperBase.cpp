@@ -198,7 +198,7 @@ HRESULT CDesktopPSTHelperBase::SetMAPISession(IMAPISession* session) {
         return hr = E_FAIL;
     }
     if (session == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "session");
     }
     m_pSession = session;
     return hr = m_pSession->AdminServices(0, &m_pServiceAdmin);
@@ -208,7 +208,7 @@ HRESULT CDesktopPSTHelperBase::OpenMAPISession(IMAPISession** out, bool newSessi
     HRESULT hr = S_OK;
     CDesktopLog log("CDesktopPSTHelperBase::OpenMAPISession", &hr);
     if (out == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "out");
     }
     CHkCritSecLock lock(g_sessionLock);
     std::srand(::GetTickCount());
@@ -558,6 +558,10 @@ HRESULT CDesktopPSTHelperBase::OpenNamedPST(const wchar_t* path, bool wait, HAND
         log.LogText(LOG_ERROR, "OpenNamedPST: empty path\n");
         return hr = E_INVALIDARG;
     }
+    // Only a helper in use may open its configured file again without one.
+    if (path == nullptr && !m_bInUse) {
+        return hr = HkNullArgument(log, "path", E_POINTER);
+    }
     hr = AddService(mode != CreateNewANSI);
     if (SUCCEEDED(hr)) {
         hr = OpenPST(mode, path, wait, stopEvent);
@@ -600,7 +604,7 @@ HRESULT CDesktopPSTHelperBase::DeletePST() {
 HRESULT CDesktopPSTHelperBase::GetStore(IMsgStore** out) {
     CDesktopLog log("CDesktopPSTHelperBase::GetStore");
     if (out == nullptr) {
-        return E_INVALIDARG;
+        return HkNullArgument(log, "out");
     }
     if (!m_pStore) {
         return E_FAIL;
@@ -612,7 +616,7 @@ HRESULT CDesktopPSTHelperBase::GetRootFolder(IMAPIFolder** out) const {
     HRESULT hr = S_OK;
     CDesktopLog log("CDesktopPSTHelperBase::GetRootFolder", &hr);
     if (out == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "out");
     }
     *out = nullptr;
     if (!m_pStore) {
@@ -640,7 +644,7 @@ HRESULT CDesktopPSTHelperBase::OpenItemByEntryId(const wchar_t* hexEntryId, IMes
     HRESULT hr = S_OK;
     CDesktopLog log("CDesktopPSTHelperBase::OpenItemByEntryId", &hr);
     if (out == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "out");
     }
     std::vector<BYTE> entryId;
     hr = HearthkitUtil::HexStrToBinary(hexEntryId, entryId);
@@ -768,6 +772,7 @@ HRESULT CDesktopPSTHelperBase::HrTrustedPSTOverrideHandlerCallback(IMsgStore* st
     HRESULT hr = S_OK;
     CDesktopLog log("CDesktopPSTHelperBase::HrTrustedPSTOverrideHandlerCallback", &hr);
     if (store == nullptr || overrideSource == nullptr) {
+        HkNullArgument(log, "store or overrideSource");
         return hr;
     }
     // The store this helper registered is closed: nothing to compare with.
@@ -807,6 +812,7 @@ HRESULT HrTrustedPSTOverrideHandlerCallback(IMsgStore* store, IUnknown* override
     HRESULT hr = S_OK;
     CDesktopLog log("HrTrustedPSTOverrideHandlerCallback", &hr);
     if (store == nullptr || overrideSource == nullptr || clientData == nullptr) {
+        HkNullArgument(log, "store, overrideSource or clientData");
         return hr;
     }
     // Held for the call, so that the helper cannot go while it answers.

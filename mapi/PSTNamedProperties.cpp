@@ -1,6 +1,8 @@
 // The cache store's named property schema and its resolution on a store.
 #include "include/hearthkit/PSTNamedProperties.h"
 
+#include "include/hearthkit/CDesktopLog.h"
+#include "include/hearthkit/HkResult.h"
 #include "include/hearthkit/MAPILoader.h"
 
 #include <comdef.h>
@@ -173,6 +175,8 @@ PSTNamedProperties::TagArray CopyTags(const std::vector<ULONG>& tags, ULONG capa
 
 PSTNamedProperties::PSTNamedProperties(IMsgStore* store) : m_tags(kPropCount, 0) {
     if (store == nullptr) {
+        CDesktopLog log("PSTNamedProperties::PSTNamedProperties");
+        HkNullArgument(log, "store");
         return;
     }
     auto resolve = [&](ULONG index) {
@@ -216,6 +220,10 @@ PSTNamedProperties::TagArray PSTNamedProperties::GetAllHVTags() const {
 
 ULONG PSTNamedProperties::GetTagByName(IMsgStore* store, const std::wstring& name, ULONG propType,
                                        GUID* set) {
+    if (store == nullptr) {
+        CDesktopLog log("PSTNamedProperties::GetTagByName");
+        _com_issue_error(HkNullArgument(log, "store", E_POINTER));
+    }
     MAPINAMEID mapiName = StringName(name, set);
     return ResolvedTag(store, &mapiName, propType);
 }

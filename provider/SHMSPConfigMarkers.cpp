@@ -21,8 +21,7 @@ const MAPIUID kGlobalProfileSection = {
 
 void RequireNonNull(CDesktopLog& log, const void* p, const char* what) {
     if (p == nullptr) {
-        log.LogText(LOG_ERROR, "No %s given\n", what);
-        _com_issue_error(E_POINTER);
+        _com_issue_error(HkNullArgument(log, what, E_POINTER));
     }
 }
 
@@ -97,6 +96,7 @@ using namespace hk::provider;
 bool SHMSPConfig::GetProfileUID(IUnknown* object, std::wstring& uid) {
     CDesktopLog log("SHMSPConfig::GetProfileUID");
     if (object == nullptr) {
+        HkNullArgument(log, "object");
         return false;
     }
     CComPtr<IProfSect> section;

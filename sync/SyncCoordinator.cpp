@@ -1,6 +1,8 @@
 #include "SyncCoordinator.h"
 
+#include "CDesktopLog.h"
 #include "HkHandle.h"
+#include "HkResult.h"
 
 #include <stdexcept>
 #include <utility>
@@ -21,6 +23,11 @@ void CloseField(HANDLE& field) noexcept {
 
 AutoReleaseMDCSHMSPSharedLock::AutoReleaseMDCSHMSPSharedLock(SyncCoordinator* coordinator)
     : m_pCoordinator(coordinator) {
+    if (m_pCoordinator == nullptr) {
+        CDesktopLog log("AutoReleaseMDCSHMSPSharedLock::AutoReleaseMDCSHMSPSharedLock");
+        HkNullArgument(log, "coordinator");
+        throw std::invalid_argument("No SyncCoordinator for the shared lock");
+    }
     m_pCoordinator->SetSHMSPMDCSharedLock();
 }
 

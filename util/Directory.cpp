@@ -2,6 +2,7 @@
 #include "Directory.h"
 #include "CDesktopLog.h"
 #include "HkHandle.h"
+#include "HkResult.h"
 #include "util/DirectorySearch.h"
 
 #include <stdexcept>
@@ -23,6 +24,10 @@ bool IsListed(const WIN32_FIND_DATAW& entry) {
 
 std::vector<WIN32_FIND_DATAW> Directory::GetFiles(const wchar_t* directory, const wchar_t* pattern) {
     std::vector<WIN32_FIND_DATAW> files;
+    if (directory == nullptr || pattern == nullptr) {
+        CDesktopLog log("Directory::GetFiles");
+        HkNullArgument(log, "directory or pattern");
+    }
     Find(files, directory, pattern);
     return files;
 }

@@ -12,6 +12,12 @@ namespace {
 // The disk's total free bytes (GetDiskFreeSpaceExW's third value, not the
 // caller's quota). Logs and answers false when they cannot be read.
 bool ReadTotalFreeBytes(CDesktopLog& log, const wchar_t* path, ULONGLONG* bytes) {
+    // A null path would stand for the current directory's disk: it names
+    // none here.
+    if (path == nullptr) {
+        HkNullArgument(log, "path");
+        return false;
+    }
     ULARGE_INTEGER available, total, free;
     if (!::GetDiskFreeSpaceExW(path, &available, &total, &free)) {
         log.LogHR(LOG_ERROR, "Failed to acquire free space",

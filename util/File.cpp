@@ -1,9 +1,16 @@
 // File::Exists and Blob.
 #include "File.h"
+#include "CDesktopLog.h"
+#include "HkResult.h"
 
 #include <windows.h>
 
 bool File::Exists(const wchar_t* path) {
+    if (path == nullptr) {
+        CDesktopLog log("File::Exists");
+        HkNullArgument(log, "path");
+        return false;
+    }
     if (::GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
         return true;
     }
@@ -19,5 +26,10 @@ bool File::Exists(const std::wstring& path) {
 }
 
 int Blob(void* handle) {
+    if (handle == nullptr) {
+        CDesktopLog log("Blob");
+        HkNullArgument(log, "handle");
+        return 0;
+    }
     return ::CloseHandle(handle);
 }

@@ -39,8 +39,7 @@ HRESULT HearthkitUtil::GetBITSJobFileDetails(IBackgroundCopyJob* job, CoTaskMemS
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitUtil::GetBITSJobFileDetails", &hr);
     if (job == nullptr) {
-        log.LogText(LOG_ERROR, "HearthkitUtil::GetBITSJobFileDetails: no job\n");
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "job");
     }
     try {
         CheckedHr check;

@@ -1,6 +1,8 @@
 // HearthkitUtil: binary identifiers (entry IDs and other SBinary values) as
 // upper-case hexadecimal text, and back.
 #include "HearthkitUtil.h"
+#include "CDesktopLog.h"
+#include "HkResult.h"
 
 #include <cstdint>
 #include <new>
@@ -38,7 +40,11 @@ void WriteHex(const BYTE* bytes, size_t count, wchar_t* text) {
 
 // The digits of at most kMaxEidBytes bytes of eid, NUL-terminated, into a
 // buffer of kEidTextChars characters.
-void WriteEidText(const SBinary& eid, wchar_t* text) {
+void WriteEidText(const SBinary& eid, wchar_t* text, const char* scope) {
+    if (eid.lpb == nullptr && eid.cb != 0) {
+        CDesktopLog log(scope);
+        HkNullArgument(log, "eid.lpb");
+    }
     ULONG count = eid.lpb == nullptr ? 0 : (eid.cb < kMaxEidBytes ? eid.cb : kMaxEidBytes);
     WriteHex(eid.lpb, count, text);
     text[2 * count] = L'\0';
@@ -48,19 +54,20 @@ void WriteEidText(const SBinary& eid, wchar_t* text) {
 
 CComBSTR HearthkitUtil::EidToBstr(const SBinary& eid) {
     wchar_t text[kEidTextChars];
-    WriteEidText(eid, text);
+    WriteEidText(eid, text, "HearthkitUtil::EidToBstr");
     return CComBSTR(text);
 }
 
 HRESULT HearthkitUtil::EidToWchar(const SBinary& eid, wchar_t** text) {
     if (text == nullptr) {
-        return E_INVALIDARG;
+        CDesktopLog log("HearthkitUtil::EidToWchar");
+        return HkNullArgument(log, "text");
     }
     wchar_t* buffer = new (std::nothrow) wchar_t[kEidTextChars];
     if (buffer == nullptr) {
         return E_OUTOFMEMORY;
     }
-    WriteEidText(eid, buffer);
+    WriteEidText(eid, buffer, "HearthkitUtil::EidToWchar");
     *text = buffer;
     return S_OK;
 }
@@ -74,7 +81,8 @@ HRESULT HearthkitUtil::WcharToEid(const wchar_t* text, BYTE* eid, size_t capacit
         *written = 0;
     }
     if (text == nullptr || eid == nullptr) {
-        return E_INVALIDARG;
+        CDesktopLog log("HearthkitUtil::WcharToEid");
+        return HkNullArgument(log, "text or eid");
     }
     size_t count = 0;
     // A NUL is no digit, so a lone last digit stops the loop too.
@@ -99,7 +107,8 @@ HRESULT HearthkitUtil::HexStrToWchar(const SBinary& bin, std::wstring& text, con
     const ULONGLONG needed = 2ull * bin.cb + 1;
     if (limit < 0 || static_cast<ULONGLONG>(limit) < needed || text.size() < needed - 1 ||
         (bin.lpb == nullptr && bin.cb != 0)) {
-        return E_INVALIDARG;
+        CDesktopLog log("HearthkitUtil::HexStrToWchar");
+        return HkNullArgument(log, "bin.lpb or text of the size limit gives");
     }
     // Writing the NUL at text.size() is allowed: it is the string's own
     // terminator slot.
@@ -111,7 +120,8 @@ HRESULT HearthkitUtil::HexStrToWchar(const SBinary& bin, std::wstring& text, con
 HRESULT HearthkitUtil::HexStrToBinary(const wchar_t* text, std::vector<BYTE>& bytes) {
     const HRESULT invalid = HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER);
     if (text == nullptr) {
-        return invalid;
+        CDesktopLog log("HearthkitUtil::HexStrToBinary");
+        return HkNullArgument(log, "text", invalid);
     }
     const size_t length = wcslen(text);
     if (length % 2 != 0) {

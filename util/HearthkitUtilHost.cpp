@@ -3,6 +3,7 @@
 #include "HearthkitUtil.h"
 #include "CDesktopLog.h"
 #include "HkRegKey.h"
+#include "HkResult.h"
 
 #include <cstdlib>
 #include <cwchar>
@@ -99,7 +100,26 @@ int HearthkitUtil::GetOutlookMajorVersion() {
     return s_nMajorVersion;
 }
 
+namespace {
+
+// A null key path would reach the root key itself (HKEY_CURRENT_USER's own
+// values): such a call is refused and logged. A null name is the key's
+// default value, as in the registry's own calls.
+bool NamesKey(const char* scope, const wchar_t* subKey) {
+    if (subKey != nullptr) {
+        return true;
+    }
+    CDesktopLog log(scope);
+    HkNullArgument(log, "subKey");
+    return false;
+}
+
+} // namespace
+
 void HearthkitUtil::SetRegValue(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD value) {
+    if (!NamesKey("HearthkitUtil::SetRegValue", subKey)) {
+        return;
+    }
     CRegKey key;
     if (key.Create(root, subKey, KEY_ALL_ACCESS) == ERROR_SUCCESS) {
         key.SetDWORDValue(name, value);
@@ -107,6 +127,9 @@ void HearthkitUtil::SetRegValue(HKEY root, const wchar_t* subKey, const wchar_t*
 }
 
 wchar_t* HearthkitUtil::GetRegValue(HKEY root, const wchar_t* subKey, const wchar_t* name) {
+    if (!NamesKey("HearthkitUtil::GetRegValue", subKey)) {
+        return nullptr;
+    }
     const DWORD kChars = 256;
     std::unique_ptr<wchar_t[]> buffer(new (std::nothrow) wchar_t[kChars]);
     if (!buffer) {
@@ -131,7 +154,8 @@ wchar_t* HearthkitUtil::GetRegValue(HKEY root, const wchar_t* subKey, const wcha
 DWORD HearthkitUtil::GetRegValue(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD defaultValue) {
     DWORD result = defaultValue;
     CRegKey key;
-    if (key.Open(root, subKey, KEY_READ) != ERROR_SUCCESS) {
+    if (!NamesKey("HearthkitUtil::GetRegValue", subKey) ||
+        key.Open(root, subKey, KEY_READ) != ERROR_SUCCESS) {
         return result;
     }
     DWORD value = 0, type = 0, bytes = sizeof(value);

@@ -53,7 +53,7 @@ HRESULT HearthkitUtil::OpenStoreOfType(MessageStoreType type, IMAPISession* sess
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitUtil::OpenStoreOfType", &hr);
     if (session == nullptr || store == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "session or store");
     }
     try {
         CheckedHr check;
@@ -102,6 +102,7 @@ HRESULT HearthkitUtil::OpenStoreOfType(MessageStoreType type, IMAPISession* sess
 bool HearthkitUtil::IsArchivedItem(IMessage* message) {
     CDesktopLog log("HearthkitUtil::IsArchivedItem");
     if (message == nullptr) {
+        HkNullArgument(log, "message");
         return false;
     }
     try {
@@ -132,11 +133,11 @@ HRESULT HearthkitUtil::GetFilterMessage(IMsgStore* store, IMAPIFolder* folder, I
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitUtil::GetFilterMessage", &hr);
     if (message == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "message");
     }
     *message = nullptr;
     if (store == nullptr || folder == nullptr) {
-        return hr = E_INVALIDARG;
+        return hr = HkNullArgument(log, "store or folder");
     }
     try {
         CheckedHr check;

@@ -158,6 +158,7 @@ bool HearthkitUtil::HasInternetConnection(const wchar_t* url, DWORD* pdwConnecti
                                           const wchar_t* headers, bool bShowLoginDialog) {
     CDesktopLog log("HearthkitUtil::HasInternetConnection");
     if (url == nullptr) {
+        HkNullArgument(log, "url");
         return false;
     }
     bool result = false;
@@ -210,7 +211,11 @@ bool HearthkitUtil::HasInternetConnection(const wchar_t* url, DWORD* pdwConnecti
 bool HearthkitUtil::IsUsingBasicAuthentication(const wchar_t* url) {
     CDesktopLog log("HearthkitUtil::IsUsingBasicAuthentication");
     DWORD flags = 0;
-    if (url == nullptr || ::InternetGetConnectedState(&flags, 0) != TRUE) {
+    if (url == nullptr) {
+        HkNullArgument(log, "url");
+        return false;
+    }
+    if (::InternetGetConnectedState(&flags, 0) != TRUE) {
         return false;
     }
     try {

@@ -49,7 +49,9 @@ public:
     // Typed records. Each compares its level first, opens the file when none
     // is open, then writes the header and the caller's format in one write.
     // The eight-argument forms hand all eight values to the formatter; pass
-    // zeros (null strings) for the ones the format does not use.
+    // zeros (null strings) for the ones the format does not use. A null
+    // format, text or XML buffer writes the record "(null)" and answers
+    // E_INVALIDARG; a null label (LogHR, LogFileTime) is written as "(null)".
     HRESULT LogText(LogLevel level, const char* text);
     HRESULT LogText(LogLevel level, const wchar_t* text);
     HRESULT LogText(LogLevel level, const char* format, const char* a1, const char* a2 = nullptr,

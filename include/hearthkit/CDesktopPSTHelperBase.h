@@ -25,7 +25,8 @@
 // - OpenItemByEntryId without an open store answers E_FAIL, and an empty
 //   entry id E_INVALIDARG (no bytes would name the store's root).
 // - OpenNamedPST with an empty path answers E_INVALIDARG before the profile
-//   is touched.
+//   is touched; a null path is E_POINTER, likewise, unless the helper is in
+//   use (then the file it was configured with is opened again).
 // - A temporary profile whose logon fails is deleted again before the
 //   logon's failure is returned.
 // - A busy file is waited for in whole seconds; the wait ends at the first

@@ -1,6 +1,7 @@
 // DiskUtil: the size of the cache store directory and the free space of a
 // disk, in megabytes of 1,048,576 bytes. Nothing here raises; each operation
-// answers a fixed value when the platform cannot tell.
+// answers a fixed value when the platform cannot tell, or when the path is
+// null (which names no disk here, not the current directory's).
 #pragma once
 
 #include "HearthkitExport.h"

@@ -42,7 +42,9 @@ public:
     // The major version from HKCR "Outlook.Application\CurVer"; 0 if unknown.
     // A positive answer is kept for the life of the process.
     static int GetOutlookMajorVersion();
-    // Writes a REG_DWORD, creating the key; errors are ignored.
+    // Writes a REG_DWORD, creating the key; errors are ignored. A null name
+    // is the key's default value; a null subKey (the root key itself) is
+    // refused with a line in the log, here and by the readers below.
     static void SetRegValue(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD value);
     // A string value of at most 127 characters in a new buffer the caller
     // frees with delete[]; null when absent, longer or unreadable.
@@ -74,7 +76,8 @@ public:
     // YYYY-MM-DDThh:mm:ss, optionally followed by "Z", always UTC. Binary
     // identifiers (entry IDs) are written as two upper-case hexadecimal
     // digits per byte; the parsers also accept lower-case digits. Everything
-    // here is a pure function of its arguments except Now.
+    // here is a pure function of its arguments except Now (and a null
+    // pointer, which is refused with a line in the log).
 
     // The current UTC time with millisecond resolution.
     static __int64 Now();

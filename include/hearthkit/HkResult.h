@@ -45,6 +45,13 @@ private:
 // a code that is 0 or negative as it is).
 HEARTHKIT_API HRESULT HkHResultFromWin32(long code) noexcept;
 
+// A null where the operation needs a pointer: one line at LOG_ERROR naming
+// the argument ("Null argument: <name>"), and hr for the operation to answer.
+inline HRESULT HkNullArgument(CDesktopLog& log, const char* argument, HRESULT hr = E_INVALIDARG) noexcept {
+    log.LogText(LOG_ERROR, "Null argument: %s\n", argument);
+    return hr;
+}
+
 // Call only inside a catch block. Maps what is being handled to the HRESULT
 // the library's conventions name and writes one line through log:
 //   _com_error       -> its HRESULT; "<scope> com_error: 0x<hr>" at LOG_ERROR

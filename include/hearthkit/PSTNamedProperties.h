@@ -126,7 +126,8 @@ public:
     using TagArray = AutoPtrWithFreePolicy<SPropTagArray, MAPIFreeBufferPolicy>;
 
     // Resolves every property on store (MAPI assigns ids to names the store
-    // has not seen yet). Without a store every tag stays 0.
+    // has not seen yet). Without a store every tag stays 0 (and a line is
+    // logged).
     explicit PSTNamedProperties(IMsgStore* store);
     ~PSTNamedProperties();
 
@@ -139,7 +140,8 @@ public:
     TagArray GetAllHVTags() const;
 
     // One string name's tag on store, without an object or cache. set null:
-    // the product's own property set.
+    // the product's own property set. A null store raises _com_error
+    // E_POINTER.
     static ULONG GetTagByName(IMsgStore* store, const std::wstring& name, ULONG propType, GUID* set);
 
 private:

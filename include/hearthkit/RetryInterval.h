@@ -29,7 +29,8 @@ protected:
     typedef int(__cdecl* RandomSource)(unsigned int* value);
     // GetRetryIntervalInMilliSeconds drawing from source. Derived classes
     // use it to run the computation on a source of their own (a fixed draw,
-    // a failing generator) without adding state or virtual calls here.
+    // a failing generator) without adding state or virtual calls here. A
+    // null source counts as a failing one (and is logged).
     DWORD GetRetryIntervalInMilliSeconds(RandomSource source) const;
 
 private:

@@ -32,7 +32,8 @@ class SyncCoordinator;
 // value (guaranteed elision); never copied, moved or assigned.
 class HEARTHKIT_API AutoReleaseMDCSHMSPSharedLock {
 public:
-    // Takes the shared lock; raises std::runtime_error when it cannot.
+    // Takes the shared lock; raises std::runtime_error when it cannot, and
+    // std::invalid_argument (nothing taken) for a null coordinator.
     explicit AutoReleaseMDCSHMSPSharedLock(SyncCoordinator* coordinator);
     ~AutoReleaseMDCSHMSPSharedLock();
     AutoReleaseMDCSHMSPSharedLock(const AutoReleaseMDCSHMSPSharedLock&) = delete;

@@ -469,6 +469,8 @@ TEST(LogRecords, EveryRecordKindWritesItsExactLine) {
                                                       "<b>x",
                                                       "?<c>d</c>",
                                                       "\xFF",
+                                                      "(null)",
+                                                      "(null)",
                                                       "A COM error exception has been caught: 8007000e",
                                                       "A std::exception has been caught: broken pipe",
                                                   });
