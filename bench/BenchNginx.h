@@ -29,17 +29,8 @@ inline void DefaultSourceDir(const char* unixSourceDir) {
     }
 }
 
-inline bool StartUnix(std::string command) {
-    std::wstring line = hk::test::Widen(command);
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        return false;
-    }
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    return true;
+inline bool StartUnix(const std::string& command) {
+    return webserver::StartUnix(hk::test::Widen(command));
 }
 
 // Polls until done() or ms have passed.

@@ -36,6 +36,20 @@ inline std::string UnixPid() {
     return end == std::string::npos || end == 0 ? std::string("0") : stat.substr(0, end);
 }
 
+// Starts a Unix program (Wine does so when given its Unix path). Its handles
+// cannot be waited on: the caller learns otherwise that it runs or ended.
+inline bool StartUnix(std::wstring command) {
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        return false;
+    }
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return true;
+}
+
 // bytes as a JSON string of the stand-in's control paths: printable ASCII as
 // it is, every other byte as \u00XX.
 inline std::string ByteJson(const std::string& bytes) {

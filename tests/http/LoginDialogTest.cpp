@@ -4,6 +4,7 @@
 #include "HearthkitUtil.h"
 #include "HttpTestSupport.h"
 #include "TestEnv.h"
+#include "standins/webserver/WineLaunch.h"
 
 #include <gtest/gtest.h>
 #include <atomic>
@@ -34,8 +35,7 @@ struct SyncWindow {
     HWND hwnd;
 };
 
-// Wine starts Unix programs given by their Unix path; their handles cannot be
-// waited on, so the typist bounds itself with timeout(1).
+// The typist, a Unix program, bounds itself with timeout(1).
 bool StartTypist(const std::string& user, const std::string& password) {
     // "key" takes every argument after it as a key name (a lower-case letter
     // names itself); Tab moves to the password field.
@@ -46,15 +46,7 @@ bool StartTypist(const std::string& user, const std::string& password) {
     std::wstring cmd = L"/usr/bin/timeout 60 /usr/bin/xdotool search --sync --onlyvisible --name \"" +
                        std::wstring(kDialogTitle) + L"\" windowfocus --sync sleep 0.5 key --delay 30" + keys +
                        L" Return";
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        return false;
-    }
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    return true;
+    return webserver::StartUnix(cmd);
 }
 
 class RealLoginDialog : public ServerTest {};

@@ -1,8 +1,9 @@
 #include "LoggedRun.h"
 
-#include "HkHandle.h"
+#include "ClientKeys.h"
 #include "TestEnv.h"
 
+#include <filesystem>
 #include <sstream>
 
 namespace hk {
@@ -10,7 +11,6 @@ namespace test {
 
 LoggedRun RunLoggedScenario(const char* name, const std::vector<std::wstring>& args, DWORD level,
                             const std::vector<std::wstring>& extraEnv) {
-    const wchar_t clientKey[] = L"SOFTWARE\\Talvo\\Stowhaven\\Client";
     LoggedRun run;
     TempDir logDir(L"log");
     const std::wstring temp = logDir.Path() + L"\\";
@@ -19,22 +19,20 @@ LoggedRun RunLoggedScenario(const char* name, const std::vector<std::wstring>& a
     // Only the level value is set for the run and put back: what the
     // scenario changes in the client key stays for the caller to check.
     DWORD saved = 0, size = sizeof(saved);
-    const bool had = ::RegGetValueW(HKEY_CURRENT_USER, clientKey, L"LoggingLevel", RRF_RT_REG_DWORD, nullptr,
+    const bool had = ::RegGetValueW(HKEY_CURRENT_USER, kClientKey, L"LoggingLevel", RRF_RT_REG_DWORD, nullptr,
                                     &saved, &size) == ERROR_SUCCESS;
-    ::RegSetKeyValueW(HKEY_CURRENT_USER, clientKey, L"LoggingLevel", REG_DWORD, &level, sizeof(level));
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, kClientKey, L"LoggingLevel", REG_DWORD, &level, sizeof(level));
     run.result = RunScenario(name, args, 60000, env);
     if (had) {
-        ::RegSetKeyValueW(HKEY_CURRENT_USER, clientKey, L"LoggingLevel", REG_DWORD, &saved, sizeof(saved));
+        ::RegSetKeyValueW(HKEY_CURRENT_USER, kClientKey, L"LoggingLevel", REG_DWORD, &saved, sizeof(saved));
     } else {
-        ::RegDeleteKeyValueW(HKEY_CURRENT_USER, clientKey, L"LoggingLevel");
+        ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kClientKey, L"LoggingLevel");
     }
     run.values = ParseReport(run.result.output);
-    WIN32_FIND_DATAW found;
-    unique_find find(::FindFirstFileW(logDir.File(L"sh_client_log_*.txt").c_str(), &found));
-    if (find) {
-        do {
-            run.log += ReadFileText(logDir.File(found.cFileName));
-        } while (::FindNextFileW(find.get(), &found));
+    for (const auto& file : std::filesystem::directory_iterator(logDir.Path())) {
+        if (file.path().filename().wstring().rfind(L"sh_client_log_", 0) == 0) {
+            run.log += ReadFileText(file.path().wstring());
+        }
     }
     return run;
 }

@@ -27,15 +27,6 @@ const GUID kProductSet = {0xD0F41A15, 0x9E91, 0xD111, {0x84, 0xE6, 0x00, 0x00, 0
 const ULONG kMailboxKind = PROP_TAG(PT_LONG, 0x6806);
 const ULONG kArchiveKind = 32;
 
-CComPtr<IMAPIFolder> OpenEntryFolder(IMsgStore* store, const SBinary& eid) {
-    ULONG type = 0;
-    CComPtr<IMAPIFolder> folder;
-    Must(store->OpenEntry(eid.cb, reinterpret_cast<LPENTRYID>(eid.lpb), &IID_IMAPIFolder, MAPI_BEST_ACCESS,
-                          &type, reinterpret_cast<LPUNKNOWN*>(&folder)),
-         "OpenEntry(folder)");
-    return folder;
-}
-
 ULONG NamedTag(IMAPIProp* object, const wchar_t* text) {
     MAPINAMEID name{};
     name.lpguid = const_cast<GUID*>(&kProductSet);
@@ -146,11 +137,14 @@ CComPtr<IMsgStore> OpenMailboxStore(const BYTE* provider, bool archive) {
 }
 
 CComPtr<IMAPIFolder> OpenInbox(IMsgStore* store) {
-    ULONG cb = 0;
+    ULONG cb = 0, type = 0;
     TidyMAPIBuffer<ENTRYID> eid;
     Must(store->GetReceiveFolder(nullptr, 0, &cb, eid.put(), nullptr), "GetReceiveFolder");
-    SBinary bin = {cb, reinterpret_cast<BYTE*>(eid.get())};
-    return OpenEntryFolder(store, bin);
+    CComPtr<IMAPIFolder> folder;
+    Must(store->OpenEntry(cb, eid.get(), &IID_IMAPIFolder, MAPI_BEST_ACCESS, &type,
+                          reinterpret_cast<LPUNKNOWN*>(&folder)),
+         "OpenEntry(folder)");
+    return folder;
 }
 
 void PutSettings(IMsgStore* store, const std::wstring& text, int minutesAgo) {

@@ -37,28 +37,25 @@ std::wstring Quote(const std::wstring& arg) {
 
 // The current environment block with the extra entries over it.
 std::wstring BuildEnvironment(const std::vector<std::wstring>& extra) {
-    std::map<std::wstring, std::wstring> vars;
-    auto put = [&vars](const std::wstring& entry) {
+    std::vector<std::wstring> entries;
+    wchar_t* block = ::GetEnvironmentStringsW();
+    for (const wchar_t* p = block; *p; p += wcslen(p) + 1) {
+        entries.emplace_back(p);
+    }
+    ::FreeEnvironmentStringsW(block);
+    entries.insert(entries.end(), extra.begin(), extra.end());
+    std::map<std::wstring, std::wstring> vars; // sorted, as Windows expects
+    for (const std::wstring& entry : entries) {
         size_t eq = entry.find(L'=', 1);
         if (eq != std::wstring::npos) {
             vars[entry.substr(0, eq)] = entry.substr(eq + 1);
         }
-    };
-    wchar_t* block = ::GetEnvironmentStringsW();
-    for (const wchar_t* p = block; *p; p += wcslen(p) + 1) {
-        put(p);
-    }
-    ::FreeEnvironmentStringsW(block);
-    for (const auto& entry : extra) {
-        put(entry);
     }
     std::wstring out;
-    for (const auto& kv : vars) {
-        out += kv.first + L"=" + kv.second;
-        out += L'\0';
+    for (const auto& [name, value] : vars) {
+        out += name + L"=" + value + L'\0';
     }
-    out += L'\0';
-    return out;
+    return out + L'\0';
 }
 
 } // namespace

@@ -68,47 +68,34 @@ WebServer::WebServer() {
     WSADATA data;
     ::WSAStartup(MAKEWORD(2, 2), &data);
     static TempDir dir(L"webserver");
-    std::wstring portFile = dir.File(L"port.txt");
-    std::wstring trustedFile = dir.File(L"trusted.txt");
-    std::wstring untrustedFile = dir.File(L"untrusted.txt");
     std::string script = UnixPath(SourceDir() + L"\\standins\\webserver\\webserver.py");
     std::string tls = UnixPath(SourceDir() + L"\\tests\\http\\tls");
-    std::string portUnix = UnixPath(portFile);
-    if (script.empty() || portUnix.empty() || tls.empty()) {
+    if (script.empty() || tls.empty()) {
         m_error = "wine_get_unix_file_name is not available";
         return;
     }
-    auto listener = [&](const std::wstring& file, const char* cert) {
-        return " --tls \"" + UnixPath(file) + "," + tls + "/" + cert + ".pem," + tls + "/" + cert + ".key\"";
+    auto listener = [&](const wchar_t* portFile, const char* cert) {
+        return " --tls \"" + UnixPath(dir.File(portFile)) + "," + tls + "/" + cert + ".pem," + tls + "/" +
+               cert + ".key\"";
     };
     // Debian's own interpreter: the stand-in needs only the standard library.
-    std::wstring cmd = Widen("/usr/bin/python3 \"" + script + "\" --port-file \"" + portUnix +
-                             "\" --watch-pid " + UnixPid() + " --idle 300" + listener(trustedFile, "server") +
-                             listener(untrustedFile, "untrusted"));
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    if (!webserver::StartUnix(Widen("/usr/bin/python3 \"" + script + "\" --port-file \"" +
+                                    UnixPath(dir.File(L"port.txt")) + "\" --watch-pid " + UnixPid() +
+                                    " --idle 300" + listener(L"trusted.txt", "server") +
+                                    listener(L"untrusted.txt", "untrusted")))) {
         m_error = "CreateProcessW of /usr/bin/python3 failed: " + std::to_string(::GetLastError());
         return;
     }
-    // The handles of a Unix process cannot be waited on; the port file says
-    // when the server listens.
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
+    // The port file says when the server listens; the plain port is written last.
     for (int i = 0; i < 200 && m_port == 0; ++i) {
-        m_port = std::atoi(ReadFileText(portFile).c_str());
-        if (m_port == 0) {
-            ::Sleep(50);
-        }
+        m_port = std::atoi(ReadFileText(dir.File(L"port.txt")).c_str());
+        ::Sleep(m_port == 0 ? 50 : 0);
     }
+    m_trustedPort = std::atoi(ReadFileText(dir.File(L"trusted.txt")).c_str());
+    m_untrustedPort = std::atoi(ReadFileText(dir.File(L"untrusted.txt")).c_str());
     if (m_port == 0) {
         m_error = "the web server stand-in did not write its port within 10 s";
-        return;
     }
-    // The plain port is written last.
-    m_trustedPort = std::atoi(ReadFileText(trustedFile).c_str());
-    m_untrustedPort = std::atoi(ReadFileText(untrustedFile).c_str());
 }
 
 std::string WebServer::Url(const std::string& path) const {
