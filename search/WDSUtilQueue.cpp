@@ -4,6 +4,7 @@
 
 #include "CDesktopLog.h"
 #include "HkCom.h"
+#include "HkHandle.h"
 #include "HkRegKey.h"
 #include "HkResult.h"
 #include "search/IHLIndexControl.h"
@@ -22,6 +23,10 @@ namespace {
 // The handler may be registered in-process or as a server of its own.
 const DWORD kHandlerContext = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 const char kHandlerReturned[] = "The indexing operation performed by the WDS protocol handler returned ";
+const wchar_t kReplayMutex[] = L"Local\\HearthkitWdsIndexReplay";
+const DWORD kReplayTurnMs = 60000;
+const wchar_t kQueueMutex[] = L"Local\\HearthkitWdsIndexQueue";
+const DWORD kQueueLockMs = 10000;
 
 bool IsKnownType(WDSIndexType type) {
     return type >= WDSIndexDelete && type <= WDSIndexReIndex;
@@ -60,6 +65,31 @@ HRESULT CallHandler(IHLIndexControl* handler, WDSIndexType type, BSTR path, bool
     }
     return E_INVALIDARG;
 }
+
+// A named mutex of the session, owned by this thread while the object lives.
+// Empty when it could not be created or had (the wait's result is logged).
+class NamedTurn {
+public:
+    NamedTurn(const wchar_t* name, DWORD waitMs, CDesktopLog& log)
+        : m_mutex(::CreateMutexW(nullptr, FALSE, name)) {
+        if (!m_mutex) {
+            log.LogHR(LOG_ERROR, "Could not create a mutex of the WDS index queue ",
+                      HkHResultFromWin32(::GetLastError()));
+            return;
+        }
+        const DWORD wait = ::WaitForSingleObject(m_mutex.get(), waitMs);
+        if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) {
+            m_owned.reset(m_mutex.get());
+        } else {
+            log.LogText(LOG_ERROR, "Another process holds the WDS index queue's mutex %s\n", name);
+        }
+    }
+    explicit operator bool() const { return static_cast<bool>(m_owned); }
+
+private:
+    hk::unique_handle m_mutex;
+    hk::unique_mutex_release m_owned; // released before the handle closes
+};
 
 // Each recording leaves a mark of its own below its request: a sub key with a
 // fresh GUID for a name. A replay notes the marks it finds before it calls
@@ -160,7 +190,10 @@ bool WDSUtil::PersistWDSIndexingInfo(CStringW path, WDSIndexType type) {
         std::wstring request =
             std::wstring(storeKey) + L"\\" + szWDSIndexData + L"\\" + szWDSOps[type] + L"\\" + name;
         CHkCritSecLock lock(s_csWDSIndex);
-        if (RecordMark(request) != ERROR_SUCCESS) {
+        // A replay reads the queue under this lock too, so it never sees the
+        // request without its mark.
+        NamedTurn queueLock(kQueueMutex, kQueueLockMs, log);
+        if (!queueLock || RecordMark(request) != ERROR_SUCCESS) {
             log.LogText(LOG_ERROR, "Could not create the registry key HKCU\\%s to process the WDS index.\n",
                         request.c_str());
             return false;
@@ -226,6 +259,13 @@ void WDSUtil::UpdateWDSIndex() {
         if (storeKey == nullptr) {
             return;
         }
+        // Replays take turns: the one waiting reads the queue after the one
+        // before it has removed what it performed.
+        NamedTurn turn(kReplayMutex, kReplayTurnMs, log);
+        if (!turn) {
+            log.LogText(LOG_ERROR, "The WDS index queue stays for the next replay\n");
+            return;
+        }
         CHkCritSecLock lock(s_csWDSIndex);
         const std::wstring queue = std::wstring(storeKey) + L"\\" + szWDSIndexData;
         for (int op = WDSIndexDelete; op <= WDSIndexReIndex; ++op) {
@@ -239,36 +279,40 @@ void WDSUtil::UpdateWDSIndex() {
                 log.LogInt(LOG_DETAIL, "Error code %d\n", rc);
                 continue;
             }
-            // Handled file requests are removed only after the enumeration,
-            // so the enumeration's indexes stay valid.
+            // The requests and their marks as they stand now; what is
+            // recorded from here on waits for the next replay.
+            std::vector<Seen> queued;
+            {
+                NamedTurn queueLock(kQueueMutex, kQueueLockMs, log);
+                if (!queueLock) {
+                    return;
+                }
+                queued = SeeAll(requests);
+            }
             std::vector<Seen> handled;
             bool wholeCache = false;
-            for (DWORD index = 0;; ++index) {
-                wchar_t name[256] = {};
-                DWORD chars = 256;
-                rc = requests.EnumKey(index, name, &chars);
-                log.LogText(LOG_DETAIL, "Key \"%s\" found under HKCU\\%s\n", name, opKey.c_str());
-                log.LogInt(LOG_DETAIL, "Error code: %d\n", rc);
-                if (rc != ERROR_SUCCESS) {
-                    break;
-                }
-                if (_wcsicmp(name, szHoardlocal) == 0) {
+            for (const Seen& seen : queued) {
+                log.LogText(LOG_DETAIL, "Key \"%s\" found under HKCU\\%s\n", seen.name.c_str(),
+                            opKey.c_str());
+                if (_wcsicmp(seen.name.c_str(), szHoardlocal) == 0) {
                     // The whole-cache request covers every request queued
-                    // when it is made, the files after it included.
-                    std::vector<Seen> all = SeeAll(requests);
+                    // with it, the files after it included.
                     if (UpdateWDSIndexForHL(type)) {
                         log.LogText(LOG_DETAIL, "WDSUtil::UpdateWDSIndexForHL succeeded");
-                        handled = std::move(all);
+                        handled = queued;
                         wholeCache = true;
                     }
                     break;
                 }
-                Seen seen = See(requests, name);
-                if (UpdateWDSIndexForHLFile(type, name)) {
+                if (UpdateWDSIndexForHLFile(type, seen.name.c_str())) {
                     log.LogText(LOG_DETAIL, "WDSUtil::UpdateWDSIndexForHL succeeded");
-                    handled.push_back(std::move(seen));
+                    handled.push_back(seen);
                 }
             }
+            if (!wholeCache) {
+                log.LogInt(LOG_DETAIL, "Error code: %d\n", ERROR_NO_MORE_ITEMS);
+            }
+            NamedTurn queueLock(kQueueMutex, kQueueLockMs, log);
             for (const Seen& seen : handled) {
                 DeletePerformed(requests, seen);
             }

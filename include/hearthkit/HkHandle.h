@@ -83,6 +83,13 @@ struct bstr {
     static type invalid() { return nullptr; }
     static void close(type s) { ::SysFreeString(s); }
 };
+// A mutex this thread owns: released, not closed (the handle has a holder
+// of its own).
+struct mutex_release {
+    using type = HANDLE;
+    static type invalid() { return nullptr; }
+    static void close(type h) { ::ReleaseMutex(h); }
+};
 template <typename T>
 struct cotaskmem {
     using type = T*;
@@ -103,6 +110,7 @@ using unique_find = unique_any<traits::find_handle>;
 using unique_hkey = unique_any<traits::hkey>;
 using unique_hmodule = unique_any<traits::hmodule>;
 using unique_bstr = unique_any<traits::bstr>;
+using unique_mutex_release = unique_any<traits::mutex_release>;
 template <typename T = void>
 using unique_cotaskmem = unique_any<traits::cotaskmem<T>>;
 template <typename T>

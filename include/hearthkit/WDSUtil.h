@@ -77,7 +77,14 @@ public:
     static bool UpdateWDSIndexForHLFile(WDSIndexType type, CStringW fileName);
     // Replays the queue: Delete, then Add, then ReIndex requests, each
     // handled one removed. A "Hoardlocal" request ends its operation's pass
-    // and removes the operation's whole key.
+    // and removes the operation's whole key. Replays of the session's
+    // processes take turns through the mutex "Local\HearthkitWdsIndexReplay",
+    // so each finds the queue as the one before it left it and no request
+    // is performed twice; a replay that cannot have its turn within a minute
+    // leaves the queue to the next one and logs it. Each operation's pass
+    // works on the requests as they stand when it begins, read under the
+    // mutex "Local\HearthkitWdsIndexQueue" that recording takes too: what is
+    // recorded meanwhile waits for the next replay.
     static void UpdateWDSIndex();
 
     // "Delete", "Add", "ReIndex": the operation keys, indexed by WDSIndexType.

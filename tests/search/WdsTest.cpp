@@ -281,6 +281,41 @@ TEST_F(Wds, RequestRecordedElsewhereWhileTheHandlerWorksStaysQueued) {
     }
 }
 
+HK_SCENARIO(WdsReplay) {
+    UseStoreKey(true);
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    WDSUtil::UpdateWDSIndex();
+    ::CoUninitialize();
+    return 0;
+}
+
+// Two components replay at once: the second waits for the first and finds
+// the request done, rather than performing it again.
+TEST_F(Wds, TwoReplaysAtOncePerformARequestOnce) {
+    hk::unique_handle held(::CreateEventW(nullptr, TRUE, FALSE, L"HkWdsHandlerStandin.Held"));
+    hk::unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, L"HkWdsHandlerStandin.Release"));
+    ASSERT_TRUE(held && release);
+    SetString(HKEY_CURRENT_USER, kControlKey, L"HoldMethod", L"AddFile");
+    Ask(WDSIndexAdd, L"a.db");
+    std::thread first([] {
+        ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        WDSUtil::UpdateWDSIndex();
+        ::CoUninitialize();
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(held.get(), 10000));
+    ::ResetEvent(held.get());
+    hk::test::ScenarioResult second;
+    std::thread other([&] { second = hk::test::RunScenario("WdsReplay", {}, 30000); });
+    // A second replay that does not wait reaches the handler here.
+    ::WaitForSingleObject(held.get(), 3000);
+    ::SetEvent(release.get());
+    first.join();
+    other.join();
+    EXPECT_EQ(0u, second.exitCode) << second.output;
+    EXPECT_EQ(std::vector<std::wstring>{L"AddFile " + StoreFile(L"a.db")}, Calls());
+    EXPECT_TRUE(QueuedRequests().empty());
+}
+
 // The replay's lines in a process of its own (the level is read once per
 // process): a file request whose handler call fails, one that succeeds, a
 // whole-cache request, an operation that does not exist, then the handler
