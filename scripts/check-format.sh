@@ -14,9 +14,15 @@ if [[ ! $version =~ version\ 14\. ]]; then
     echo "check-format: $format is not clang-format 14: $version" >&2
     exit 2
 fi
-# One run over every file; its diagnostics start "FILE:LINE:COLUMN: error:".
+# The tracked sources as they are in the working tree (one deleted but not yet
+# committed is no longer there), in one run; its diagnostics start
+# "FILE:LINE:COLUMN: error:".
+files=()
+while IFS= read -r -d '' file; do
+    [ -e "$file" ] && files+=("$file")
+done < <(git ls-files -z -- '*.c' '*.cpp' '*.h')
 status=0
-out=$(git ls-files -z -- '*.c' '*.cpp' '*.h' | xargs -0 "$format" --dry-run --Werror 2>&1) || status=$?
+out=$("$format" --dry-run --Werror "${files[@]}" 2>&1) || status=$?
 mapfile -t bad < <(printf '%s\n' "$out" | sed -n 's/^\(.*\):[0-9]*:[0-9]*: error: .*/\1/p' | sort -u)
 if [ ${#bad[@]} -gt 0 ]; then
     printf 'not formatted (clang-format -i FILE): %s\n' "${bad[@]}" >&2
