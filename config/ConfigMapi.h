@@ -1,9 +1,10 @@
-// What the configuration's MAPI files share: the provider identities, the
-// tags mingw's MAPI headers lack, and the queries on a store's Inbox.
+// What the configuration's MAPI files share: the provider identities and the
+// queries on a store's Inbox.
 #pragma once
 
 #include "HearthkitConfig.h"
 #include "TidyRowSet.h"
+#include "mapi/MapiExtras.h"
 
 namespace hk {
 namespace config {
@@ -12,17 +13,9 @@ namespace config {
 extern const BYTE kPrimaryMailboxProvider[16];
 extern const BYTE kDelegateMailboxProvider[16];
 
-const ULONG kPrProfileHomeServer = PROP_TAG(PT_STRING8, 0x6602);
-const ULONG kPrUserEntryId = PROP_TAG(PT_BINARY, 0x6619);
 // The kind of an Exchange mailbox store; 32 marks an archive mailbox.
 const ULONG kPrMailboxKind = PROP_TAG(PT_LONG, 0x6806);
 const LONG kArchiveMailboxKind = 32;
-
-// The property set of the product's named properties ("Store Id", "Archive ID").
-extern const GUID kProductPropertySet;
-
-// Makes restriction "the property of value's tag relop value".
-void PropertyIs(SRestriction& restriction, ULONG relop, SPropValue& value);
 
 // The store's Inbox: the receive folder of the given message class (an
 // empty class names the default one), opened with MAPI_BEST_ACCESS.

@@ -61,17 +61,14 @@ bool SettingsLoaded() {
     return !HearthkitConfig::m_Settings.empty();
 }
 
-// The profile's global section, where MAPI keeps the home server.
-MAPIUID kGlobalProfileSection = {
-    {0x13, 0xDB, 0xB0, 0xC8, 0xAA, 0x05, 0x10, 0x1A, 0x9B, 0xB0, 0x00, 0xAA, 0x00, 0x2F, 0xC4, 0x5A}};
-
 // The profile's home server as wide text; empty when it has none.
 std::wstring HomeServer(IMAPISession* session) {
     CComPtr<IProfSect> global;
     CheckedHr check;
-    check = session->OpenProfileSection(&kGlobalProfileSection, nullptr, 0, &global);
+    check = session->OpenProfileSection(const_cast<MAPIUID*>(&hk::mapi::kGlobalProfileSection), nullptr, 0,
+                                        &global);
     TidyMAPIBuffer<SPropValue> server;
-    if (FAILED(HrGetOneProp(global, hk::config::kPrProfileHomeServer, server.put())) ||
+    if (FAILED(HrGetOneProp(global, PR_PROFILE_HOME_SERVER, server.put())) ||
         PROP_TYPE(server->ulPropTag) != PT_STRING8 || server->Value.lpszA == nullptr) {
         return std::wstring();
     }

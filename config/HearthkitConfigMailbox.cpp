@@ -9,7 +9,6 @@
 
 namespace {
 
-const ULONG kPrMessageClassA = PROP_TAG(PT_STRING8, 0x001A);
 const char kSettingsClass[] = "IPM.Note.Stowhaven.Settings";
 const ULONG kBestAccessNoMail = MAPI_BEST_ACCESS | MDB_NO_MAIL;
 const ULONG kDeleteHardDelete = 0x10;
@@ -90,13 +89,11 @@ HRESULT HearthkitConfig::OpenDesktopSettingsAttachment(IMAPISession* session, co
         uid.ulPropTag = PR_MDB_PROVIDER;
         uid.Value.bin.cb = 16;
         uid.Value.bin.lpb = const_cast<BYTE*>(provider);
-        SRestriction restriction{};
-        hk::config::PropertyIs(restriction, RELOP_EQ, uid);
+        SRestriction restriction = hk::mapi::PropertyRestriction(RELOP_EQ, uid);
         SizedSPropTagArray(kStoreColumns, columns) = {
             kStoreColumns, {PR_ENTRYID, PR_DISPLAY_NAME_W, PR_DEFAULT_STORE, hk::config::kPrMailboxKind}};
         TidyRowSet rows;
-        hr = HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), &restriction, nullptr, 0,
-                            rows.put());
+        hr = HrQueryAllRows(table, hk::mapi::TagArray(columns), &restriction, nullptr, 0, rows.put());
         if (FAILED(hr)) {
             return hr;
         }
@@ -192,8 +189,8 @@ HRESULT HearthkitConfig::OpenDesktopSettingsAttachmentInStore(IMsgStore* store, 
         CComPtr<IMAPIFolder> inbox = hk::config::OpenInbox(store, nullptr);
         SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
         TidyRowSet rows;
-        hk::config::QueryHiddenMessages(inbox, kSettingsClass, reinterpret_cast<LPSPropTagArray>(&columns),
-                                        PR_CREATION_TIME, rows);
+        hk::config::QueryHiddenMessages(inbox, kSettingsClass, hk::mapi::TagArray(columns), PR_CREATION_TIME,
+                                        rows);
         const ULONG count = rows ? rows->cRows : 0;
         if (count == 0) {
             return hr = E_FAIL;
@@ -230,7 +227,7 @@ HRESULT HearthkitConfig::OpenDesktopSettingsAttachmentInStore(IMsgStore* store, 
         CComPtr<IMAPITable> attachments;
         check = message->GetAttachmentTable(0, &attachments);
         SizedSPropTagArray(1, numberColumn) = {1, {PR_ATTACH_NUM}};
-        check = attachments->SetColumns(reinterpret_cast<LPSPropTagArray>(&numberColumn), 0);
+        check = attachments->SetColumns(hk::mapi::TagArray(numberColumn), 0);
         TidyRowSet first;
         check = attachments->QueryRows(1, 0, first.put());
         LPSPropValue number = first && first->cRows > 0 ? PpropFindProp(first->aRow[0].lpProps,
@@ -256,8 +253,7 @@ bool HearthkitConfig::DoesHiddenMsgExistInStore(IMsgStore* store) {
         CComPtr<IMAPIFolder> inbox = hk::config::OpenInbox(store, nullptr);
         SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
         TidyRowSet rows;
-        hk::config::QueryHiddenMessages(inbox, kSettingsClass, reinterpret_cast<LPSPropTagArray>(&columns), 0,
-                                        rows);
+        hk::config::QueryHiddenMessages(inbox, kSettingsClass, hk::mapi::TagArray(columns), 0, rows);
         return rows && rows->cRows > 0;
     } catch (...) {
         HkCaughtToHr(log, nullptr);
@@ -275,7 +271,7 @@ HRESULT HearthkitConfig::GetMailUserProperty(IMAPISession* session, IMsgStore* s
     try {
         CheckedHr check;
         TidyMAPIBuffer<SPropValue> owner;
-        check = HrGetOneProp(store, hk::config::kPrUserEntryId, owner.put());
+        check = HrGetOneProp(store, PR_USER_ENTRYID, owner.put());
         if (PROP_TYPE(owner->ulPropTag) != PT_BINARY) {
             return hr = MAPI_E_NOT_FOUND;
         }

@@ -15,13 +15,9 @@ const BYTE kPrimaryMailboxProvider[16] = {0x54, 0x94, 0xA1, 0xC0, 0x29, 0x7F, 0x
                                           0xA5, 0x87, 0x08, 0x00, 0x2B, 0x2A, 0x25, 0x17};
 const BYTE kDelegateMailboxProvider[16] = {0x9E, 0xB4, 0x77, 0x00, 0x74, 0xE4, 0x11, 0xCE,
                                            0x8C, 0x5E, 0x00, 0xAA, 0x00, 0x42, 0x54, 0xE2};
-const GUID kProductPropertySet = {
-    0xD0F41A15, 0x9E91, 0xD111, {0x84, 0xE6, 0x00, 0x00, 0xF8, 0x77, 0xD4, 0x28}};
 
 namespace {
 
-const ULONG kPrMessageClassA = PROP_TAG(PT_STRING8, 0x001A);
-const ULONG kPrMessageClassW = PROP_TAG(PT_UNICODE, 0x001A);
 const char kHoardlocalClass[] = "IPM.Stowhaven.Hoardlocal";
 const wchar_t kStoreIdName[] = L"Store Id";
 const ULONG kBestAccessNoMail = MAPI_BEST_ACCESS | MDB_NO_MAIL;
@@ -36,13 +32,6 @@ CHkCriticalSection& ConfigLock() {
 CComPtr<IMAPISession> SharedSession() {
     CHkCritSecLock lock(ConfigLock());
     return HearthkitConfig::m_pSession;
-}
-
-void PropertyIs(SRestriction& restriction, ULONG relop, SPropValue& value) {
-    restriction.rt = RES_PROPERTY;
-    restriction.res.resProperty.relop = relop;
-    restriction.res.resProperty.ulPropTag = value.ulPropTag;
-    restriction.res.resProperty.lpProp = &value;
 }
 
 CComPtr<IMAPIFolder> OpenInbox(IMsgStore* store, const char* messageClass) {
@@ -64,17 +53,16 @@ void QueryHiddenMessages(IMAPIFolder* inbox, const char* messageClass, LPSPropTa
     CComPtr<IMAPITable> table;
     check = inbox->GetContentsTable(MAPI_ASSOCIATED, &table);
     SPropValue classValue{};
-    classValue.ulPropTag = kPrMessageClassA;
+    classValue.ulPropTag = PR_MESSAGE_CLASS_A;
     classValue.Value.lpszA = const_cast<char*>(messageClass);
-    SRestriction restriction{};
-    PropertyIs(restriction, RELOP_EQ, classValue);
+    SRestriction restriction = hk::mapi::PropertyRestriction(RELOP_EQ, classValue);
     SSortOrderSet sort = {1, 0, 0, {{sortTag, TABLE_SORT_DESCEND}}};
     check = HrQueryAllRows(table, columns, &restriction, sortTag != 0 ? &sort : nullptr, 0, rows.put());
 }
 
 ULONG ProductNamedTag(IMAPIProp* object, const wchar_t* name, ULONG type) {
     MAPINAMEID nameId{};
-    nameId.lpguid = const_cast<GUID*>(&kProductPropertySet);
+    nameId.lpguid = const_cast<GUID*>(&hk::mapi::kProductPropertySet);
     nameId.ulKind = MNID_STRING;
     nameId.Kind.lpwstrName = const_cast<wchar_t*>(name);
     LPMAPINAMEID names[] = {&nameId};
@@ -92,10 +80,10 @@ HRESULT FindHoardlocalMessage(IMsgStore* store, IMessage** message, bool* found)
     try {
         *found = false;
         CComPtr<IMAPIFolder> inbox = OpenInbox(store, "IPM.Note");
-        SizedSPropTagArray(2, columns) = {2, {kPrMessageClassW, PR_ENTRYID}};
+        SizedSPropTagArray(2, columns) = {2, {PR_MESSAGE_CLASS_W, PR_ENTRYID}};
         TidyRowSet rows;
-        QueryHiddenMessages(inbox, kHoardlocalClass, reinterpret_cast<LPSPropTagArray>(&columns),
-                            PR_LAST_MODIFICATION_TIME, rows);
+        QueryHiddenMessages(inbox, kHoardlocalClass, hk::mapi::TagArray(columns), PR_LAST_MODIFICATION_TIME,
+                            rows);
         if (!rows || rows->cRows == 0) {
             return S_OK;
         }
@@ -136,8 +124,7 @@ void DeriveStoreKeyName(IMAPISession* session, CStringW& name) {
         SizedSPropTagArray(1, tags) = {1, {storeIdTag}};
         ULONG count = 0;
         TidyMAPIBuffer<SPropValue> values;
-        HRESULT hr =
-            marker->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), MAPI_UNICODE, &count, values.put());
+        HRESULT hr = marker->GetProps(hk::mapi::TagArray(tags), MAPI_UNICODE, &count, values.put());
         if (SUCCEEDED(hr) && values && count == 1 && values->ulPropTag == storeIdTag &&
             values->Value.lpszW != nullptr && values->Value.lpszW[0] != L'\0') {
             name = values->Value.lpszW;
@@ -210,11 +197,9 @@ HRESULT HearthkitConfig::OpenDefaultStore(IMAPISession* session, IMsgStore** sto
         SPropValue isDefault{};
         isDefault.ulPropTag = PR_DEFAULT_STORE;
         isDefault.Value.b = TRUE;
-        SRestriction restriction{};
-        hk::config::PropertyIs(restriction, RELOP_EQ, isDefault);
+        SRestriction restriction = hk::mapi::PropertyRestriction(RELOP_EQ, isDefault);
         TidyRowSet rows;
-        check = HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), &restriction, nullptr, 0,
-                               rows.put());
+        check = HrQueryAllRows(table, hk::mapi::TagArray(columns), &restriction, nullptr, 0, rows.put());
         if (!rows || rows->cRows != 1) {
             return hr = E_FAIL;
         }

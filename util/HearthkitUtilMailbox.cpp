@@ -11,8 +11,6 @@
 
 namespace {
 
-const ULONG kPrMessageClassA = PROP_TAG(PT_STRING8, 0x001A);
-
 const BYTE kPublicFoldersProvider[16] = {0x78, 0xB2, 0xFA, 0x70, 0xAF, 0xF7, 0x11, 0xCD,
                                          0x9B, 0xC8, 0x00, 0xAA, 0x00, 0x2F, 0xC4, 0x5A};
 const BYTE kPersonalFoldersProvider[16] = {0x4E, 0x49, 0x54, 0x41, 0xF9, 0xBF, 0xB8, 0x01,
@@ -65,16 +63,16 @@ HRESULT HearthkitUtil::OpenStoreOfType(MessageStoreType type, IMAPISession* sess
         provider.Value.bin.lpb = const_cast<BYTE*>(ProviderOf(type));
         SPropValue extra{};
         SRestriction parts[2] = {};
-        hk::config::PropertyIs(parts[0], RELOP_EQ, provider);
+        parts[0] = hk::mapi::PropertyRestriction(RELOP_EQ, provider);
         ULONG partCount = 1;
         if (type == MessageStoreTypePrimaryMailbox) {
             extra.ulPropTag = PR_DEFAULT_STORE;
             extra.Value.b = TRUE;
-            hk::config::PropertyIs(parts[partCount++], RELOP_EQ, extra);
+            parts[partCount++] = hk::mapi::PropertyRestriction(RELOP_EQ, extra);
         } else if (type == MessageStoreTypeDelegateMailbox) {
             extra.ulPropTag = hk::config::kPrMailboxKind;
             extra.Value.l = hk::config::kArchiveMailboxKind;
-            hk::config::PropertyIs(parts[partCount++], RELOP_NE, extra);
+            parts[partCount++] = hk::mapi::PropertyRestriction(RELOP_NE, extra);
         }
         SRestriction both{};
         both.rt = RES_AND;
@@ -82,8 +80,8 @@ HRESULT HearthkitUtil::OpenStoreOfType(MessageStoreType type, IMAPISession* sess
         both.res.resAnd.lpRes = parts;
         SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
         TidyRowSet rows;
-        check = HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns),
-                               partCount == 1 ? parts : &both, nullptr, 0, rows.put());
+        check = HrQueryAllRows(table, hk::mapi::TagArray(columns), partCount == 1 ? parts : &both, nullptr, 0,
+                               rows.put());
         LPSPropValue found = rows && rows->cRows > 0
                                  ? PpropFindProp(rows->aRow[0].lpProps, rows->aRow[0].cValues, PR_ENTRYID)
                                  : nullptr;
@@ -112,11 +110,11 @@ bool HearthkitUtil::IsArchivedItem(IMessage* message) {
         } catch (const _com_error&) {
             return false;
         }
-        SizedSPropTagArray(2, tags) = {2, {archiveId, kPrMessageClassA}};
+        SizedSPropTagArray(2, tags) = {2, {archiveId, PR_MESSAGE_CLASS_A}};
         ULONG count = 0;
         TidyMAPIBuffer<SPropValue> values;
-        if (FAILED(message->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, values.put())) ||
-            !values || count != 2) {
+        if (FAILED(message->GetProps(hk::mapi::TagArray(tags), 0, &count, values.put())) || !values ||
+            count != 2) {
             return false;
         }
         const SPropValue& id = values.get()[0];
@@ -144,17 +142,12 @@ HRESULT HearthkitUtil::GetFilterMessage(IMsgStore* store, IMAPIFolder* folder, I
         CComPtr<IMAPITable> table;
         check = folder->GetContentsTable(MAPI_ASSOCIATED, &table);
         SPropValue prefix{};
-        prefix.ulPropTag = kPrMessageClassA;
+        prefix.ulPropTag = PR_MESSAGE_CLASS_A;
         prefix.Value.lpszA = const_cast<char*>("IPM.Stowhaven.Filter");
-        SRestriction restriction{};
-        restriction.rt = RES_CONTENT;
-        restriction.res.resContent.ulFuzzyLevel = FL_PREFIX;
-        restriction.res.resContent.ulPropTag = kPrMessageClassA;
-        restriction.res.resContent.lpProp = &prefix;
-        SizedSPropTagArray(2, columns) = {2, {kPrMessageClassA, PR_ENTRYID}};
+        SRestriction restriction = hk::mapi::ContentRestriction(FL_PREFIX, prefix);
+        SizedSPropTagArray(2, columns) = {2, {PR_MESSAGE_CLASS_A, PR_ENTRYID}};
         TidyRowSet rows;
-        check = HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), &restriction, nullptr, 0,
-                               rows.put());
+        check = HrQueryAllRows(table, hk::mapi::TagArray(columns), &restriction, nullptr, 0, rows.put());
         if (!rows || rows->cRows == 0) {
             return hr = MAPI_E_NOT_FOUND;
         }
