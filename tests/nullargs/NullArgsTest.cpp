@@ -70,10 +70,15 @@ struct Fixture {
         hk::test::Must(hk::test::CreateMailboxProfile(false, false), "profile");
         session = hk::test::DefaultSession();
         store = hk::test::OpenMailboxStore(hk::test::kPrimaryProvider);
+        hk::test::Must(session->AdminServices(0, &admin), "AdminServices");
         client.Init();
     }
     CComPtr<IMAPISession> session;
     CComPtr<IMsgStore> store;
+    CComPtr<IMsgServiceAdmin> admin;
+    SRowSet* rows = nullptr; // never filled: every call that could fill it is refused
+    MAPIUID uid{};
+    IMsgStore* opened = nullptr; // likewise
     Client client{L"http://127.0.0.1:9/app"};
     CInternetSendDataBase engine{nullptr, INTERNET_SCHEME_HTTP, "/app", false};
     std::vector<FieldData> fields;
@@ -193,14 +198,17 @@ const std::vector<Row>& Rows() {
         ROW(S_OK, Raised([] { MDC::PSTNamedProperties properties(nullptr); })),
         ROW(E_POINTER,
             Raised([] { MDC::PSTNamedProperties::GetTagByName(nullptr, L"x", PT_LONG, nullptr); })),
-        ROW(E_POINTER, Raised([] { SHMSPConfig::GetSHMSPServices(nullptr, nullptr); })),
-        ROW(E_POINTER, Raised([] { SHMSPConfig::GetSHMSPServiceUID(nullptr, L"a.mdc", nullptr); })),
+        ROW(E_POINTER, Raised([&] { SHMSPConfig::GetSHMSPServices(nullptr, &f.rows); })),
+        ROW(E_POINTER, Raised([&] { SHMSPConfig::GetSHMSPServices(f.admin, nullptr); })),
+        ROW(E_POINTER, Raised([&] { SHMSPConfig::GetSHMSPServiceUID(nullptr, L"a.mdc", &f.uid); })),
+        ROW(E_POINTER, Raised([&] { SHMSPConfig::GetSHMSPServiceUID(f.admin, L"a.mdc", nullptr); })),
         ROW(E_POINTER, Raised([] { SHMSPConfig::NumSHMSPServicesInProfile(nullptr); })),
         ROW(E_POINTER, Raised([] { SHMSPConfig::SHMSPServiceExists(nullptr, L"a.mdc"); })),
         ROW(E_POINTER, Raised([] { SHMSPConfig::AddSHMSPService(nullptr, L"k", L"a.mdc", L"A"); })),
         ROW(E_POINTER, Raised([] { SHMSPConfig::RemoveSHMSPService(nullptr, L"k", L"a.mdc", false); })),
         ROW(E_POINTER, Raised([] { SHMSPConfig::RemoveAllSHMSPServices(nullptr, false); })),
         ROW(E_POINTER, Raised([] { SHMSPConfig::SetSHMSPServiceDisplayName(nullptr, L"a.mdc", L"A"); })),
+        ROW(E_POINTER, Raised([&] { SHMSPConfig::OpenSHMSPMsgStore(nullptr, L"a.mdc", &f.opened); })),
         ROW(E_POINTER, Raised([&] { SHMSPConfig::OpenSHMSPMsgStore(f.session, L"a.mdc", nullptr); })),
         ROW(false, SHMSPConfig::GetProfileUID(nullptr, f.wide)),
         ROW(false, SHMSPConfig::IsSHMSPConfiguredInProfile(nullptr)),
@@ -247,7 +255,8 @@ TEST(NullArgs, EveryOperationAnswersANullClearlyAndLogsIt) {
             EXPECT_EQ(expected, run.values[std::to_string(next)]) << rows[next].name << " (answer, logged)";
         }
         if (next < rows.size()) {
-            ADD_FAILURE() << rows[next].name << " ended the process, exit code " << std::hex << run.result.exitCode;
+            ADD_FAILURE() << rows[next].name << " ended the process, exit code " << std::hex
+                          << run.result.exitCode;
             ++next;
         }
     }

@@ -303,35 +303,6 @@ TEST_F(StandinTest, ProfileUidRecordsAndProfileNameList) {
     EXPECT_EQ(L"A\\shmsptest\\ShmspTest", std::wstring(list.GetString()));
 }
 
-TEST_F(StandinTest, NullSessionAdminObjectOrOutPointerRaisesEPointer) {
-    IMAPISession* const none = nullptr;
-    const std::wstring mdc = Mdc(L"a");
-    SRowSet* rows = nullptr;
-    MAPIUID uid{};
-    IMsgStore* store = nullptr;
-    const std::pair<const char*, std::function<void()>> calls[] = {
-        {"GetSHMSPServices", [&] { SHMSPConfig::GetSHMSPServices(nullptr, &rows); }},
-        {"GetSHMSPServices rows", [&] { SHMSPConfig::GetSHMSPServices(Admin(), nullptr); }},
-        {"GetSHMSPServiceUID", [&] { SHMSPConfig::GetSHMSPServiceUID(nullptr, mdc, &uid); }},
-        {"GetSHMSPServiceUID uid", [&] { SHMSPConfig::GetSHMSPServiceUID(Admin(), mdc, nullptr); }},
-        {"NumSHMSPServicesInProfile", [&] { SHMSPConfig::NumSHMSPServicesInProfile(none); }},
-        {"SHMSPServiceExists", [&] { SHMSPConfig::SHMSPServiceExists(none, mdc); }},
-        {"AddSHMSPService", [&] { SHMSPConfig::AddSHMSPService(none, L"a", mdc, L"A"); }},
-        {"RemoveSHMSPService", [&] { SHMSPConfig::RemoveSHMSPService(none, L"a", mdc, false); }},
-        {"RemoveAllSHMSPServices", [&] { SHMSPConfig::RemoveAllSHMSPServices(none, true); }},
-        {"SetSHMSPServiceDisplayName", [&] { SHMSPConfig::SetSHMSPServiceDisplayName(none, mdc, L"A"); }},
-        {"OpenSHMSPMsgStore", [&] { SHMSPConfig::OpenSHMSPMsgStore(none, mdc, &store); }},
-        {"OpenSHMSPMsgStore store", [&] { SHMSPConfig::OpenSHMSPMsgStore(m_session, mdc, nullptr); }},
-        {"IsSHMSPConfiguredInProfileV8SP3", [&] { SHMSPConfig::IsSHMSPConfiguredInProfileV8SP3(none); }},
-        {"SetSHMSPConfiguredInProfileV8SP3",
-         [&] { SHMSPConfig::SetSHMSPConfiguredInProfileV8SP3(none, true); }},
-    };
-    SHMSPConfig::AddSHMSPService(m_session, L"a", mdc, L"A"); // so that a missing check reaches the store
-    for (const auto& call : calls) {
-        EXPECT_EQ(E_POINTER, Raised(call.second)) << call.first;
-    }
-}
-
 HK_SCENARIO(CleanupAllProfiles) {
     return SHMSPConfig::RemoveSHMSPFromRegistryProfiles() ? 0 : 1;
 }
