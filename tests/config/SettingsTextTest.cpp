@@ -32,7 +32,6 @@ TEST(SettingsTextLines, EachRuleOfTheFormat) {
         {L"A=1\r\nB=2\r\n\r\nC=3", {{L"A", L"1"}, {L"B", L"2"}, {L"C", L"3"}}},
         {L"A=1\nB=2", {{L"A", L"1\nB=2"}}},
         {L"A=1\rB=2\r\n", {{L"A", L"1\rB=2"}}},
-        {L"A=x\n\r\n", {{L"A", L"x"}}},
         {L"=1\r\n  =2\r\n;A=1\r\n \t;B=2\r\nno equals sign\r\n   \r\n\t\r\n\r\n", {}},
         // Keys are trimmed, upper case, and end at the first "=".
         {L"A=1\r\nb = yes ;note", {{L"A", L"1"}, {L"B", L"yes"}}},
