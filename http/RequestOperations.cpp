@@ -40,6 +40,13 @@ HRESULT SendFailed(CDesktopLog& log, const char* format) {
     return HkHResultFromWin32(static_cast<long>(error));
 }
 
+// Sends a request whose headers and body were built whole.
+bool SendWhole(HINTERNET request, const CStringA& headers, const CStringA& body) {
+    return ::HttpSendRequestA(request, headers, static_cast<DWORD>(headers.GetLength()),
+                              const_cast<char*>(body.GetString()),
+                              static_cast<DWORD>(body.GetLength())) != FALSE;
+}
+
 // Runs one exchange until it fails or no repetition is asked for. step sends
 // and reads once; it sets abandon for a failure that ends the exchange
 // before anything is sent (no end line then).
@@ -81,17 +88,21 @@ HRESULT CInternetSendDataBase::GetDataFromServer(const char* szUrl, ResponseDeta
     if (szUrl == nullptr || pResponse == nullptr) {
         return hr = HkNullArgument(log, "szUrl or pResponse");
     }
-    hk::unique_hinternet request(OpenRequest(szUrl, "GET", NormalRequest));
-    if (!request) {
-        return hr = OpenFailed(log, kOpenFailed, szUrl);
-    }
-    bool bRetry = false;
-    hr = Repeat(log, kGet, bRetry, [&](bool&) {
-        if (!::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) {
-            return SendFailed(log, "HttpSendRequest failed: %d\n");
+    try {
+        hk::unique_hinternet request(OpenRequest(szUrl, "GET", NormalRequest));
+        if (!request) {
+            return hr = OpenFailed(log, kOpenFailed, szUrl);
         }
-        return ReadResponse(request.get(), *pResponse, bRetry);
-    });
+        bool bRetry = false;
+        hr = Repeat(log, kGet, bRetry, [&](bool&) {
+            if (!::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) {
+                return SendFailed(log, "HttpSendRequest failed: %d\n");
+            }
+            return ReadResponse(request.get(), *pResponse, bRetry);
+        });
+    } catch (...) {
+        hr = HkCaughtToHr(log, "CInternetSendDataBase::GetDataFromServer");
+    }
     return hr;
 }
 
@@ -102,20 +113,25 @@ HRESULT CInternetSendDataBase::GetURLStatusText(const char* szUrl, DWORD* pdwSta
     if (szUrl == nullptr || pdwStatusCode == nullptr || szStatusText == nullptr || nStatusTextSize <= 0) {
         return hr = HkNullArgument(log, "szUrl, pdwStatusCode or szStatusText (of a positive size)");
     }
-    hk::unique_hinternet request(OpenRequest(szUrl, "GET", NormalRequest));
-    if (!request) {
-        return hr = OpenFailed(log, "HttpOpenRequest failed %s, error %d\n", szUrl);
-    }
-    ResponseDetails response;
-    bool bRetry = false;
-    hr = Repeat(log, kGet, bRetry, [&](bool&) {
-        if (!::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) {
-            return SendFailed(log, "HttpSendRequest failed: %d\n");
+    try {
+        hk::unique_hinternet request(OpenRequest(szUrl, "GET", NormalRequest));
+        if (!request) {
+            return hr = OpenFailed(log, "HttpOpenRequest failed %s, error %d\n", szUrl);
         }
-        return ReadResponse(request.get(), response, bRetry);
-    });
-    if (SUCCEEDED(hr) && !bRetry) {
-        hr = ReadStatusCode(request.get(), pdwStatusCode, szStatusText, static_cast<DWORD>(nStatusTextSize));
+        ResponseDetails response;
+        bool bRetry = false;
+        hr = Repeat(log, kGet, bRetry, [&](bool&) {
+            if (!::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) {
+                return SendFailed(log, "HttpSendRequest failed: %d\n");
+            }
+            return ReadResponse(request.get(), response, bRetry);
+        });
+        if (SUCCEEDED(hr) && !bRetry) {
+            hr = ReadStatusCode(request.get(), pdwStatusCode, szStatusText,
+                                static_cast<DWORD>(nStatusTextSize));
+        }
+    } catch (...) {
+        hr = HkCaughtToHr(log, "CInternetSendDataBase::GetURLStatusText");
     }
     return hr;
 }
@@ -127,34 +143,37 @@ HRESULT CInternetSendDataBase::PostFormDataToServer(const char* szUrl, std::vect
     if (szUrl == nullptr || pResponse == nullptr) {
         return hr = HkNullArgument(log, "szUrl or pResponse");
     }
-    // The caller supplies names and values already URL-encoded.
-    CStringA body;
-    for (size_t i = 0; i < fields.size(); ++i) {
-        if (i != 0) {
-            body += '&';
+    try {
+        // The caller supplies names and values already URL-encoded.
+        CStringA body;
+        for (size_t i = 0; i < fields.size(); ++i) {
+            if (i != 0) {
+                body += '&';
+            }
+            body += fields[i].strName;
+            body += '=';
+            body += fields[i].strValue;
         }
-        body += fields[i].strName;
-        body += '=';
-        body += fields[i].strValue;
-    }
-    CStringA headers;
-    headers.Format("Content-type: application/x-www-form-urlencoded\r\nContent-length: %d\r\n\r\n",
-                   body.GetLength());
-    hk::unique_hinternet request(OpenRequest(szUrl, "POST", NormalRequest));
-    if (!request) {
-        return hr = OpenFailed(log, kOpenFailed, szUrl);
-    }
-    bool bRetry = false;
-    hr = Repeat(log, kPost, bRetry, [&](bool&) {
-        log.LogText(LOG_DETAIL, "URL is %s\n", szUrl);
-        log.LogText(LOG_DETAIL, "Sending headers : '%s'\n", headers.GetString());
-        log.LogText(LOG_DETAIL, "Data '%s'\n", body.GetString());
-        if (!::HttpSendRequestA(request.get(), headers, static_cast<DWORD>(headers.GetLength()),
-                                const_cast<char*>(body.GetString()), static_cast<DWORD>(body.GetLength()))) {
-            return SendFailed(log, "HttpSendRequestA failed: %d\n");
+        CStringA headers;
+        headers.Format("Content-type: application/x-www-form-urlencoded\r\nContent-length: %d\r\n\r\n",
+                       body.GetLength());
+        hk::unique_hinternet request(OpenRequest(szUrl, "POST", NormalRequest));
+        if (!request) {
+            return hr = OpenFailed(log, kOpenFailed, szUrl);
         }
-        return ReadResponse(request.get(), *pResponse, bRetry);
-    });
+        bool bRetry = false;
+        hr = Repeat(log, kPost, bRetry, [&](bool&) {
+            log.LogText(LOG_DETAIL, "URL is %s\n", szUrl);
+            log.LogText(LOG_DETAIL, "Sending headers : '%s'\n", headers.GetString());
+            log.LogText(LOG_DETAIL, "Data '%s'\n", body.GetString());
+            if (!SendWhole(request.get(), headers, body)) {
+                return SendFailed(log, "HttpSendRequestA failed: %d\n");
+            }
+            return ReadResponse(request.get(), *pResponse, bRetry);
+        });
+    } catch (...) {
+        hr = HkCaughtToHr(log, "CInternetSendDataBase::PostFormDataToServer");
+    }
     return hr;
 }
 
@@ -165,20 +184,24 @@ HRESULT CInternetSendDataBase::PostXMLDataToServer(const char* szUrl, CComBSTR& 
     if (szUrl == nullptr || pResponse == nullptr) {
         return hr = HkNullArgument(log, "szUrl or pResponse");
     }
-    static const wchar_t kHeaders[] = L"Content-Type: text/xml; charset=UTF-16";
-    hk::unique_hinternet request(OpenRequest(szUrl, "POST", NormalRequest));
-    if (!request) {
-        return hr = OpenFailed(log, kOpenFailed, szUrl);
-    }
-    bool bRetry = false;
-    hr = Repeat(log, kPost, bRetry, [&](bool&) {
-        // The BSTR's bytes as they are: UTF-16LE, no terminator, no BOM.
-        if (!::HttpSendRequestW(request.get(), kHeaders, static_cast<DWORD>(std::wcslen(kHeaders)),
-                                bstrXML.m_str, ::SysStringByteLen(bstrXML.m_str))) {
-            return SendFailed(log, "HttpSendRequest failed: %d\n");
+    try {
+        static const wchar_t kHeaders[] = L"Content-Type: text/xml; charset=UTF-16";
+        hk::unique_hinternet request(OpenRequest(szUrl, "POST", NormalRequest));
+        if (!request) {
+            return hr = OpenFailed(log, kOpenFailed, szUrl);
         }
-        return ReadResponse(request.get(), *pResponse, bRetry);
-    });
+        bool bRetry = false;
+        hr = Repeat(log, kPost, bRetry, [&](bool&) {
+            // The BSTR's bytes as they are: UTF-16LE, no terminator, no BOM.
+            if (!::HttpSendRequestW(request.get(), kHeaders, static_cast<DWORD>(std::wcslen(kHeaders)),
+                                    bstrXML.m_str, ::SysStringByteLen(bstrXML.m_str))) {
+                return SendFailed(log, "HttpSendRequest failed: %d\n");
+            }
+            return ReadResponse(request.get(), *pResponse, bRetry);
+        });
+    } catch (...) {
+        hr = HkCaughtToHr(log, "CInternetSendDataBase::PostXMLDataToServer");
+    }
     return hr;
 }
 
@@ -189,26 +212,30 @@ HRESULT CInternetSendDataBase::PostUTF8XMLDataToServer(const char* szUrl, CStrin
     if (szUrl == nullptr || pResponse == nullptr) {
         return hr = HkNullArgument(log, "szUrl or pResponse");
     }
-    DWORD length = szXML != nullptr ? static_cast<DWORD>(std::strlen(szXML)) : 0;
-    hk::unique_hinternet request(OpenRequest(szUrl, "POST", NormalRequest));
-    if (!request) {
-        return hr = OpenFailed(log, kOpenFailed, szUrl);
+    try {
+        DWORD length = szXML != nullptr ? static_cast<DWORD>(std::strlen(szXML)) : 0;
+        hk::unique_hinternet request(OpenRequest(szUrl, "POST", NormalRequest));
+        if (!request) {
+            return hr = OpenFailed(log, kOpenFailed, szUrl);
+        }
+        bool bRetry = false;
+        hr = Repeat(log, kPost, bRetry, [&](bool&) {
+            if (!::HttpSendRequestW(request.get(), strHeaders.IsEmpty() ? nullptr : strHeaders.GetString(),
+                                    static_cast<DWORD>(strHeaders.GetLength()), const_cast<char*>(szXML),
+                                    length)) {
+                return SendFailed(log, "HttpSendRequest failed: %d\n");
+            }
+            // A 401 answered with credentials is sent again: only the reply that
+            // ends the exchange must be XML.
+            HRESULT r = ReadResponse(request.get(), *pResponse, bRetry);
+            if (SUCCEEDED(r) && !bRetry) {
+                r = CheckResponseTypeIsXML(request.get());
+            }
+            return r;
+        });
+    } catch (...) {
+        hr = HkCaughtToHr(log, "CInternetSendDataBase::PostUTF8XMLDataToServer");
     }
-    bool bRetry = false;
-    hr = Repeat(log, kPost, bRetry, [&](bool&) {
-        if (!::HttpSendRequestW(request.get(), strHeaders.IsEmpty() ? nullptr : strHeaders.GetString(),
-                                static_cast<DWORD>(strHeaders.GetLength()), const_cast<char*>(szXML),
-                                length)) {
-            return SendFailed(log, "HttpSendRequest failed: %d\n");
-        }
-        // A 401 answered with credentials is sent again: only the reply that
-        // ends the exchange must be XML.
-        HRESULT r = ReadResponse(request.get(), *pResponse, bRetry);
-        if (SUCCEEDED(r) && !bRetry) {
-            r = CheckResponseTypeIsXML(request.get());
-        }
-        return r;
-    });
     return hr;
 }
 
@@ -219,36 +246,40 @@ HRESULT CInternetSendDataBase::PostDataToServer(const char* szUrl, std::vector<F
     if (szUrl == nullptr || pResponse == nullptr) {
         return hr = HkNullArgument(log, "szUrl or pResponse");
     }
-    // The collected body carries fields only, while the announced length
-    // would count the files: a request with files would lie about its
-    // length. Files go through PostLargeDataToServer.
-    if (!files.empty()) {
-        log.LogText(LOG_ERROR, "PostDataToServer sends fields only; use PostLargeDataToServer for files\n");
-        return hr = E_INVALIDARG;
+    try {
+        // The collected body carries fields only, while the announced length
+        // would count the files: a request with files would lie about its
+        // length. Files go through PostLargeDataToServer.
+        if (!files.empty()) {
+            log.LogText(LOG_ERROR,
+                        "PostDataToServer sends fields only; use PostLargeDataToServer for files\n");
+            return hr = E_INVALIDARG;
+        }
+        hk::unique_hinternet request(OpenRequest(szUrl, "POST", NormalRequest));
+        if (!request) {
+            return hr = OpenFailed(log, kOpenFailed, szUrl);
+        }
+        bool bRetry = false;
+        hr = Repeat(log, kPost, bRetry, [&](bool& abandon) {
+            CStringA boundary = GenerateMultipartBoundary();
+            CStringA headers, body;
+            DWORD contentLength = 0;
+            HRESULT r = AddHeadersToRequest(boundary, fields, files, request.get(), &contentLength, &headers);
+            if (SUCCEEDED(r)) {
+                r = AddFieldsAndFiles(fields, files, boundary, request.get(), &body);
+            }
+            if (FAILED(r)) {
+                abandon = true;
+                return r;
+            }
+            if (!SendWhole(request.get(), headers, body)) {
+                return SendFailed(log, "HttpSendRequestA failed: %d\n");
+            }
+            return ReadResponse(request.get(), *pResponse, bRetry);
+        });
+    } catch (...) {
+        hr = HkCaughtToHr(log, "CInternetSendDataBase::PostDataToServer");
     }
-    hk::unique_hinternet request(OpenRequest(szUrl, "POST", NormalRequest));
-    if (!request) {
-        return hr = OpenFailed(log, kOpenFailed, szUrl);
-    }
-    bool bRetry = false;
-    hr = Repeat(log, kPost, bRetry, [&](bool& abandon) {
-        CStringA boundary = GenerateMultipartBoundary();
-        CStringA headers, body;
-        DWORD contentLength = 0;
-        HRESULT r = AddHeadersToRequest(boundary, fields, files, request.get(), &contentLength, &headers);
-        if (SUCCEEDED(r)) {
-            r = AddFieldsAndFiles(fields, files, boundary, request.get(), &body);
-        }
-        if (FAILED(r)) {
-            abandon = true;
-            return r;
-        }
-        if (!::HttpSendRequestA(request.get(), headers, static_cast<DWORD>(headers.GetLength()),
-                                const_cast<char*>(body.GetString()), static_cast<DWORD>(body.GetLength()))) {
-            return SendFailed(log, "HttpSendRequestA failed: %d\n");
-        }
-        return ReadResponse(request.get(), *pResponse, bRetry);
-    });
     return hr;
 }
 
@@ -260,43 +291,47 @@ HRESULT CInternetSendDataBase::PostLargeDataToServer(const char* szUrl, std::vec
     if (szUrl == nullptr || pResponse == nullptr || !FilesAreSendable(files)) {
         return hr = HkNullArgument(log, "szUrl, pResponse or the data of a file");
     }
-    hk::unique_hinternet request(OpenRequest(szUrl, "POST", LargeRequest));
-    if (!request) {
-        return hr = OpenFailed(log, kOpenFailed, szUrl);
+    try {
+        hk::unique_hinternet request(OpenRequest(szUrl, "POST", LargeRequest));
+        if (!request) {
+            return hr = OpenFailed(log, kOpenFailed, szUrl);
+        }
+        bool bRetry = false;
+        hr = Repeat(log, kLargePost, bRetry, [&](bool& abandon) {
+            CStringA boundary = GenerateMultipartBoundary();
+            DWORD contentLength = 0;
+            HRESULT r = AddHeadersToRequest(boundary, fields, files, request.get(), &contentLength, nullptr);
+            if (FAILED(r)) {
+                abandon = true;
+                return r;
+            }
+            INTERNET_BUFFERSW buffers = {};
+            buffers.dwStructSize = sizeof(buffers);
+            buffers.dwBufferTotal = contentLength;
+            if (!::HttpSendRequestExW(request.get(), &buffers, nullptr, HSR_INITIATE, 0)) {
+                return SendFailed(log, "HttpSendRequestEx failed: %d\n");
+            }
+            r = AddFieldsAndFiles(fields, files, boundary, request.get(), nullptr);
+            if (FAILED(r)) {
+                abandon = true;
+                return r;
+            }
+            if (EndRequest(request.get())) {
+                return ReadResponse(request.get(), *pResponse, bRetry);
+            }
+            DWORD error = ::GetLastError();
+            // A resend request is honoured once in a row.
+            if (error == ERROR_INTERNET_FORCE_RETRY && !bRetry) {
+                log.LogText(LOG_TRACE,
+                            "Will retry request after receiving ERROR_WINHTTP_RESEND_REQUEST response.\n");
+                bRetry = true;
+                return S_OK;
+            }
+            log.LogInt(LOG_ERROR, "HttpEndRequest failed: %d\n", static_cast<int>(error));
+            return HkHResultFromWin32(static_cast<long>(error));
+        });
+    } catch (...) {
+        hr = HkCaughtToHr(log, "CInternetSendDataBase::PostLargeDataToServer");
     }
-    bool bRetry = false;
-    hr = Repeat(log, kLargePost, bRetry, [&](bool& abandon) {
-        CStringA boundary = GenerateMultipartBoundary();
-        DWORD contentLength = 0;
-        HRESULT r = AddHeadersToRequest(boundary, fields, files, request.get(), &contentLength, nullptr);
-        if (FAILED(r)) {
-            abandon = true;
-            return r;
-        }
-        INTERNET_BUFFERSW buffers = {};
-        buffers.dwStructSize = sizeof(buffers);
-        buffers.dwBufferTotal = contentLength;
-        if (!::HttpSendRequestExW(request.get(), &buffers, nullptr, HSR_INITIATE, 0)) {
-            return SendFailed(log, "HttpSendRequestEx failed: %d\n");
-        }
-        r = AddFieldsAndFiles(fields, files, boundary, request.get(), nullptr);
-        if (FAILED(r)) {
-            abandon = true;
-            return r;
-        }
-        if (EndRequest(request.get())) {
-            return ReadResponse(request.get(), *pResponse, bRetry);
-        }
-        DWORD error = ::GetLastError();
-        // A resend request is honoured once in a row.
-        if (error == ERROR_INTERNET_FORCE_RETRY && !bRetry) {
-            log.LogText(LOG_TRACE,
-                        "Will retry request after receiving ERROR_WINHTTP_RESEND_REQUEST response.\n");
-            bRetry = true;
-            return S_OK;
-        }
-        log.LogInt(LOG_ERROR, "HttpEndRequest failed: %d\n", static_cast<int>(error));
-        return HkHResultFromWin32(static_cast<long>(error));
-    });
     return hr;
 }

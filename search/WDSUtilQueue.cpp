@@ -153,18 +153,6 @@ void DeletePerformed(CRegKey& requests, const Seen& seen) {
     requests.DeleteSubKey(seen.name.c_str());
 }
 
-// What a failed request step raised: the COM error's code, or E_UNEXPECTED.
-// Call only inside a catch block.
-HRESULT CaughtRequestHr() noexcept {
-    try {
-        throw;
-    } catch (const _com_error& e) {
-        return e.Error();
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-}
-
 } // namespace
 
 bool WDSUtil::PersistWDSIndexingInfo(CStringW path, WDSIndexType type) {
@@ -219,7 +207,7 @@ bool WDSUtil::UpdateWDSIndexForHL(WDSIndexType type) {
         log.LogHR(LOG_DETAIL, kHandlerReturned, hr);
     } catch (...) {
         log.LogHR(LOG_ERROR, "The indexing operation performed by the WDS protocol handler failed ",
-                  CaughtRequestHr());
+                  HkResultFromCaught());
     }
     return true;
 }
@@ -246,7 +234,7 @@ bool WDSUtil::UpdateWDSIndexForHLFile(WDSIndexType type, CStringW fileName) {
         log.LogHR(LOG_DETAIL, kHandlerReturned, hr);
     } catch (...) {
         log.LogHR(LOG_ERROR, "The indexing operation performed by the WDS protocol handler failed",
-                  CaughtRequestHr());
+                  HkResultFromCaught());
     }
     return true;
 }

@@ -19,9 +19,9 @@
 
 #include <windows.h>
 #include <comdef.h>
+#include <cstdio>
 #include <exception>
 #include <new>
-#include <string>
 
 // An HRESULT whose assignment raises _com_error for a failure code. Success
 // codes (S_FALSE included) are kept and can be read back.
@@ -41,8 +41,8 @@ private:
     HRESULT m_hr = S_OK;
 };
 
-// Raises _com_error with the HRESULT of a Win32 error (0x80070000 | code;
-// a code that is 0 or negative as it is).
+// The HRESULT of a Win32 error (0x80070000 | code; a code that is 0 or
+// negative as it is).
 HEARTHKIT_API HRESULT HkHResultFromWin32(long code) noexcept;
 
 // A null where the operation needs a pointer: one line at LOG_ERROR naming
@@ -52,34 +52,47 @@ inline HRESULT HkNullArgument(CDesktopLog& log, const char* argument, HRESULT hr
     return hr;
 }
 
-// Call only inside a catch block. Maps what is being handled to the HRESULT
-// the library's conventions name and writes one line through log:
-//   _com_error       -> its HRESULT; "<scope> com_error: 0x<hr>" at LOG_ERROR
-//   std::bad_alloc   -> E_OUTOFMEMORY, the exception logged
-//   std::exception   -> other, the exception logged
+// Call only inside a catch block. The HRESULT the library's conventions name
+// for what is being handled, logging nothing (the quiet twin of HkCaughtToHr,
+// for callers that write a line of their own):
+//   _com_error       -> its HRESULT
+//   std::bad_alloc   -> E_OUTOFMEMORY
 //   anything else    -> other
-// scope may be null: then a _com_error is logged with LogException instead.
 // Inline on purpose: the rethrow must run in the module that caught, since
 // each module carries its own copy of the C++ runtime's exception state.
+inline HRESULT HkResultFromCaught(HRESULT other = E_UNEXPECTED) noexcept {
+    try {
+        throw;
+    } catch (const _com_error& e) {
+        return e.Error();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return other;
+    }
+}
+
+// Call only inside a catch block. HkResultFromCaught's HRESULT, with one line
+// written through log:
+//   _com_error       -> "<scope> com_error: 0x<hr>" at LOG_ERROR
+//   std::exception   -> the exception logged (std::bad_alloc included)
+//   anything else    -> no line
+// scope may be null: then a _com_error is logged with LogException instead.
 inline HRESULT HkCaughtToHr(CDesktopLog& log, const char* scope, HRESULT other = E_UNEXPECTED) noexcept {
     try {
         throw;
     } catch (const _com_error& e) {
-        if (scope != nullptr) {
-            std::string line(scope);
-            line += " com_error";
-            log.LogHR(LOG_ERROR, line.c_str(), e.Error());
-        } else {
+        if (scope == nullptr) {
             log.LogException(e);
+        } else {
+            // Built by hand, not as a std::string: the line must not throw.
+            char line[300];
+            std::snprintf(line, sizeof(line), "%s com_error", scope);
+            log.LogHR(LOG_ERROR, line, e.Error());
         }
-        return e.Error();
-    } catch (const std::bad_alloc& e) {
-        log.LogException(e);
-        return E_OUTOFMEMORY;
     } catch (const std::exception& e) {
         log.LogException(e);
-        return other;
     } catch (...) {
-        return other;
     }
+    return HkResultFromCaught(other);
 }

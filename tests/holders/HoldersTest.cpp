@@ -1,11 +1,15 @@
 // The holder layer: ownership, self-assignment, formatting, registry types,
 // and the result holder with the catch helper.
 #include "Hearthkit.h"
+#include "LoggedRun.h"
 #include "Scenario.h"
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <cstdio>
 #include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -157,35 +161,59 @@ TEST(HoldersRegKey, TypesSizesAndTrees) {
     EXPECT_EQ((std::vector<std::wstring>{L"a", L"c"}), names);
 }
 
-HRESULT OperationThatCatches(int what) {
-    CDesktopLog log("HoldersTest::OperationThatCatches");
-    try {
-        CheckedHr check;
-        check = S_FALSE;
-        if (what == 0) {
-            check = E_FAIL;
-        } else if (what == 1) {
-            throw std::runtime_error("boom");
-        } else if (what == 2) {
-            throw std::bad_alloc();
-        } else if (what == 3) {
-            throw 42;
-        }
-        return check;
-    } catch (...) {
-        return HkCaughtToHr(log, "HoldersTest::OperationThatCatches");
+// What an operation's steps raise, as the catch helpers see it.
+void Raise(int what) {
+    CheckedHr check;
+    check = S_FALSE;
+    switch (what) {
+    case 0:
+        check = E_ACCESSDENIED;
+        break;
+    case 1:
+        throw std::runtime_error("boom");
+    case 2:
+        throw std::bad_alloc();
+    case 3:
+        throw 42;
     }
 }
 
-TEST(HoldersResult, MapsWhatWasCaughtToTheConventionalHresult) {
-    const HRESULT expected[] = {static_cast<HRESULT>(0x80004005), E_UNEXPECTED, E_OUTOFMEMORY, E_UNEXPECTED,
-                                S_FALSE};
-    for (int what = 0; what < 5; ++what) {
-        EXPECT_EQ(expected[what], OperationThatCatches(what)) << what;
+// Each raise through both helpers: the quiet one's result, then the logging
+// one's, which must agree.
+HK_SCENARIO(CaughtResults) {
+    for (int what = 0; what < 4; ++what) {
+        CDesktopLog log("HoldersTest::Catch");
+        HRESULT quiet = S_OK, logged = S_OK;
+        try {
+            Raise(what);
+        } catch (...) {
+            quiet = HkResultFromCaught(E_FAIL);
+        }
+        try {
+            Raise(what);
+        } catch (...) {
+            logged = HkCaughtToHr(log, what == 0 ? "HoldersTest::Catch" : nullptr, E_FAIL);
+        }
+        std::printf("hr%d=%08lX %08lX\n", what, static_cast<unsigned long>(quiet),
+                    static_cast<unsigned long>(logged));
     }
-    EXPECT_EQ(static_cast<HRESULT>(0x80070005), HkHResultFromWin32(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(0, HkHResultFromWin32(0));
-    EXPECT_EQ(static_cast<HRESULT>(0x80004005), HkHResultFromWin32(static_cast<long>(0x80004005)));
+    return 0;
+}
+
+TEST(HoldersResult, MapsWhatWasCaughtAndLogsItOnce) {
+    auto run = hk::test::RunLoggedScenario("CaughtResults", {}, LOG_ERROR);
+    ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
+    const char* expected[] = {"80070005 80070005", "80004005 80004005", "8007000E 8007000E",
+                              "80004005 80004005"};
+    for (int what = 0; what < 4; ++what) {
+        EXPECT_EQ(expected[what], run.values["hr" + std::to_string(what)]) << what;
+    }
+    // One line for each exception, none for the int, between the file's first and last.
+    EXPECT_NE(std::string::npos, run.log.find(": HoldersTest::Catch com_error: 0x80070005\r\n")) << run.log;
+    EXPECT_NE(std::string::npos, run.log.find(": A std::exception has been caught: boom\r\n")) << run.log;
+    EXPECT_NE(std::string::npos, run.log.find(": A std::exception has been caught: std::bad_alloc\r\n"))
+        << run.log;
+    EXPECT_EQ(5, std::count(run.log.begin(), run.log.end(), '\n')) << run.log;
 }
 
 HK_SCENARIO(PrintsItsArguments) {

@@ -5,7 +5,10 @@
 #include "http/MultipartFraming.h"
 
 #include <gtest/gtest.h>
+#include <comdef.h>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 using namespace hk::test;
@@ -219,6 +222,36 @@ TEST_F(Engine, UnauthorizedGoesToTheLoginDialog) {
                                     : "",
                   last.body)
             << c.user;
+    }
+}
+
+// What a step raises (here the application's login dialog) ends in the
+// operation's result, never out of the exported call.
+TEST_F(Engine, WhatAStepRaisesEndsInTheResult) {
+    Server().Route("/app/raise", Challenge());
+    const struct {
+        std::exception_ptr raised;
+        HRESULT hr;
+    } cases[] = {{std::make_exception_ptr(std::bad_alloc()), E_OUTOFMEMORY},
+                 {std::make_exception_ptr(_com_error(E_ABORT)), E_ABORT},
+                 {std::make_exception_ptr(std::runtime_error("dialog")), E_UNEXPECTED}};
+    for (const auto& c : cases) {
+        EngineOnServer s;
+        s.engine.dialogRaises = c.raised;
+        ResponseDetails response;
+        std::vector<FieldData> fields = {{"a", "1"}};
+        std::vector<FileData> files;
+        DWORD status = 0;
+        char text[64] = {};
+        CComBSTR xml(L"<x/>");
+        EXPECT_EQ(c.hr, s.engine.GetDataFromServer("raise", &response));
+        EXPECT_EQ(c.hr, s.engine.GetURLStatusText("raise", &status, text, sizeof(text)));
+        EXPECT_EQ(c.hr, s.engine.PostFormDataToServer("raise", fields, &response));
+        EXPECT_EQ(c.hr, s.engine.PostXMLDataToServer("raise", xml, &response));
+        EXPECT_EQ(c.hr, s.engine.PostUTF8XMLDataToServer("raise", L"", "<x/>", &response));
+        EXPECT_EQ(c.hr, s.engine.PostDataToServer("raise", files, fields, &response));
+        EXPECT_EQ(c.hr, s.engine.PostLargeDataToServer("raise", files, fields, &response));
+        EXPECT_EQ(7, s.engine.dialogCalls);
     }
 }
 

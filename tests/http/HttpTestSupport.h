@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <deque>
+#include <exception>
 #include <string>
 
 namespace hk {
@@ -15,12 +16,13 @@ namespace test {
 
 // The dialog answers and the HttpEndRequestW failures come from queues; an
 // empty queue means: the real WinINet call. skipEnd: the request is never
-// ended.
+// ended. The dialog can raise instead, as an application's own dialog may.
 class ScriptedEngine : public CInternetSendDataBase {
 public:
     using CInternetSendDataBase::CInternetSendDataBase;
     std::deque<DWORD> dialogAnswers;
     std::deque<DWORD> endFailures;
+    std::exception_ptr dialogRaises; // raised by the dialog when set
     int dialogCalls = 0;
     int endCalls = 0;
     bool skipEnd = false;
@@ -29,6 +31,9 @@ public:
 protected:
     DWORD DisplayLoginDialog(HINTERNET hRequest, DWORD dwStatusCode, char* szStatusText) override {
         ++dialogCalls;
+        if (dialogRaises) {
+            std::rethrow_exception(dialogRaises);
+        }
         EXPECT_EQ(401u, dwStatusCode);
         EXPECT_STREQ("Unauthorized", szStatusText);
         DWORD answer = dialogAnswers.empty() ? ERROR_CANCELLED : dialogAnswers.front();
