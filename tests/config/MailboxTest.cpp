@@ -305,6 +305,7 @@ HK_SCENARIO(ConfigLookupsWhileRestarting) {
 HK_SCENARIO(UtilStoresAndItems) {
     EXPECT_EQ(S_OK, CreateMailboxProfile(true, true));
     EXPECT_EQ(S_OK, HearthkitConfig::LogonToMAPI());
+    MapiStandinReset();
     IMAPISession* session = HearthkitConfig::MAPISession();
     // Each kind picks its provider; the delegate kind passes the archive by,
     // and an unknown kind is the primary mailbox.
@@ -323,6 +324,7 @@ HK_SCENARIO(UtilStoresAndItems) {
     EXPECT_EQ(L"Public Folders", nameOf(MessageStoreTypePublicFolders));
     EXPECT_EQ(L"failed 2147500037", nameOf(MessageStoreTypePersonalFolders)); // E_FAIL: no PST here
     EXPECT_EQ(L"Mailbox - John Doe", nameOf(7));
+    EXPECT_TRUE(EveryCallUsed("IMAPISession::OpenMsgStore", MAPI_BEST_ACCESS | MDB_NO_MAIL));
 
     // Archived: "Archive ID" on an item that is none of the transient kinds.
     CComPtr<IMsgStore> primary = OpenMailboxStore(kPrimaryProvider);
@@ -353,7 +355,9 @@ HK_SCENARIO(UtilStoresAndItems) {
     EXPECT_TRUE(filter == nullptr);
     PutItem(primary, "IPM.Stowhaven.Filter.Rules", nullptr, true);
     CComPtr<IMessage> found;
+    MapiStandinReset();
     EXPECT_EQ(S_OK, HearthkitUtil::GetFilterMessage(primary, inbox, &found));
+    EXPECT_TRUE(EveryCallUsed("IMsgStore::OpenEntry", MAPI_BEST_ACCESS));
     TidyMAPIBuffer<SPropValue> messageClass;
     EXPECT_EQ(S_OK, HrGetOneProp(found, PR_MESSAGE_CLASS_A, messageClass.put()));
     EXPECT_STREQ("IPM.Stowhaven.Filter.Rules", messageClass->Value.lpszA);
