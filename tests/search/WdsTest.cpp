@@ -53,6 +53,13 @@ std::vector<std::wstring> QueuedRequests() {
     return entries;
 }
 
+// A replay on a thread or in a process of its own, COM set up there.
+void ReplayWithCom() {
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    WDSUtil::UpdateWDSIndex();
+    ::CoUninitialize();
+}
+
 // Keys, cache directory and handler of one test; the scenarios of the logged
 // test build theirs on the keys the parent left.
 class Wds : public ::testing::Test {
@@ -91,6 +98,10 @@ protected:
     hk::test::RegistryKeyGuard m_class{HKEY_LOCAL_MACHINE, kClassKey};
     hk::test::TempDir m_cache{L"wds-cache"};
     hk::test::TempDir m_work{L"wds-work"};
+    // The handler stand-in signals held when it enters the HoldMethod and
+    // returns when release is set.
+    hk::unique_handle m_held{::CreateEventW(nullptr, TRUE, FALSE, L"HkWdsHandlerStandin.Held")};
+    hk::unique_handle m_release{::CreateEventW(nullptr, TRUE, FALSE, L"HkWdsHandlerStandin.Release")};
 };
 
 // The 3.0 boundary and the text forms decide through the replay (below).
@@ -255,25 +266,18 @@ TEST_F(Wds, RequestRecordedElsewhereWhileTheHandlerWorksStaysQueued) {
         std::vector<std::wstring> recorded, queue;
     } cases[] = {{L"AddFile", L"a.db", {L"a.db"}, {L"Add\\a.db"}},
                  {L"AddAll", L"Hoardlocal", {L"c.db", L"Hoardlocal"}, {L"Add\\c.db", L"Add\\Hoardlocal"}}};
-    hk::unique_handle held(::CreateEventW(nullptr, TRUE, FALSE, L"HkWdsHandlerStandin.Held"));
-    hk::unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, L"HkWdsHandlerStandin.Release"));
-    ASSERT_TRUE(held && release);
     for (const auto& c : cases) {
         SCOPED_TRACE(hk::test::Narrow(c.held));
-        ::ResetEvent(held.get());
-        ::ResetEvent(release.get());
+        ::ResetEvent(m_held.get());
+        ::ResetEvent(m_release.get());
         SetString(HKEY_CURRENT_USER, kControlKey, L"HoldMethod", c.held);
         Ask(WDSIndexAdd, c.queued);
-        std::thread replay([] {
-            ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            WDSUtil::UpdateWDSIndex();
-            ::CoUninitialize();
-        });
+        std::thread replay(ReplayWithCom);
         hk::test::ScenarioResult r;
-        if (::WaitForSingleObject(held.get(), 10000) == WAIT_OBJECT_0) {
+        if (::WaitForSingleObject(m_held.get(), 10000) == WAIT_OBJECT_0) {
             r = hk::test::RunScenario("WdsRecordAdd", c.recorded, 30000);
         }
-        ::SetEvent(release.get());
+        ::SetEvent(m_release.get());
         replay.join();
         EXPECT_EQ(0u, r.exitCode) << r.output;
         EXPECT_EQ(c.queue, QueuedRequests());
@@ -283,32 +287,23 @@ TEST_F(Wds, RequestRecordedElsewhereWhileTheHandlerWorksStaysQueued) {
 
 HK_SCENARIO(WdsReplay) {
     UseStoreKey(true);
-    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    WDSUtil::UpdateWDSIndex();
-    ::CoUninitialize();
+    ReplayWithCom();
     return 0;
 }
 
 // Two components replay at once: the second waits for the first and finds
 // the request done, rather than performing it again.
 TEST_F(Wds, TwoReplaysAtOncePerformARequestOnce) {
-    hk::unique_handle held(::CreateEventW(nullptr, TRUE, FALSE, L"HkWdsHandlerStandin.Held"));
-    hk::unique_handle release(::CreateEventW(nullptr, TRUE, FALSE, L"HkWdsHandlerStandin.Release"));
-    ASSERT_TRUE(held && release);
     SetString(HKEY_CURRENT_USER, kControlKey, L"HoldMethod", L"AddFile");
     Ask(WDSIndexAdd, L"a.db");
-    std::thread first([] {
-        ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        WDSUtil::UpdateWDSIndex();
-        ::CoUninitialize();
-    });
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(held.get(), 10000));
-    ::ResetEvent(held.get());
+    std::thread first(ReplayWithCom);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(m_held.get(), 10000));
+    ::ResetEvent(m_held.get());
     hk::test::ScenarioResult second;
     std::thread other([&] { second = hk::test::RunScenario("WdsReplay", {}, 30000); });
     // A second replay that does not wait reaches the handler here.
-    ::WaitForSingleObject(held.get(), 3000);
-    ::SetEvent(release.get());
+    ::WaitForSingleObject(m_held.get(), 3000);
+    ::SetEvent(m_release.get());
     first.join();
     other.join();
     EXPECT_EQ(0u, second.exitCode) << second.output;
