@@ -16,8 +16,6 @@ namespace hk {
 namespace provider {
 
 const char kServiceName[] = "SHMSP";
-const MAPIUID kGlobalProfileSection = {
-    {0x13, 0xDB, 0xB0, 0xC8, 0xAA, 0x05, 0x10, 0x1A, 0x9B, 0xB0, 0x00, 0xAA, 0x00, 0x2F, 0xC4, 0x5A}};
 
 void RequireNonNull(CDesktopLog& log, const void* p, const char* what) {
     if (p == nullptr) {
@@ -61,15 +59,12 @@ void VisitProfilesKeys(const wchar_t* storeKey,
 
 namespace {
 
-// mingw's libuuid has no MAPI interface identifiers; these are MAPI's.
-const IID kIidMapiSession = {0x00020300, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-const IID kIidProviderAdmin = {0x00020325, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-
 // The session's global profile section; a failing call is raised.
 CComPtr<IProfSect> OpenGlobalSection(IMAPISession* session) {
     CComPtr<IProfSect> section;
     CheckedHr check;
-    check = session->OpenProfileSection(const_cast<MAPIUID*>(&kGlobalProfileSection), nullptr, 0, &section);
+    check = session->OpenProfileSection(const_cast<MAPIUID*>(&hk::mapi::kGlobalProfileSection), nullptr, 0,
+                                        &section);
     return section;
 }
 
@@ -79,8 +74,8 @@ bool ReadProfileName(IMAPISession* session, std::wstring& name) {
     CComPtr<IProfSect> section = OpenGlobalSection(session);
     TidyMAPIBuffer<SPropValue> value;
     CheckedHr check;
-    check = HrGetOneProp(section, kTagProfileName, value.put());
-    if (!value || value->ulPropTag != kTagProfileName || value->Value.lpszW == nullptr) {
+    check = HrGetOneProp(section, PR_PROFILE_NAME_W, value.put());
+    if (!value || value->ulPropTag != PR_PROFILE_NAME_W || value->Value.lpszW == nullptr) {
         return false;
     }
     name = value->Value.lpszW;
@@ -102,12 +97,12 @@ bool SHMSPConfig::GetProfileUID(IUnknown* object, std::wstring& uid) {
     CComPtr<IProfSect> section;
     CComPtr<IMAPISession> session;
     CComPtr<IProviderAdmin> providerAdmin;
-    MAPIUID* global = const_cast<MAPIUID*>(&kGlobalProfileSection);
+    MAPIUID* global = const_cast<MAPIUID*>(&hk::mapi::kGlobalProfileSection);
     // A section that cannot be opened is an answer (false), not an error.
-    if (SUCCEEDED(object->QueryInterface(kIidMapiSession, reinterpret_cast<void**>(&session)))) {
+    if (SUCCEEDED(object->QueryInterface(IID_IMAPISession, reinterpret_cast<void**>(&session)))) {
         session->OpenProfileSection(global, nullptr, 0, &section);
     } else if (SUCCEEDED(
-                   object->QueryInterface(kIidProviderAdmin, reinterpret_cast<void**>(&providerAdmin)))) {
+                   object->QueryInterface(IID_IProviderAdmin, reinterpret_cast<void**>(&providerAdmin)))) {
         providerAdmin->OpenProfileSection(global, nullptr, 0, &section);
     } else {
         log.LogText(LOG_ERROR, "Neither a session nor a provider administration object\n");
@@ -117,8 +112,8 @@ bool SHMSPConfig::GetProfileUID(IUnknown* object, std::wstring& uid) {
         return false;
     }
     TidyMAPIBuffer<SPropValue> value;
-    if (FAILED(HrGetOneProp(section, kTagServiceUid, value.put())) || !value ||
-        value->ulPropTag != kTagServiceUid) {
+    if (FAILED(HrGetOneProp(section, PR_SERVICE_UID, value.put())) || !value ||
+        value->ulPropTag != PR_SERVICE_UID) {
         return false;
     }
     const SBinary& bin = value->Value.bin;

@@ -19,55 +19,27 @@ namespace {
 
 // One-column tables: the column each query asks for.
 enum UidColumn { uidColumn, uidColumnCount };
-const SizedSPropTagArray(uidColumnCount, kServiceUidColumns) = {uidColumnCount, {kTagServiceUid}};
-const SizedSPropTagArray(uidColumnCount, kProviderUidColumns) = {uidColumnCount, {kTagProviderUid}};
-const SizedSPropTagArray(uidColumnCount, kEntryIdColumns) = {uidColumnCount, {kTagEntryId}};
+const SizedSPropTagArray(uidColumnCount, kServiceUidColumns) = {uidColumnCount, {PR_SERVICE_UID}};
+const SizedSPropTagArray(uidColumnCount, kProviderUidColumns) = {uidColumnCount, {PR_PROVIDER_UID}};
+const SizedSPropTagArray(uidColumnCount, kEntryIdColumns) = {uidColumnCount, {PR_ENTRYID}};
 
-// mingw's sized tag arrays are distinct structs of SPropTagArray's layout.
-template <typename Sized>
-LPSPropTagArray Columns(const Sized& columns) {
-    return reinterpret_cast<LPSPropTagArray>(const_cast<Sized*>(&columns));
-}
-
-// A property restriction, tag = value. It points into itself, so it is
-// never copied.
-struct EqualsRestriction {
-    SPropValue value{};
-    SRestriction restriction{};
-
-    EqualsRestriction(const EqualsRestriction&) = delete;
-    EqualsRestriction& operator=(const EqualsRestriction&) = delete;
-    explicit EqualsRestriction(const SPropValue& v) : value(v) {
-        restriction.rt = RES_PROPERTY;
-        restriction.res.resProperty.relop = RELOP_EQ;
-        restriction.res.resProperty.ulPropTag = value.ulPropTag;
-        restriction.res.resProperty.lpProp = &value;
-    }
-    LPSRestriction get() { return &restriction; }
-};
-
-EqualsRestriction ServiceNameIsShmsp() {
+// The service name a restriction to SHMSP rows compares with.
+SPropValue ShmspServiceName() {
     SPropValue v{};
-    v.ulPropTag = kTagServiceName;
+    v.ulPropTag = PR_SERVICE_NAME_A;
     v.Value.lpszA = const_cast<char*>(kServiceName);
-    return EqualsRestriction(v);
+    return v;
 }
 
 // The row's first column as a 16-byte binary of tag, or null (a PT_ERROR
 // column, a missing or mis-sized value).
 const SBinary* BinaryColumn(const SRow& row, ULONG tag, ULONG size = 0) {
-    if (row.cValues < 1 || row.lpProps == nullptr || row.lpProps[0].ulPropTag != tag) {
-        return nullptr;
-    }
-    const SBinary& bin = row.lpProps[0].Value.bin;
-    if (bin.lpb == nullptr || (size != 0 && bin.cb != size)) {
-        return nullptr;
-    }
-    return &bin;
+    return row.cValues < 1 || row.lpProps == nullptr ? nullptr
+                                                     : hk::mapi::BinaryValue(row.lpProps[0], tag, size);
 }
 
 const MAPIUID* ServiceUid(const SRow& row) {
-    const SBinary* bin = BinaryColumn(row, kTagServiceUid, sizeof(MAPIUID));
+    const SBinary* bin = BinaryColumn(row, PR_SERVICE_UID, sizeof(MAPIUID));
     return bin ? reinterpret_cast<const MAPIUID*>(bin->lpb) : nullptr;
 }
 
@@ -91,19 +63,20 @@ bool ServiceMdcPath(IMsgServiceAdmin* admin, const MAPIUID& service, std::wstrin
     check = admin->AdminProviders(const_cast<MAPIUID*>(&service), 0, &providers);
     CComPtr<IMAPITable> table;
     check = providers->GetProviderTable(0, &table);
-    EqualsRestriction shmsp = ServiceNameIsShmsp();
+    SPropValue name = ShmspServiceName();
+    SRestriction shmsp = hk::mapi::PropertyRestriction(RELOP_EQ, name);
     TidyRowSet rows;
-    check = HrQueryAllRows(table, Columns(kProviderUidColumns), shmsp.get(), nullptr, 0, rows.put());
+    check = HrQueryAllRows(table, hk::mapi::TagArray(kProviderUidColumns), &shmsp, nullptr, 0, rows.put());
     if (rows->cRows != 1) {
         return false;
     }
-    const SBinary* provider = BinaryColumn(rows->aRow[0], kTagProviderUid, sizeof(MAPIUID));
+    const SBinary* provider = BinaryColumn(rows->aRow[0], PR_PROVIDER_UID, sizeof(MAPIUID));
     if (provider == nullptr) {
         return false;
     }
     CComPtr<IProfSect> section;
     check = providers->OpenProfileSection(reinterpret_cast<MAPIUID*>(provider->lpb), nullptr,
-                                          kMapiForceAccess, &section);
+                                          MAPI_FORCE_ACCESS, &section);
     TidyMAPIBuffer<SPropValue> path;
     check = HrGetOneProp(section, kTagMdcPath, path.put());
     if (path->ulPropTag != kTagMdcPath || path->Value.lpszW == nullptr) {
@@ -145,8 +118,9 @@ void SHMSPConfig::GetSHMSPServices(IMsgServiceAdmin* admin, SRowSet** rows) {
     CheckedHr check;
     CComPtr<IMAPITable> table;
     check = admin->GetMsgServiceTable(0, &table);
-    EqualsRestriction shmsp = ServiceNameIsShmsp();
-    check = HrQueryAllRows(table, Columns(kServiceUidColumns), shmsp.get(), nullptr, 0, rows);
+    SPropValue name = ShmspServiceName();
+    SRestriction shmsp = hk::mapi::PropertyRestriction(RELOP_EQ, name);
+    check = HrQueryAllRows(table, hk::mapi::TagArray(kServiceUidColumns), &shmsp, nullptr, 0, rows);
 }
 
 bool SHMSPConfig::GetSHMSPServiceUID(IMsgServiceAdmin* admin, const std::wstring& mdcPath, MAPIUID* uid) {
@@ -225,7 +199,7 @@ void SHMSPConfig::AddSHMSPService(IMAPISession* session, const std::wstring& mdc
     SPropValue values[2] = {};
     values[0].ulPropTag = kTagMdcPath;
     values[0].Value.lpszW = const_cast<wchar_t*>(mdcPath.c_str());
-    values[1].ulPropTag = kTagDisplayName;
+    values[1].ulPropTag = PR_DISPLAY_NAME_W;
     values[1].Value.lpszW = const_cast<wchar_t*>(displayName.c_str());
     CheckedHr check;
     check = admin->ConfigureMsgService(const_cast<MAPIUID*>(created), 0, 0, 2, values);
@@ -286,7 +260,7 @@ void SHMSPConfig::SetSHMSPServiceDisplayName(IMAPISession* session, const std::w
         return;
     }
     SPropValue value{};
-    value.ulPropTag = kTagDisplayName;
+    value.ulPropTag = PR_DISPLAY_NAME_W;
     value.Value.lpszW = const_cast<wchar_t*>(displayName.c_str());
     CheckedHr check;
     check = admin->ConfigureMsgService(&uid, 0, 0, 1, &value);
@@ -302,17 +276,17 @@ void SHMSPConfig::OpenSHMSPMsgStore(IMAPISession* session, const std::wstring& m
     CComPtr<IMAPITable> table;
     check = session->GetMsgStoresTable(0, &table);
     SPropValue service{};
-    service.ulPropTag = kTagServiceUid;
+    service.ulPropTag = PR_SERVICE_UID;
     service.Value.bin.cb = sizeof(uid);
     service.Value.bin.lpb = uid.ab;
-    EqualsRestriction ofService(service);
+    SRestriction ofService = hk::mapi::PropertyRestriction(RELOP_EQ, service);
     TidyRowSet rows;
-    check = HrQueryAllRows(table, Columns(kEntryIdColumns), ofService.get(), nullptr, 0, rows.put());
-    const SBinary* entryId = rows->cRows == 1 ? BinaryColumn(rows->aRow[0], kTagEntryId) : nullptr;
+    check = HrQueryAllRows(table, hk::mapi::TagArray(kEntryIdColumns), &ofService, nullptr, 0, rows.put());
+    const SBinary* entryId = rows->cRows == 1 ? BinaryColumn(rows->aRow[0], PR_ENTRYID) : nullptr;
     if (entryId == nullptr) {
         log.LogInt(LOG_ERROR, "%d store rows for the instance\n", static_cast<int>(rows->cRows));
         _com_issue_error(MAPI_E_NOT_FOUND);
     }
     check = session->OpenMsgStore(0, entryId->cb, reinterpret_cast<LPENTRYID>(entryId->lpb), nullptr,
-                                  kOpenStoreFlags, store);
+                                  MAPI_BEST_ACCESS | MDB_NO_MAIL, store);
 }
