@@ -9,7 +9,12 @@
 #define USES_IID_IMessage
 #define USES_IID_IMailUser
 #define USES_IID_IAttachment
+#define USES_PS_PUBLIC_STRINGS
 #include <mapiguid.h>
+
+extern "C" const GUID PSETID_Appointment = {0x00062002, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+extern "C" const GUID PSETID_Task = {0x00062003, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+extern "C" const GUID PSETID_Address = {0x00062004, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 namespace hk {
 namespace mapi {

@@ -24,6 +24,11 @@
 #define PR_USER_ENTRYID PROP_TAG(PT_BINARY, 0x6619)
 #endif
 
+// The public property sets of Outlook items that mingw's mapiguid.h lacks.
+extern "C" const GUID PSETID_Appointment;
+extern "C" const GUID PSETID_Task;
+extern "C" const GUID PSETID_Address;
+
 namespace hk {
 namespace mapi {
 

@@ -4,6 +4,7 @@
 #include "include/hearthkit/CDesktopLog.h"
 #include "include/hearthkit/HkResult.h"
 #include "include/hearthkit/MAPILoader.h"
+#include "mapi/MapiExtras.h"
 
 #include <comdef.h>
 #include <cstdio>
@@ -12,13 +13,6 @@
 
 namespace MDC {
 namespace {
-
-// The product's own property set, and the public sets some properties use.
-const GUID kOwnSet = {0xD0F41A15, 0x9E91, 0xD111, {0x84, 0xE6, 0x00, 0x00, 0xF8, 0x77, 0xD4, 0x28}};
-const GUID kPublicStrings = {0x00020329, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const GUID kAppointment = {0x00062002, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const GUID kTask = {0x00062003, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const GUID kAddress = {0x00062004, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 const ULONG kPropCount = 95;
 
@@ -74,7 +68,7 @@ const NamedPropDef kProps[kPropCount] = {
     {L"HC_InfoMessageID", 0, PT_BINARY, nullptr},
     {L"HC_PersistedServerTree", 0, PT_BINARY, nullptr},
     {L"HC_FullSyncPointTargetForResume", 0, PT_LONG, nullptr},
-    {L"Keywords", 0, PT_MV_UNICODE, &kPublicStrings},
+    {L"Keywords", 0, PT_MV_UNICODE, &PS_PUBLIC_STRINGS},
     {L"HC_SHMSPNextOperationSnum", 0, PT_LONG, nullptr},
     {L"HC_SHMSPCreated", 0, PT_LONG, nullptr},
     {L"HC_SHMSPMoved", 0, PT_LONG, nullptr},
@@ -86,9 +80,9 @@ const NamedPropDef kProps[kPropCount] = {
     {L"HC_UpdateItemRetentionCategories", 0, PT_BOOLEAN, nullptr},
     {L"SH_LocalisedResources", 0, PT_UNICODE, nullptr},
     {L"HC_ExistsInMBX", 0, PT_BOOLEAN, nullptr},
-    {nullptr, 0x820D, PT_SYSTIME, &kAppointment}, // AppointmentStartWhole
-    {nullptr, 0x820E, PT_SYSTIME, &kAppointment}, // AppointmentEndWhole
-    {nullptr, 0x8005, PT_UNICODE, &kAddress},     // FileUnder
+    {nullptr, 0x820D, PT_SYSTIME, &PSETID_Appointment}, // AppointmentStartWhole
+    {nullptr, 0x820E, PT_SYSTIME, &PSETID_Appointment}, // AppointmentEndWhole
+    {nullptr, 0x8005, PT_UNICODE, &PSETID_Address},     // FileUnder
     {L"HC_FolderDeletable", 0, PT_BOOLEAN, nullptr},
     {L"HC_ManagedFolder", 0, PT_BOOLEAN, nullptr},
     {L"HC_SHMSPDeleted", 0, PT_LONG, nullptr},
@@ -98,10 +92,10 @@ const NamedPropDef kProps[kPropCount] = {
     {L"HV_AllowIntraStoreCopy", 0, PT_BOOLEAN, nullptr},
     {L"HV_AllowInterStoreCopyMove", 0, PT_BOOLEAN, nullptr},
     {L"HV_DenyMultiContentlessOpsAbove", 0, PT_LONG, nullptr},
-    {nullptr, 0x8208, PT_UNICODE, &kAppointment}, // Location
-    {nullptr, 0x8105, PT_SYSTIME, &kTask},        // TaskDueDate
-    {nullptr, 0x810F, PT_SYSTIME, &kTask},        // TaskDateCompleted
-    {nullptr, 0x8101, PT_LONG, &kTask},           // TaskStatus
+    {nullptr, 0x8208, PT_UNICODE, &PSETID_Appointment}, // Location
+    {nullptr, 0x8105, PT_SYSTIME, &PSETID_Task},        // TaskDueDate
+    {nullptr, 0x810F, PT_SYSTIME, &PSETID_Task},        // TaskDateCompleted
+    {nullptr, 0x8101, PT_LONG, &PSETID_Task},           // TaskStatus
     {L"HC_ItemArchiveAttempts", 0, PT_LONG, nullptr},
     {L"HV_MessageClassInclude", 0, PT_UNICODE, nullptr},
     {L"HC_MaxMessageSizeToArchiveMB", 0, PT_LONG, nullptr},
@@ -125,7 +119,7 @@ const NamedPropDef kProps[kPropCount] = {
     {L"HV_AutoSyncItemThreshold", 0, PT_LONG, nullptr},
     {L"HV_AutoSyncItemSizeThresholdMB", 0, PT_LONG, nullptr},
     {L"HV_ToArchiveCount", 0, PT_LONG, nullptr},
-    {nullptr, 0x8223, PT_BOOLEAN, &kAppointment}, // Recurring
+    {nullptr, 0x8223, PT_BOOLEAN, &PSETID_Appointment}, // Recurring
     {L"HC_MailboxState", 0, PT_LONG, nullptr},
 };
 
@@ -151,7 +145,7 @@ ULONG ResolvedTag(IMsgStore* store, MAPINAMEID* name, ULONG propType) {
 // A string name in set (null: the own set); points into name.
 MAPINAMEID StringName(const std::wstring& name, GUID* set) {
     MAPINAMEID mapiName = {};
-    mapiName.lpguid = set ? set : const_cast<GUID*>(&kOwnSet);
+    mapiName.lpguid = set ? set : const_cast<GUID*>(&hk::mapi::kProductPropertySet);
     mapiName.ulKind = MNID_STRING;
     mapiName.Kind.lpwstrName = const_cast<wchar_t*>(name.c_str());
     return mapiName;
@@ -238,7 +232,7 @@ ULONG PSTNamedProperties::GetTag(IMsgStore* store, LONG id, ULONG propType, GUID
     _snwprintf(key, 16, L"%x", static_cast<unsigned>(id));
     key[15] = L'\0';
     MAPINAMEID mapiName = {};
-    mapiName.lpguid = set ? set : const_cast<GUID*>(&kOwnSet);
+    mapiName.lpguid = set ? set : const_cast<GUID*>(&hk::mapi::kProductPropertySet);
     mapiName.ulKind = MNID_ID;
     mapiName.Kind.lID = id;
     return GetTagIDFromMAPIName(store, &mapiName, key, propType);
@@ -252,7 +246,7 @@ ULONG PSTNamedProperties::GetTagIDFromMAPIName(IMsgStore* store, MAPINAMEID* nam
     }
     ULONG tag = ResolvedTag(store, name, propType);
     m_cache[key] = tag;
-    if (IsEqualGUID(*name->lpguid, kOwnSet)) {
+    if (IsEqualGUID(*name->lpguid, hk::mapi::kProductPropertySet)) {
         m_hvTags.push_back(tag);
     }
     return tag;
