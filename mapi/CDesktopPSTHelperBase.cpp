@@ -7,10 +7,8 @@
 #include "include/hearthkit/HearthkitUtil.h"
 #include "include/hearthkit/HkCom.h"
 #include "include/hearthkit/HkLock.h"
-#include "include/hearthkit/HkRegKey.h"
 #include "include/hearthkit/HkResult.h"
-#include "include/hearthkit/MAPILoader.h"
-#include "mapi/PSTOverride.h"
+#include "mapi/PSTHelperShared.h"
 
 #include <mapicode.h>
 #include <mapitags.h>
@@ -18,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <string>
 #include <vector>
 
 #ifndef STORE_UNICODE_OK
@@ -49,43 +48,21 @@ const DWORD kBusyWaitLimitMs = 180000;
 const IID kIID_IMessage = {0x00020307, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID kIID_IMAPIFolder = {0x0002030C, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
-using PropBuffer = AutoPtrWithFreePolicy<SPropValue, MAPIFreeBufferPolicy>;
+using hk::pst::GetOneProp;
+using hk::pst::PropBuffer;
 using ErrorBuffer = AutoPtrWithFreePolicy<MAPIERROR, MAPIFreeBufferPolicy>;
-using EntryIdBuffer = AutoPtrWithFreePolicy<ENTRYID, MAPIFreeBufferPolicy>;
 using RowSet = AutoPtrWithFreePolicy<SRowSet, FreeProwsPolicy>;
 
 // Serialises OpenMAPISession across the process, so that two threads never
 // make and delete the same temporary profile at once.
 CHkCriticalSection g_sessionLock;
 
-// Every helper that exists, so that the growth-policy callback only reaches
-// living helpers through the client data it is handed.
-CHkCriticalSection g_liveLock;
-std::set<const CDesktopPSTHelperBase*>& LiveHelpers() {
-    static std::set<const CDesktopPSTHelperBase*> helpers;
-    return helpers;
-}
-
-void AddLive(const CDesktopPSTHelperBase* helper) {
-    CHkCritSecLock lock(g_liveLock);
-    LiveHelpers().insert(helper);
-}
-
-void RemoveLive(const CDesktopPSTHelperBase* helper) {
-    CHkCritSecLock lock(g_liveLock);
-    LiveHelpers().erase(helper);
-}
-
-// GetProps for one tag (flags 0). The value may come back as PT_ERROR with
-// MAPI_W_ERRORS_RETURNED.
-HRESULT GetOneProp(IMAPIProp* object, ULONG tag, PropBuffer& value) {
-    SizedSPropTagArray(1, tags) = {1, {tag}};
-    ULONG count = 0;
-    return object->GetProps(reinterpret_cast<SPropTagArray*>(&tags), 0, &count, value.put());
-}
-
-bool IsBinary(const PropBuffer& value) {
-    return value && PROP_TYPE(value->ulPropTag) == PT_BINARY;
+// The temporary profile names this process has made. Two sessions made
+// within one tick seed the generator alike; the second draws on until its
+// name is new, since the first may still be using its profile.
+std::set<std::string>& MadeProfileNames() {
+    static std::set<std::string> names;
+    return names;
 }
 
 // A service table row that holds one usable UID.
@@ -98,6 +75,17 @@ const SBinary* RowUid(const SRow& row) {
         return nullptr;
     }
     return &value.Value.bin;
+}
+
+// Whether rows hold a usable row with uid.
+bool Listed(const SRowSet& rows, const SBinary& uid) {
+    for (ULONG r = 0; r < rows.cRows; ++r) {
+        const SBinary* other = RowUid(rows.aRow[r]);
+        if (other != nullptr && std::memcmp(other->lpb, uid.lpb, sizeof(MAPIUID)) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // A restriction to rows whose value.ulPropTag equals value; points into
@@ -155,7 +143,7 @@ CDesktopPSTHelperBase::CDesktopPSTHelperBase(bool allowUI, bool attachSession, I
                                              bool ownSession)
     : m_bOwnSession(ownSession), m_bAllowUI(allowUI) {
     CDesktopLog log("CDesktopPSTHelperBase::CDesktopPSTHelperBase");
-    AddLive(this);
+    hk::pst::AddLiveHelper(this);
     if (!attachSession) {
         return;
     }
@@ -183,12 +171,12 @@ CDesktopPSTHelperBase::CDesktopPSTHelperBase(const CDesktopPSTHelperBase& other)
             m_cbStoreEntryID = other.m_cbStoreEntryID;
         }
     }
-    AddLive(this);
+    hk::pst::AddLiveHelper(this);
 }
 
 CDesktopPSTHelperBase::~CDesktopPSTHelperBase() {
     CDesktopLog log("CDesktopPSTHelperBase::~CDesktopPSTHelperBase");
-    RemoveLive(this);
+    hk::pst::RemoveLiveHelper(this);
 }
 
 HRESULT CDesktopPSTHelperBase::SetMAPISession(IMAPISession* session) {
@@ -213,8 +201,13 @@ HRESULT CDesktopPSTHelperBase::OpenMAPISession(IMAPISession** out, bool newSessi
     CHkCritSecLock lock(g_sessionLock);
     std::srand(::GetTickCount());
     char name[64];
-    std::snprintf(name, sizeof(name), "Stowhaven_%d_%d", static_cast<int>(::GetCurrentThreadId()),
-                  std::rand());
+    for (int draws = 0; draws < RAND_MAX + 1; ++draws) {
+        std::snprintf(name, sizeof(name), "Stowhaven_%d_%d", static_cast<int>(::GetCurrentThreadId()),
+                      std::rand());
+        if (MadeProfileNames().insert(name).second) {
+            break;
+        }
+    }
     LPTSTR profile = name;
     log.LogText(LOG_DETAIL, "Temporary profile %s\n", name);
 
@@ -257,6 +250,10 @@ HRESULT CDesktopPSTHelperBase::AddService(bool unicode) {
     if (!m_pServiceAdmin) {
         return hr = E_NOINTERFACE;
     }
+    // The entry id kept names a store of the service an earlier open added
+    // and removed again: the new service has a store of its own.
+    m_pStoreEntryID.reset();
+    m_cbStoreEntryID = 0;
     const char* service = unicode ? kUnicodePstService : kAnsiPstService;
     SPropValue name = {};
     name.ulPropTag = PR_SERVICE_NAME_A;
@@ -265,22 +262,24 @@ HRESULT CDesktopPSTHelperBase::AddService(bool unicode) {
     enum { colUid, colCount };
     SizedSPropTagArray(colCount, columns) = {colCount, {PR_SERVICE_UID}};
 
-    // The services of this kind; failed tells the handler's answer from a
-    // query's result.
-    auto query = [&](const wchar_t* tableTag, RowSet& rows, bool& failed) {
-        failed = true;
+    // The services of this kind; tableFailed tells which step failed.
+    auto read = [&](RowSet& rows, bool& tableFailed) {
         CComPtr<IMAPITable> table;
         HRESULT result = m_pServiceAdmin->GetMsgServiceTable(0, &table);
-        if (FAILED(result)) {
-            return OnError(result, tableTag, nullptr);
+        tableFailed = FAILED(result);
+        if (tableFailed) {
+            return result;
         }
-        result = HrQueryAllRows(table, reinterpret_cast<SPropTagArray*>(&columns), &sameService, nullptr, 0,
-                                rows.put());
-        if (FAILED(result)) {
-            return OnError(result, L"[HQAR1]", nullptr);
-        }
-        failed = false;
-        return result;
+        return HrQueryAllRows(table, reinterpret_cast<SPropTagArray*>(&columns), &sameService, nullptr, 0,
+                              rows.put());
+    };
+    // The same through the handler; failed tells the handler's answer from
+    // a query's result.
+    auto query = [&](const wchar_t* tableTag, RowSet& rows, bool& failed) {
+        bool tableFailed = false;
+        HRESULT result = read(rows, tableFailed);
+        failed = FAILED(result);
+        return failed ? OnError(result, tableFailed ? tableTag : L"[HQAR1]", nullptr) : result;
     };
 
     bool failed = false;
@@ -302,21 +301,31 @@ HRESULT CDesktopPSTHelperBase::AddService(bool unicode) {
     if (failed) {
         return hr;
     }
-    // The new service is the first one that was not there before.
+    // The new service is the first one that was not there before; it is
+    // configured afresh.
     for (ULONG a = 0; a < after->cRows; ++a) {
         const SBinary* uid = RowUid(after->aRow[a]);
-        if (uid == nullptr) {
-            continue;
-        }
-        bool existed = false;
-        for (ULONG b = 0; b < before->cRows && !existed; ++b) {
-            const SBinary* old = RowUid(before->aRow[b]);
-            existed = old != nullptr && std::memcmp(old->lpb, uid->lpb, sizeof(MAPIUID)) == 0;
-        }
-        if (!existed) {
+        if (uid != nullptr && !Listed(*before.get(), *uid)) {
             std::memcpy(m_serviceUID.ab, uid->lpb, sizeof(MAPIUID));
             m_cbServiceUID = uid->cb;
+            m_bInUse = false;
             return hr = S_OK;
+        }
+    }
+    // The service created could not be told from the others in that read:
+    // read once more and remove what is new, so that it does not stay in the
+    // user's profile for good.
+    RowSet again;
+    bool tableFailed = false;
+    if (SUCCEEDED(read(again, tableFailed))) {
+        for (ULONG a = 0; a < again->cRows; ++a) {
+            const SBinary* uid = RowUid(again->aRow[a]);
+            if (uid != nullptr && !Listed(*before.get(), *uid)) {
+                MAPIUID lost = {};
+                std::memcpy(lost.ab, uid->lpb, sizeof(MAPIUID));
+                log.LogHR(LOG_ERROR, "AddService: removing the PST service it could not identify",
+                          m_pServiceAdmin->DeleteMsgService(&lost));
+            }
         }
     }
     return hr = OnNoPSTServiceError(hr, L"[PFNF]");
@@ -508,7 +517,10 @@ HRESULT CDesktopPSTHelperBase::OpenPST(OpenMode mode, const wchar_t* path, bool 
 
     // A file still held by another process is refused with one particular
     // extended error; wait for it while the caller lets us.
+    // A stop event that cannot be waited on ends the wait with the wait's
+    // error, rather than trying again at once until the limit.
     const DWORD start = ::GetTickCount();
+    HRESULT waitFailed = S_OK;
     auto busyWorthWaiting = [&](HRESULT result) {
         if (SUCCEEDED(result) || !wait || stopEvent == nullptr || result != MAPI_E_EXTENDED_ERROR) {
             return false;
@@ -518,15 +530,28 @@ HRESULT CDesktopPSTHelperBase::OpenPST(OpenMode mode, const wchar_t* path, bool 
             error->ulContext != kPstBusyContext) {
             return false;
         }
-        return ::WaitForSingleObject(stopEvent, kBusyRetryMs) != WAIT_OBJECT_0 &&
-               WithinBusyWaitLimit(start, ::GetTickCount());
+        DWORD waited = ::WaitForSingleObject(stopEvent, kBusyRetryMs);
+        if (waited == WAIT_FAILED) {
+            waitFailed = HRESULT_FROM_WIN32(::GetLastError());
+        }
+        return waited == WAIT_TIMEOUT && WithinBusyWaitLimit(start, ::GetTickCount());
     };
+    CComPtr<IMsgStore> opened;
     do {
         hr = OpenMsgStore(0, m_cbStoreEntryID, m_pStoreEntryID.get(), nullptr, MAPI_BEST_ACCESS | MDB_NO_MAIL,
-                          &m_pStore);
+                          &opened);
     } while (busyWorthWaiting(hr));
+    if (FAILED(waitFailed)) {
+        log.LogHR(LOG_ERROR, "OpenPST: the stop event cannot be waited on", waitFailed);
+        return hr = waitFailed;
+    }
 
     if (SUCCEEDED(hr)) {
+        {
+            // A growth-policy callback may be reading the store reference.
+            CHkCritSecLock lock(hk::pst::HelperLock());
+            m_pStore.Attach(opened.Detach());
+        }
         PropBuffer mask;
         hr = GetOneProp(m_pStore, PR_STORE_SUPPORT_MASK, mask);
         m_bUnicode = hr == S_OK && mask && mask->ulPropTag == PR_STORE_SUPPORT_MASK &&
@@ -562,6 +587,11 @@ HRESULT CDesktopPSTHelperBase::OpenNamedPST(const wchar_t* path, bool wait, HAND
     if (path == nullptr && !m_bInUse) {
         return hr = HkNullArgument(log, "path", E_POINTER);
     }
+    // The new service of such an open is configured with that file.
+    const std::wstring configured = m_strPSTPath;
+    if (path == nullptr) {
+        path = configured.c_str();
+    }
     hr = AddService(mode != CreateNewANSI);
     if (SUCCEEDED(hr)) {
         hr = OpenPST(mode, path, wait, stopEvent);
@@ -577,8 +607,15 @@ HRESULT CDesktopPSTHelperBase::OpenNamedPST(const wchar_t* path, OpenMode mode) 
 
 bool CDesktopPSTHelperBase::ClosePST(bool releaseSession) {
     CDesktopLog log("CDesktopPSTHelperBase::ClosePST");
-    bool wasOpen = m_pStore != nullptr;
-    m_pStore.Release();
+    CComPtr<IMsgStore> closing;
+    {
+        // Not while a growth-policy callback is using the store; released
+        // outside the lock, since the provider may call back meanwhile.
+        CHkCritSecLock lock(hk::pst::HelperLock());
+        closing.Attach(m_pStore.Detach());
+    }
+    bool wasOpen = closing != nullptr;
+    closing.Release();
     if (releaseSession) {
         m_pServiceAdmin.Release();
         m_pSession.Release();
@@ -699,133 +736,3 @@ HRESULT CDesktopPSTHelperBase::OnNoPSTServiceError(HRESULT hr, const wchar_t* de
     log.LogText(LOG_ERROR, text.c_str());
     return hr;
 }
-
-// --- the growth-policy exemption -------------------------------------------
-
-HRESULT CDesktopPSTHelperBase::HandlePSTDisableGrow() {
-    HRESULT hr = S_OK; // the last step's result, for the log; the open never fails here
-    CDesktopLog log("CDesktopPSTHelperBase::HandlePSTDisableGrow", &hr);
-    const char kNoExemption[] = "** Make sure you have a version of MSPST32.DLL that supports exemption of "
-                                "PSTDisableGrow and the Digital Certificate is in the Trust List **";
-    try {
-        wchar_t keyPath[96];
-        _snwprintf(keyPath, 96, L"Software\\Policies\\Microsoft\\Office\\%d.0\\Outlook\\PST",
-                   HearthkitUtil::GetOutlookMajorVersion());
-        keyPath[95] = L'\0';
-        CRegKey policy;
-        LONG rc = policy.Open(HKEY_CURRENT_USER, keyPath, KEY_QUERY_VALUE);
-        if (rc != ERROR_SUCCESS) {
-            hr = HRESULT_FROM_WIN32(rc);
-            return S_OK;
-        }
-        // Missing, or of another type than REG_DWORD: 0.
-        DWORD disableGrow = 0, allowOverrides = 0;
-        policy.QueryDWORDValue(L"PstDisableGrow", disableGrow);
-        policy.QueryDWORDValue(L"PSTDisableGrowAllowAuthenticodeOverrides", allowOverrides);
-        if (disableGrow != 1) {
-            return S_OK;
-        }
-        if (allowOverrides != 1) {
-            log.LogText(LOG_ERROR,
-                        "Unable to exempt PST's from PSTDisableGrow, make sure that "
-                        "'PSTDisableGrowAllowAuthenticodeOverrides' registry key has been set...\n");
-            return S_OK;
-        }
-        log.LogText(LOG_INFO,
-                    "PstDisableGrow and PSTDisableGrowAllowAuthenticodeOverrides keys are set...\n");
-        log.LogText(LOG_INFO, "attempting to obtain Override interface...\n");
-        CComPtr<IPSTOverrideRequest> request;
-        hr = m_pStore->QueryInterface(IID_IPSTOverrideRequest, reinterpret_cast<void**>(&request));
-        if (FAILED(hr)) {
-            log.LogHR(LOG_ERROR, kNoExemption, hr);
-            return S_OK;
-        }
-        log.LogText(LOG_INFO, "Override interface obtained successfully..\n");
-
-        // The handler is this library: the provider loads it by this path.
-        HMODULE self = nullptr;
-        wchar_t modulePath[520] = {};
-        if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                      GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                  reinterpret_cast<LPCWSTR>(&::HrTrustedPSTOverrideHandlerCallback), &self) ||
-            ::GetModuleFileNameW(self, modulePath, 520) == 0) {
-            hr = HRESULT_FROM_WIN32(::GetLastError());
-            return S_OK;
-        }
-        modulePath[519] = L'\0';
-        log.LogText(LOG_INFO, "calling Registration Handler with %s ...\n", modulePath);
-        CComBSTR handlerPath(modulePath);
-        hr = request->RegisterTrustedPSTOverrideHandler(handlerPath, this);
-        if (FAILED(hr)) {
-            log.LogHR(LOG_ERROR, kNoExemption, hr);
-            return S_OK;
-        }
-        log.LogText(LOG_INFO, "Registration call was successful.\n");
-    } catch (...) {
-        hr = E_UNEXPECTED;
-    }
-    return S_OK;
-}
-
-HRESULT CDesktopPSTHelperBase::HrTrustedPSTOverrideHandlerCallback(IMsgStore* store,
-                                                                   IUnknown* overrideSource) {
-    HRESULT hr = S_OK;
-    CDesktopLog log("CDesktopPSTHelperBase::HrTrustedPSTOverrideHandlerCallback", &hr);
-    if (store == nullptr || overrideSource == nullptr) {
-        HkNullArgument(log, "store or overrideSource");
-        return hr;
-    }
-    // The store this helper registered is closed: nothing to compare with.
-    if (!m_pStore) {
-        log.LogText(LOG_ERROR, "The PST store is closed, PST will NOT be exempted from PSTDisableGrow..\n");
-        return hr;
-    }
-    try {
-        CheckedHr check;
-        PropBuffer own, offered;
-        check = GetOneProp(m_pStore, PR_ENTRYID, own);
-        check = GetOneProp(store, PR_ENTRYID, offered);
-        if (!IsBinary(own) || !IsBinary(offered) || own->Value.bin.cb != offered->Value.bin.cb) {
-            return hr;
-        }
-        if (std::memcmp(own->Value.bin.lpb, offered->Value.bin.lpb, own->Value.bin.cb) != 0) {
-            log.LogText(LOG_ERROR, "There is a mismatch between the entry ids, PST will NOT be exempted from "
-                                   "PSTDisableGrow..\n");
-            return hr;
-        }
-        log.LogText(LOG_INFO, "entry ids match.attempting to obtain OVERRIDE interface\n");
-        CComPtr<IPSTOverride> exemption;
-        check = overrideSource->QueryInterface(IID_IPSTOverride, reinterpret_cast<void**>(&exemption));
-        log.LogText(LOG_INFO, "OVERRIDE interface obtained successfully.calling exemption method..\n");
-        check = exemption->ExemptFromDisableGrow();
-        log.LogText(LOG_INFO, "exemption call successful.\n");
-    } catch (const _com_error& error) {
-        hr = error.Error();
-        log.LogHR(LOG_ERROR, "An error has occurred while exempting PST from PSTDisableGrow...\n", hr);
-    } catch (...) {
-        hr = E_UNEXPECTED;
-    }
-    return hr;
-}
-
-HRESULT HrTrustedPSTOverrideHandlerCallback(IMsgStore* store, IUnknown* overrideSource, void* clientData) {
-    HRESULT hr = S_OK;
-    CDesktopLog log("HrTrustedPSTOverrideHandlerCallback", &hr);
-    if (store == nullptr || overrideSource == nullptr || clientData == nullptr) {
-        HkNullArgument(log, "store, overrideSource or clientData");
-        return hr;
-    }
-    // Held for the call, so that the helper cannot go while it answers.
-    CHkCritSecLock lock(g_liveLock);
-    auto* helper = static_cast<CDesktopPSTHelperBase*>(clientData);
-    if (LiveHelpers().count(helper) == 0) {
-        log.LogText(LOG_ERROR, "The helper that registered the PST is gone, PST will NOT be exempted from "
-                               "PSTDisableGrow..\n");
-        return hr;
-    }
-    return hr = helper->HrTrustedPSTOverrideHandlerCallback(store, overrideSource);
-}
-
-const IID IID_IPSTOverrideRequest = {
-    0x892EBC6D, 0x24DC, 0x4D90, {0xBA, 0x48, 0xC6, 0xCB, 0xEC, 0x14, 0xA8, 0x6A}};
-const IID IID_IPSTOverride = {0xFBB68D34, 0xF561, 0x44FB, {0xA8, 0xCA, 0xAE, 0x36, 0x69, 0x63, 0x42, 0xCA}};

@@ -29,12 +29,25 @@
 //   use (then the file it was configured with is opened again).
 // - A temporary profile whose logon fails is deleted again before the
 //   logon's failure is returned.
+// - Temporary profile names are never made twice by one process: two
+//   sessions made within one tick would otherwise share a profile.
 // - A busy file is waited for in whole seconds; the wait ends at the first
-//   try after 180 s (the tick count's wrap-around taken into account).
+//   try after 180 s (the tick count's wrap-around taken into account). A
+//   stop event that cannot be waited on ends it at once with the wait's
+//   error (HRESULT_FROM_WIN32 of GetLastError), logged.
+// - Each OpenNamedPST adds a service of its own: it is configured afresh and
+//   its store's entry id looked up anew (the id found for the service of an
+//   earlier open is kept until then, and copied with the helper).
+// - When the service just created cannot be told from the others in the
+//   service table, the table is read once more and every service of that
+//   kind that was not there before is removed (logged), before the handler
+//   hears "[PFNF]".
 // - The growth-policy callback only reaches helpers that still exist: every
 //   helper is listed while it lives, and a callback whose client data names
 //   no living helper, or a helper whose store is closed, is logged and
-//   answered with 0 (no exemption).
+//   answered with 0 (no exemption). A callback in progress holds one
+//   process-wide lock, which ClosePST and the destructor take too: the store
+//   is never released under it.
 #pragma once
 
 #include "HearthkitExport.h"

@@ -5,7 +5,9 @@
 
 #include "mapi/PSTOverride.h"
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 // {FBB68D34-F561-44FB-A8CA-AE36696342CA}
 static const IID kIID_Override = {
@@ -91,8 +93,7 @@ TEST_F(PstExemption, RegisteredOnOpenOnlyWhenThePolicyForbidsGrowthAndAllowsOver
     }
     // A provider that refuses the registration does not fail the open.
     psttest::GrowthPolicy policy;
-    policy.Set(L"PstDisableGrow", 1);
-    policy.Set(L"PSTDisableGrowAllowAuthenticodeOverrides", 1);
+    policy.AllowExemptions();
     MapiStandinFailCall("IPSTOverrideReq::RegisterTrustedPSTOverrideHandler", E_ACCESSDENIED, 1, nullptr);
     TestHelper helper(m_session);
     EXPECT_EQ(S_OK, helper.OpenNamedPST(m_dir.File(L"r.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
@@ -100,20 +101,17 @@ TEST_F(PstExemption, RegisteredOnOpenOnlyWhenThePolicyForbidsGrowthAndAllowsOver
 
 TEST_F(PstExemption, TheProviderCallsBackAndOnlyTheRegisteringHelpersOpenStoreIsExempted) {
     psttest::GrowthPolicy policy;
-    policy.Set(L"PstDisableGrow", 1);
-    policy.Set(L"PSTDisableGrowAllowAuthenticodeOverrides", 1);
+    policy.AllowExemptions();
     TestHelper first(m_session);
-    ASSERT_EQ(S_OK, first.OpenNamedPST(m_dir.File(L"a.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
-    CComPtr<IMsgStore> firstStore;
-    ASSERT_EQ(S_OK, first.GetStore(&firstStore));
+    CComPtr<IMsgStore> firstStore = OpenStore(first, L"a.pst");
+    ASSERT_TRUE(firstStore);
     BOOL exempted = FALSE;
     EXPECT_EQ(S_OK, MapiStandinPlayPstOverride(firstStore, &exempted));
     EXPECT_TRUE(exempted) << "loaded by its path, called by its name, entry ids equal";
 
     auto second = std::make_unique<TestHelper>(m_session);
-    ASSERT_EQ(S_OK, second->OpenNamedPST(m_dir.File(L"b.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
-    CComPtr<IMsgStore> secondStore;
-    ASSERT_EQ(S_OK, second->GetStore(&secondStore));
+    CComPtr<IMsgStore> secondStore = OpenStore(*second, L"b.pst");
+    ASSERT_TRUE(secondStore);
     CComPtr<IMAPIFolder> folder;
     ASSERT_EQ(S_OK, first.GetRootFolder(&folder));
 
@@ -147,6 +145,28 @@ TEST_F(PstExemption, TheProviderCallsBackAndOnlyTheRegisteringHelpersOpenStoreIs
     exempted = TRUE;
     EXPECT_EQ(S_OK, MapiStandinPlayPstOverride(firstStore, &exempted));
     EXPECT_FALSE(exempted);
+}
+
+// The provider calls back on a thread of its own: a helper closing its store
+// meanwhile waits until the callback is done with it.
+TEST_F(PstExemption, ClosingTheStoreWaitsForACallbackInProgress) {
+    psttest::GrowthPolicy policy;
+    policy.AllowExemptions();
+    TestHelper helper(m_session);
+    CComPtr<IMsgStore> store = OpenStore(helper, L"c.pst");
+    ASSERT_TRUE(store);
+    TestOverride granted(S_OK);
+    MapiStandinDelayCall("IMsgStore::GetProps", 1000); // the callback's read of the helper's store
+    std::atomic<bool> done{false};
+    std::thread provider([&] {
+        EXPECT_EQ(S_OK, HrTrustedPSTOverrideHandlerCallback(store, &granted, &helper));
+        done = true;
+    });
+    ::Sleep(300);
+    EXPECT_TRUE(helper.ClosePST(false));
+    EXPECT_TRUE(done) << "the store was released under the callback";
+    provider.join();
+    EXPECT_EQ(1, granted.exemptions);
 }
 
 } // namespace

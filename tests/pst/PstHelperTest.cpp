@@ -37,7 +37,11 @@ TEST_F(PstHelper, CreateOpenUseCloseAndDeleteLeavesTheProfileAsItWas) {
     EXPECT_TRUE(helper.IsUnicode());
     EXPECT_TRUE(helper.InUse());
     EXPECT_EQ(1u, MapiStandinCallCount("IMAPISession::GetMsgStoresTable"));
+    EXPECT_EQ(0u, MapiStandinLastFlags("IMsgServiceAdmin::CreateMsgService"));
+    EXPECT_EQ(0u, MapiStandinLastFlags("IMsgServiceAdmin::ConfigureMsgService"));
+    EXPECT_EQ(ULONG(MAPI_BEST_ACCESS | MDB_NO_MAIL), MapiStandinLastFlags("IMAPISession::OpenMsgStore"));
     EXPECT_EQ(L"Top of Information Store", RootFolderName(helper));
+    EXPECT_EQ(ULONG(MAPI_BEST_ACCESS), MapiStandinLastFlags("IMsgStore::OpenEntry"));
     ASSERT_EQ(S_OK, helper.GetStore(&store));
     store.Release();
 
@@ -51,50 +55,13 @@ TEST_F(PstHelper, CreateOpenUseCloseAndDeleteLeavesTheProfileAsItWas) {
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), helper.DeletePST());
 }
 
-// The access and behaviour each MAPI call is asked for.
-TEST_F(PstHelper, MapiCallsCarryTheirFlags) {
-    const ULONG kForceAccess = 0x00080000; // MAPI_FORCE_ACCESS
-    std::wstring path = m_dir.File(L"flags.pst");
-    TestHelper helper(m_session);
-    ASSERT_EQ(S_OK, helper.OpenNamedPST(path.c_str(), CDesktopPSTHelperBase::CreateNew));
-    EXPECT_EQ(0u, MapiStandinLastFlags("IMsgServiceAdmin::CreateMsgService"));
-    EXPECT_EQ(0u, MapiStandinLastFlags("IMsgServiceAdmin::ConfigureMsgService"));
-    EXPECT_EQ(ULONG(MAPI_BEST_ACCESS | MDB_NO_MAIL), MapiStandinLastFlags("IMAPISession::OpenMsgStore"));
-    CComPtr<IMAPIFolder> root;
-    ASSERT_EQ(S_OK, helper.GetRootFolder(&root));
-    EXPECT_EQ(ULONG(MAPI_BEST_ACCESS), MapiStandinLastFlags("IMsgStore::OpenEntry"));
-    CComPtr<IMessage> message;
-    ASSERT_EQ(S_OK, root->CreateMessage(nullptr, 0, &message));
-    ASSERT_EQ(S_OK, message->SaveChanges(KEEP_OPEN_READWRITE));
-    AutoPtrWithFreePolicy<SPropValue, MAPIFreeBufferPolicy> id;
-    ASSERT_EQ(S_OK, HrGetOneProp(message, PR_ENTRYID, id.put()));
-    message.Release();
-    MapiStandinReset();
-    ASSERT_EQ(S_OK, helper.OpenItemByEntryId(psttest::Hex(id->Value.bin).c_str(), &message));
-    EXPECT_EQ(ULONG(MAPI_BEST_ACCESS), MapiStandinLastFlags("IMsgStore::OpenEntry"));
-
-    // The repair of a refused configuration opens the provider's section to write.
-    MapiStandinFailCall("IMsgServiceAdmin::ConfigureMsgService", E_ACCESSDENIED, 1, nullptr);
-    TestHelper withUI(m_session, false, true);
-    ASSERT_EQ(S_OK, withUI.OpenNamedPST(m_dir.File(L"ui.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
-    EXPECT_EQ(ULONG(MAPI_MODIFY | kForceAccess), MapiStandinLastFlags("IProviderAdmin::OpenProfileSection"));
-    EXPECT_EQ(ULONG(SERVICE_UI_ALLOWED), MapiStandinLastFlags("IMsgServiceAdmin::ConfigureMsgService"));
-
-    // A temporary profile's logon: a session of its own, or one others may share.
-    for (bool newSession : {true, false}) {
-        CComPtr<IMAPISession> session;
-        ASSERT_EQ(S_OK, CDesktopPSTHelperBase::OpenMAPISession(&session, newSession));
-        EXPECT_EQ(ULONG(newSession ? MAPI_NEW_SESSION : MAPI_ALLOW_OTHERS),
-                  MapiStandinLastFlags("MAPILogonEx"));
-    }
-}
-
 TEST_F(PstHelper, ModesChooseTheServiceAndWhetherTheFileIsReplaced) {
     std::wstring path = m_dir.File(L"modes.pst");
     {
-        TestHelper ansi(m_session);
+        TestHelper ansi(m_session, false, true);
         ASSERT_EQ(S_OK, ansi.OpenNamedPST(path.c_str(), CDesktopPSTHelperBase::CreateNewANSI));
         EXPECT_FALSE(ansi.IsUnicode()) << "the ANSI service's store";
+        EXPECT_EQ(ULONG(SERVICE_UI_ALLOWED), MapiStandinLastFlags("IMsgServiceAdmin::ConfigureMsgService"));
     }
     // A message written into the file survives OpenExisting and goes with
     // CreateNew.
@@ -116,8 +83,10 @@ TEST_F(PstHelper, ModesChooseTheServiceAndWhetherTheFileIsReplaced) {
         TestHelper reader(m_session);
         ASSERT_EQ(S_OK, reader.OpenNamedPST(path.c_str(), CDesktopPSTHelperBase::OpenExisting));
         CComPtr<IMessage> message;
+        MapiStandinReset();
         EXPECT_EQ(S_OK, reader.OpenItemByEntryId(messageId.c_str(), &message));
         EXPECT_TRUE(message != nullptr);
+        EXPECT_EQ(ULONG(MAPI_BEST_ACCESS), MapiStandinLastFlags("IMsgStore::OpenEntry"));
     }
     {
         TestHelper replacer(m_session);
@@ -188,7 +157,8 @@ TEST_F(PstHelper, EveryFailingStepReachesItsHandlerWithItsTag) {
         {"IMsgServiceAdmin::CreateMsgService", E_ACCESSDENIED, 1, E_ACCESSDENIED, L"[CMS2]"},
         // Refused twice: once, and once more after the profile was repaired.
         {"IMsgServiceAdmin::ConfigureMsgService", E_ACCESSDENIED, 2, E_ACCESSDENIED, L"[CMS3]"},
-        // Refused once: repaired and configured on the retry.
+        // Refused once: the provider's section opened to write and repaired,
+        // and configured on the retry.
         {"IMsgServiceAdmin::ConfigureMsgService", E_ACCESSDENIED, 1, S_OK, L"", false, "IProfSect::SetProps"},
         // Success without a service added: none new is found, the handler's
         // success lets the open go on with none, and it is removed all the same.
@@ -211,9 +181,49 @@ TEST_F(PstHelper, EveryFailingStepReachesItsHandlerWithItsTag) {
         if (c.calledOnce) {
             EXPECT_EQ(1u, MapiStandinCallCount(c.calledOnce));
         }
+        if (c.expected == S_OK) {
+            EXPECT_EQ(ULONG(MAPI_MODIFY | 0x00080000), // MAPI_FORCE_ACCESS
+                      MapiStandinLastFlags("IProviderAdmin::OpenProfileSection"));
+        }
         EXPECT_EQ(0u, ServiceCount());
         MapiStandinReset();
     }
+}
+
+// The table read after the creation answers rows without values: the new
+// service cannot be told from the others there, so it is looked for again
+// and removed rather than left in the user's profile.
+TEST_F(PstHelper, ANewServiceThatCannotBeIdentifiedIsRemovedAgain) {
+    MapiStandinRowsWithoutValues(1, 1);
+    TestHelper helper(m_session);
+    EXPECT_EQ(MAPI_E_NOT_FOUND,
+              helper.OpenNamedPST(m_dir.File(L"lost.pst").c_str(), CDesktopPSTHelperBase::CreateNew));
+    ASSERT_FALSE(helper.seen.empty());
+    EXPECT_EQ(L"[PFNF]", helper.seen[0]);
+    EXPECT_EQ(0u, ServiceCount());
+}
+
+// A second open of the same helper adds a new service: the entry id found
+// for the first one, which is gone, must not be used for it.
+TEST_F(PstHelper, ReopeningAfterACloseFindsTheNewServicesStore) {
+    TestHelper helper(m_session);
+    std::wstring first = m_dir.File(L"first.pst"), second = m_dir.File(L"second.pst");
+    ASSERT_EQ(S_OK, helper.OpenNamedPST(first.c_str(), CDesktopPSTHelperBase::CreateNew));
+    EXPECT_TRUE(helper.ClosePST(false));
+    // The same file as it stands, then another one.
+    for (auto open : {std::make_pair(first, CDesktopPSTHelperBase::OpenExisting),
+                      std::make_pair(second, CDesktopPSTHelperBase::CreateNew)}) {
+        const std::wstring& path = open.first;
+        ASSERT_EQ(S_OK, helper.OpenNamedPST(path.c_str(), open.second));
+        CComPtr<IMsgStore> store;
+        ASSERT_EQ(S_OK, helper.GetStore(&store));
+        AutoPtrWithFreePolicy<SPropValue, MAPIFreeBufferPolicy> file;
+        ASSERT_EQ(S_OK, HrGetOneProp(store, PROP_TAG(PT_UNICODE, 0x67F1), file.put())); // the stand-in's file
+        EXPECT_EQ(path, file->Value.lpszW);
+        store.Release();
+        EXPECT_TRUE(helper.ClosePST(false));
+    }
+    EXPECT_EQ(0u, ServiceCount());
 }
 
 TEST_F(PstHelper, ABusyFileIsWaitedForUntilItOpensOrTheStopEventIsSet) {
@@ -233,27 +243,37 @@ TEST_F(PstHelper, ABusyFileIsWaitedForUntilItOpensOrTheStopEventIsSet) {
         EXPECT_LT(elapsed, 6000u);
         MapiStandinReset();
     }
-    // No wait asked, no event, or another context: one try.
-    for (int variant = 0; variant < 3; ++variant) {
-        SCOPED_TRACE(variant);
-        psttest::FailWithBusyStore(100, variant == 2 ? 0x100D0202 : psttest::kBusyContext);
+    // One try, at once: no wait asked, no event, another context, an event
+    // that cannot be waited on (the wait's error); the ANSI service's profile
+    // is not repaired, so its try is one open.
+    HANDLE closed = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ::CloseHandle(closed);
+    struct Case {
+        bool wait;
+        HANDLE event;
+        ULONG context;
+        CDesktopPSTHelperBase::OpenMode mode;
+        HRESULT expected;
+        ULONG opens;
+    } cases[] = {
+        {false, stop.get(), psttest::kBusyContext, CDesktopPSTHelperBase::OpenExisting, MAPI_E_EXTENDED_ERROR,
+         2},
+        {true, nullptr, psttest::kBusyContext, CDesktopPSTHelperBase::OpenExisting, MAPI_E_EXTENDED_ERROR, 2},
+        {true, stop.get(), 0x100D0202, CDesktopPSTHelperBase::OpenExisting, MAPI_E_EXTENDED_ERROR, 2},
+        {true, closed, psttest::kBusyContext, CDesktopPSTHelperBase::OpenExisting,
+         HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE), 2},
+        {false, nullptr, psttest::kBusyContext, CDesktopPSTHelperBase::CreateNewANSI, MAPI_E_EXTENDED_ERROR,
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        psttest::FailWithBusyStore(100, c.context);
         TestHelper helper(m_session);
         DWORD start = ::GetTickCount();
-        EXPECT_EQ(MAPI_E_EXTENDED_ERROR,
-                  helper.OpenNamedPST(path.c_str(), variant != 0, variant == 1 ? nullptr : stop.get(),
-                                      CDesktopPSTHelperBase::OpenExisting));
-        EXPECT_EQ(2u, MapiStandinCallCount("IMAPISession::OpenMsgStore"));
+        EXPECT_EQ(c.expected, helper.OpenNamedPST(path.c_str(), c.wait, c.event, c.mode));
+        EXPECT_EQ(c.opens, MapiStandinCallCount("IMAPISession::OpenMsgStore"));
         EXPECT_LT(::GetTickCount() - start, 900u);
         EXPECT_EQ(0u, ServiceCount());
-        MapiStandinReset();
-    }
-    // The ANSI service's profile is not repaired: one open per try.
-    {
-        psttest::FailWithBusyStore(100);
-        TestHelper helper(m_session);
-        EXPECT_EQ(MAPI_E_EXTENDED_ERROR,
-                  helper.OpenNamedPST(path.c_str(), false, nullptr, CDesktopPSTHelperBase::CreateNewANSI));
-        EXPECT_EQ(1u, MapiStandinCallCount("IMAPISession::OpenMsgStore"));
         MapiStandinReset();
     }
     // The stop event ends the wait at the next try.
@@ -320,6 +340,19 @@ TEST_F(PstHelper, OwnSessionIsOnATemporaryProfileThatIsGoneAfterTheLogon) {
     MapiStandinFailCall("IProfAdmin::CreateProfile", E_ACCESSDENIED, 1, nullptr);
     EXPECT_EQ(E_ACCESSDENIED, CDesktopPSTHelperBase::OpenMAPISession(&session, true));
     EXPECT_EQ(E_INVALIDARG, CDesktopPSTHelperBase::OpenMAPISession(nullptr, true));
+    MapiStandinReset();
+
+    // Sessions made one after the other, many within one tick, each on a
+    // temporary profile of its own while the others still use theirs; a
+    // session of its own, or one others may share.
+    {
+        std::vector<CComPtr<IMAPISession>> sessions(20);
+        for (size_t i = 0; i < sessions.size(); ++i) {
+            ASSERT_EQ(S_OK, CDesktopPSTHelperBase::OpenMAPISession(&sessions[i], i % 2 == 0));
+            EXPECT_EQ(ULONG(i % 2 == 0 ? MAPI_NEW_SESSION : MAPI_ALLOW_OTHERS),
+                      MapiStandinLastFlags("MAPILogonEx"));
+        }
+    }
     MapiStandinReset();
 
     {

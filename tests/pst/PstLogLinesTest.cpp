@@ -25,6 +25,13 @@ HK_SCENARIO(PstLogLines) {
     Helper(session).OpenNamedPST(dir.File(L"a.pst").c_str(), CDesktopPSTHelperBase::CreateNew);
     psttest::FailWithBusyStore(2);
     Helper(session).OpenNamedPST(dir.File(L"a.pst").c_str(), CDesktopPSTHelperBase::CreateNew);
+    psttest::FailWithBusyStore(2);
+    HANDLE closed = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ::CloseHandle(closed);
+    Helper(session).OpenNamedPST(dir.File(L"a.pst").c_str(), true, closed, CDesktopPSTHelperBase::CreateNew);
+    MapiStandinRowsWithoutValues(1, 1);
+    Helper(session).OpenNamedPST(dir.File(L"a.pst").c_str(), CDesktopPSTHelperBase::CreateNew);
+    MapiStandinReset();
     MapiStandinFailCall("IMAPISession::OpenMsgStore", MAPI_E_NOT_ENOUGH_MEMORY, 2, nullptr);
     Helper(session).OpenNamedPST(dir.File(L"a.pst").c_str(), CDesktopPSTHelperBase::CreateNew);
     {
@@ -63,6 +70,8 @@ TEST(PstLogLines, EveryFailureAndDecisionIsLoggedWithItsExactText) {
         "[CMS3] 0x80070005, \n",
         "OpenPST::OpenMsgStore: The file is in use. - Personal Folders\n",
         "OpenPST::OpenMsgStore returned: 0x8007000E\n",
+        "OpenPST: the stop event cannot be waited on: 0x80070006\n",
+        "AddService: removing the PST service it could not identify: 0x0\n",
         "Unable to exempt PST's from PSTDisableGrow, make sure that "
         "'PSTDisableGrowAllowAuthenticodeOverrides' "
         "registry key has been set...\n",

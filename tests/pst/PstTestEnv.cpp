@@ -66,6 +66,18 @@ ULONG PstTest::ServiceCount() {
     return count;
 }
 
+CComPtr<IMsgStore> PstTest::OpenStore(CDesktopPSTHelperBase& helper, const wchar_t* file) {
+    CComPtr<IMsgStore> store;
+    EXPECT_EQ(S_OK, helper.OpenNamedPST(m_dir.File(file).c_str(), CDesktopPSTHelperBase::CreateNew));
+    EXPECT_EQ(S_OK, helper.GetStore(&store));
+    return store;
+}
+
+void GrowthPolicy::AllowExemptions() {
+    Set(L"PstDisableGrow", 1);
+    Set(L"PSTDisableGrowAllowAuthenticodeOverrides", 1);
+}
+
 GrowthPolicy::GrowthPolicy()
     : m_version(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Outlook.Application"),
       m_policy(HKEY_CURRENT_USER, kPolicyKey) {

@@ -38,6 +38,8 @@ protected:
     void ReleaseAll() override;
     // PST services in the test profile.
     ULONG ServiceCount();
+    // helper's store on a new file of the test's folder; null on failure.
+    CComPtr<IMsgStore> OpenStore(CDesktopPSTHelperBase& helper, const wchar_t* file);
 
     CComPtr<IMAPISession> m_session;
     hk::test::TempDir m_dir{L"pst"};
@@ -48,6 +50,8 @@ protected:
 class GrowthPolicy {
 public:
     GrowthPolicy();
+    // Growth forbidden, and exemptions by signed handlers allowed.
+    void AllowExemptions();
     void Set(const wchar_t* name, DWORD value);
     void SetString(const wchar_t* name, const wchar_t* value);
 
