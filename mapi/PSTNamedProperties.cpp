@@ -7,6 +7,7 @@
 #include "mapi/MapiExtras.h"
 
 #include <comdef.h>
+#include <mapicode.h>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -137,6 +138,11 @@ ULONG ResolvedTag(IMsgStore* store, MAPINAMEID* name, ULONG propType) {
     }
     if (!tags || tags->cValues != 1) {
         _com_issue_error(E_UNEXPECTED);
+    }
+    // A name the store cannot map (its named ids used up) comes back
+    // error-typed, with id 0: no property to write to.
+    if (PROP_TYPE(tags->aulPropTag[0]) == PT_ERROR) {
+        _com_issue_error(MAPI_E_NOT_FOUND);
     }
     // The id is MAPI's, the type the table's.
     return (tags->aulPropTag[0] & 0xFFFF0000) | propType;

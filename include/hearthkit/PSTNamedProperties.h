@@ -7,7 +7,9 @@
 //
 // Tags differ from store to store: build one object per store. Failures are
 // exceptions: std::invalid_argument, std::logic_error, and _com_error with
-// the HRESULT of a failed MAPI call. After construction the object only
+// the HRESULT of a failed MAPI call; a name the store answers error-typed
+// (it cannot map it, e.g. its named ids are used up) is a _com_error with
+// MAPI_E_NOT_FOUND, never a tag of id 0. After construction the object only
 // reads, and may be shared between threads.
 #pragma once
 
