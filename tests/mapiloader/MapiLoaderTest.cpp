@@ -1,15 +1,13 @@
 // The MAPI loader as a host process meets it: where it finds MAPI, what it
 // does when MAPI is missing or incomplete, how the forwarding functions and
-// the owners behave on either side. The loader runs once, when Hearthkit.dll
+// owners behave without MAPI. The loader runs once, when Hearthkit.dll
 // loads, so every case runs in a fresh process (a scenario) with Outlook's
 // registration prepared by the test.
 #include "MapiTestSupport.h"
 #include "Scenario.h"
 
-#include "AutoPtrWithFreePolicy.h"
 #include "MAPILoader.h"
 #include "TidyMAPIBuffer.h"
-#include "TidyRowSet.h"
 
 #include <gtest/gtest.h>
 #include <cstdio>
@@ -88,6 +86,52 @@ TEST(MapiLoaderSources, OlMapi32AlreadyInTheProcessIsUsedAsItIs) {
                                        {olmapi.Path(0), registered.Path(0)});
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(0u, result.exitCode) << result.output;
+}
+
+// The binding order decides which missing name is reported first, and each
+// forwarding function reads the slot of its own name.
+TEST(MapiLoaderSources, BindsTheThirtySixNamesInTheirOrder) {
+    const char* const names[] = {"MAPIAllocateBuffer",
+                                 "MAPIAllocateMore",
+                                 "MAPIFreeBuffer",
+                                 "HrGetOneProp",
+                                 "FreeProws",
+                                 "PpropFindProp",
+                                 "ScDupPropset",
+                                 "ScCountProps",
+                                 "ScCopyProps",
+                                 "OpenIMsgOnIStg",
+                                 "MAPIGetDefaultMalloc",
+                                 "CloseIMsgSession",
+                                 "OpenIMsgSession",
+                                 "HrQueryAllRows",
+                                 "HrSetOneProp",
+                                 "FreePadrlist",
+                                 "LPropCompareProp",
+                                 "WrapStoreEntryID",
+                                 "CreateIProp",
+                                 "CreateTable",
+                                 "HrValidateParameters",
+                                 "BuildDisplayTable",
+                                 "HrValidateIPMSubtree",
+                                 "HrDispatchNotifications",
+                                 "UlRelease",
+                                 "HexFromBin",
+                                 "MAPIInitialize",
+                                 "MAPIUninitialize",
+                                 "OpenTnefStreamEx",
+                                 "OpenStreamOnFile",
+                                 "MAPIOpenFormMgr",
+                                 "RTFSync",
+                                 "WrapCompressedRTFStream",
+                                 "MAPILogonEx",
+                                 "MAPIAdminProfiles",
+                                 "MAPIOpenLocalFormContainer"};
+    static_assert(sizeof(names) / sizeof(names[0]) == MAPILoader::FunctionCount, "36 names");
+    for (ULONG i = 0; i < MAPILoader::FunctionCount; ++i) {
+        EXPECT_STREQ(names[i], MAPILoader::FunctionName(i)) << i;
+    }
+    EXPECT_EQ(nullptr, MAPILoader::FunctionName(MAPILoader::FunctionCount));
 }
 
 // --- the forwarding functions --------------------------------------------------
@@ -211,77 +255,6 @@ HK_SCENARIO(ForwardingReachesMapi) {
 
 TEST(MapiForwarding, CallsReachMapiWithArgumentsAndResultsUnchanged) {
     ExpectScenarioWithRegisteredFake("ForwardingReachesMapi", L"hk_fakemapi.dll");
-}
-
-// --- the owners ----------------------------------------------------------------
-
-AutoPtrWithFreePolicy<SPropTagArray, MAPIFreeBufferPolicy> AllocateTags(ULONG count) {
-    AutoPtrWithFreePolicy<SPropTagArray, MAPIFreeBufferPolicy> tags;
-    if (::MAPIAllocateBuffer(CbNewSPropTagArray(count), reinterpret_cast<void**>(tags.put())) == S_OK) {
-        tags->cValues = count;
-    }
-    return tags;
-}
-
-// args[0]: the fake MAPI module the loader bound.
-HK_SCENARIO(OwnersFreeOnce) {
-    FakeMapiRecord* fake = FakeRecordAt(args.at(0));
-    CHECK_OR_FAIL(fake != nullptr);
-    LPSPropValue first = nullptr;
-    {
-        TidyMAPIBuffer<SPropValue> prop;
-        CHECK_OR_FAIL(::HrGetOneProp(nullptr, PR_DISPLAY_NAME_W, prop.put()) == kFakeGetPropResult);
-        first = prop.get();
-        CHECK_OR_FAIL(::HrGetOneProp(nullptr, PR_ENTRYID, prop.put()) == kFakeGetPropResult);
-        CHECK_OR_FAIL(fake->freeBuffer == 1 && fake->lastFreed == first); // put() freed the first
-        CHECK_OR_FAIL(prop->ulPropTag == PR_ENTRYID);
-    }
-    CHECK_OR_FAIL(fake->freeBuffer == 2 && fake->liveBuffers == 0);
-
-    // release() hands the buffer out unfreed; reset() frees what is held.
-    TidyMAPIBuffer<ENTRYID> id;
-    CHECK_OR_FAIL(::MAPIAllocateBuffer(16, reinterpret_cast<void**>(id.put())) == S_OK);
-    LPENTRYID handed = id.release();
-    CHECK_OR_FAIL(!id && fake->freeBuffer == 2);
-    id.reset(handed);
-    id.reset();
-    CHECK_OR_FAIL(fake->freeBuffer == 3 && fake->lastFreed == handed && fake->liveBuffers == 0);
-
-    // A row set goes through FreeProws only, also when deleted through its base.
-    TidyMAPIBuffer<SRowSet>* rows = new TidyRowSet;
-    CHECK_OR_FAIL(::HrQueryAllRows(nullptr, nullptr, nullptr, nullptr, 0, rows->put()) == kFakeQueryResult);
-    LPSRowSet set = rows->get();
-    delete rows;
-    CHECK_OR_FAIL(fake->freeProws == 1 && fake->lastFreed == set && fake->freeBuffer == 3);
-    {
-        TidyRowSet tidy;
-        ::HrQueryAllRows(nullptr, nullptr, nullptr, nullptr, 0, tidy.put());
-        tidy.reset();
-        CHECK_OR_FAIL(fake->freeProws == 2);
-    }
-    CHECK_OR_FAIL(fake->freeProws == 2 && fake->liveBuffers == 0);
-
-    // Handing an AutoPtrWithFreePolicy out passes ownership: one free, by the last owner.
-    {
-        auto tags = AllocateTags(3);
-        CHECK_OR_FAIL(tags && tags->cValues == 3 && fake->freeBuffer == 3);
-        AutoPtrWithFreePolicy<SPropTagArray, MAPIFreeBufferPolicy> owner(std::move(tags));
-        CHECK_OR_FAIL(!tags && owner && fake->freeBuffer == 3);
-        SPropTagArray* held = owner.get();
-        owner = AllocateTags(1); // the old array is freed as the new one arrives
-        CHECK_OR_FAIL(fake->freeBuffer == 4 && fake->lastFreed == held);
-    }
-    CHECK_OR_FAIL(fake->freeBuffer == 5 && fake->liveBuffers == 0);
-    {
-        AutoPtrWithFreePolicy<SRowSet, FreeProwsPolicy> set2;
-        ::HrQueryAllRows(nullptr, nullptr, nullptr, nullptr, 0, set2.put());
-    }
-    CHECK_OR_FAIL(fake->freeProws == 3 && fake->freeBuffer == 5 && fake->liveBuffers == 0);
-    return 0;
-}
-
-TEST(MapiOwners, FreeExactlyOnceAndPassOwnershipWhenHandedOut) {
-    ExpectScenarioWithRegisteredFake("OwnersFreeOnce", L"hk_fakemapi.dll");
 }
 
 } // namespace
