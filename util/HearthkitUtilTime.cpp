@@ -70,9 +70,7 @@ HRESULT HearthkitUtil::ConvertISO8601ToFileTime(const wchar_t* text, FILETIME* t
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitUtil::ConvertISO8601ToFileTime", &hr);
     if (text == nullptr || time == nullptr) {
-        hr = E_INVALIDARG;
-        log.LogHR(LOG_ERROR, "HearthkitUtil::ConvertISO8601ToFileTime null argument", hr);
-        return hr;
+        return hr = HkNullArgument(log, "text or time");
     }
     SYSTEMTIME st;
     FILETIME ft;
@@ -89,9 +87,7 @@ HRESULT HearthkitUtil::ConvertFileTimeToISO8601(const FILETIME& time, BSTR* text
     HRESULT hr = S_OK;
     CDesktopLog log("HearthkitUtil::ConvertFileTimeToISO8601", &hr);
     if (text == nullptr) {
-        hr = E_INVALIDARG;
-        log.LogHR(LOG_ERROR, "HearthkitUtil::ConvertFileTimeToISO8601 null argument", hr);
-        return hr;
+        return hr = HkNullArgument(log, "text");
     }
     SYSTEMTIME st;
     if ((time.dwLowDateTime == 0 && time.dwHighDateTime == 0) || !::FileTimeToSystemTime(&time, &st)) {

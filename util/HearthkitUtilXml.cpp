@@ -99,7 +99,7 @@ HRESULT HearthkitUtil::GetXMLDOMDocumentObj(CComPtr<IXMLDOMDocument>& doc, bool 
 bool HearthkitUtil::LoadBufferIntoXMLDOM(IXMLDOMDocument* doc, const char* buffer, unsigned long length) {
     CDesktopLog log("HearthkitUtil::LoadBufferIntoXMLDOM");
     if (doc == nullptr || (buffer == nullptr && length != 0)) {
-        log.LogText(LOG_ERROR, "HearthkitUtil::LoadBufferIntoXMLDOM: no document or no buffer\n");
+        HkNullArgument(log, "doc or buffer (of a non-zero length)");
         return false;
     }
     length = TrimmedLength(buffer, length);
