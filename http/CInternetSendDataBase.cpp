@@ -59,7 +59,7 @@ bool AnnouncedLength(HINTERNET hRequest, ULONGLONG* pLength) {
 HRESULT QueryFailed(CDesktopLog& log, const char* line) {
     DWORD error = ::GetLastError();
     log.LogText(LOG_ERROR, line);
-    return HkHResultFromWin32(static_cast<long>(error));
+    return HkHResultFromWin32(error);
 }
 
 } // namespace
@@ -91,7 +91,7 @@ CInternetSendDataBase::CInternetSendDataBase(HINTERNET hConnect, INTERNET_SCHEME
 CInternetSendDataBase::~CInternetSendDataBase() = default;
 
 HRESULT CInternetSendDataBase::LastError() {
-    return HkHResultFromWin32(static_cast<long>(::GetLastError()));
+    return HkHResultFromWin32(::GetLastError());
 }
 
 HINTERNET CInternetSendDataBase::OpenRequest(const char* szUrl, const char* szVerb, RequestType type) {
@@ -168,7 +168,7 @@ HRESULT CInternetSendDataBase::ReadResponse(HINTERNET hRequest, ResponseDetails&
         } else if (result == 0) {
             hr = E_ACCESSDENIED;
         } else {
-            hr = HkHResultFromWin32(static_cast<long>(result));
+            hr = HkHResultFromWin32(result);
         }
     }
     return hr;
@@ -216,7 +216,7 @@ HRESULT CInternetSendDataBase::ReadResponseHeaders(HINTERNET hRequest, char** pp
         DWORD error = ::GetLastError();
         if (error != ERROR_INSUFFICIENT_BUFFER) {
             log.LogTextInt(LOG_TRACE, "HttpQueryInfo failed, error = %s%d\n", "", static_cast<int>(error));
-            return HkHResultFromWin32(static_cast<long>(error));
+            return HkHResultFromWin32(error);
         }
         // length now holds the size WinINet asked for.
     }
@@ -249,7 +249,7 @@ HRESULT CInternetSendDataBase::ReadResponseBody(HINTERNET hRequest, char** ppSto
             // Bytes it reported are never lost: a connection that fails while
             // the read waits for more ends the body as a failed query does.
             if (read < available || read > ask) {
-                hr = HkHResultFromWin32(static_cast<long>(error));
+                hr = HkHResultFromWin32(error);
                 break;
             }
             more = false;

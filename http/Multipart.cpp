@@ -209,7 +209,7 @@ HRESULT CInternetSendDataBase::AddHeadersToRequest(CStringA boundary, std::vecto
         DWORD error = ::GetLastError();
         log.LogInt(LOG_ERROR, failedLine, static_cast<int>(error));
         log.LogText(LOG_ERROR, headerLine, header.GetString());
-        return HkHResultFromWin32(static_cast<long>(error));
+        return HkHResultFromWin32(error);
     };
     HRESULT hr = add(contentType, "HttpAddRequestHeaders failed for contentTypeHeader '%d'\n",
                      "HttpAddRequestHeaders contentTypeHeader is '%s'\n");

@@ -30,14 +30,14 @@ const char kOpenFailed[] = "HttpOpenRequest failed: %s, %d\n";
 HRESULT OpenFailed(CDesktopLog& log, const char* format, const char* szUrl) {
     DWORD error = ::GetLastError();
     log.LogTextInt(LOG_ERROR, format, szUrl, static_cast<int>(error));
-    return HkHResultFromWin32(static_cast<long>(error));
+    return HkHResultFromWin32(error);
 }
 
 // The failure of a send call: the operation's line and the error's HRESULT.
 HRESULT SendFailed(CDesktopLog& log, const char* format) {
     DWORD error = ::GetLastError();
     log.LogInt(LOG_ERROR, format, static_cast<int>(error));
-    return HkHResultFromWin32(static_cast<long>(error));
+    return HkHResultFromWin32(error);
 }
 
 // Sends a request whose headers and body were built whole.
@@ -328,7 +328,7 @@ HRESULT CInternetSendDataBase::PostLargeDataToServer(const char* szUrl, std::vec
                 return S_OK;
             }
             log.LogInt(LOG_ERROR, "HttpEndRequest failed: %d\n", static_cast<int>(error));
-            return HkHResultFromWin32(static_cast<long>(error));
+            return HkHResultFromWin32(error);
         });
     } catch (...) {
         hr = HkCaughtToHr(log, "CInternetSendDataBase::PostLargeDataToServer");

@@ -20,8 +20,7 @@ bool ReadTotalFreeBytes(CDesktopLog& log, const wchar_t* path, ULONGLONG* bytes)
     }
     ULARGE_INTEGER available, total, free;
     if (!::GetDiskFreeSpaceExW(path, &available, &total, &free)) {
-        log.LogHR(LOG_ERROR, "Failed to acquire free space",
-                  HkHResultFromWin32(static_cast<long>(::GetLastError())));
+        log.LogHR(LOG_ERROR, "Failed to acquire free space", HkHResultFromWin32(::GetLastError()));
         return false;
     }
     *bytes = free.QuadPart;

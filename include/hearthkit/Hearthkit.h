@@ -6,6 +6,7 @@
 #include "HkCom.h"
 #include "HkString.h"
 #include "HkRegKey.h"
+#include "HkHResultFromWin32.h"
 #include "HkResult.h"
 #include "HkLock.h"
 #include "CDesktopLog.h"

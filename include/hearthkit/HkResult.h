@@ -16,6 +16,7 @@
 
 #include "HearthkitExport.h"
 #include "CDesktopLog.h"
+#include "HkHResultFromWin32.h"
 
 #include <windows.h>
 #include <comdef.h>
@@ -40,10 +41,6 @@ public:
 private:
     HRESULT m_hr = S_OK;
 };
-
-// The HRESULT of a Win32 error (0x80070000 | code; a code that is 0 or
-// negative as it is).
-HEARTHKIT_API HRESULT HkHResultFromWin32(long code) noexcept;
 
 // A null where the operation needs a pointer: one line at LOG_ERROR naming
 // the argument ("Null argument: <name>"), and hr for the operation to answer.

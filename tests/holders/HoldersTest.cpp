@@ -216,6 +216,14 @@ TEST(HoldersResult, MapsWhatWasCaughtAndLogsItOnce) {
     EXPECT_EQ(5, std::count(run.log.begin(), run.log.end(), '\n')) << run.log;
 }
 
+// The platform's macro is the reference: success and HRESULTs pass as they
+// are, other codes keep their low 16 bits.
+TEST(HoldersResult, Win32ErrorsConvertAsThePlatformDoes) {
+    for (DWORD code : {0ul, 5ul, 12002ul, 0x12345ul, 0x80004005ul, 0x8007000Eul, 0xFFFFFFFFul}) {
+        EXPECT_EQ(HRESULT_FROM_WIN32(code), HkHResultFromWin32(code)) << std::hex << code;
+    }
+}
+
 HK_SCENARIO(PrintsItsArguments) {
     for (const auto& a : args) {
         std::printf("[%s]", hk::test::Narrow(a).c_str());

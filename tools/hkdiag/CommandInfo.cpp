@@ -59,7 +59,7 @@ int RunError(const Invocation& invocation) {
                               "\"" + Utf8(text) + "\" is not an HRESULT or error number");
     }
     // A small positive number is a Win32 error, as WinINet's 12157.
-    HRESULT hr = value > 0 && value <= 0xFFFF ? HkHResultFromWin32(static_cast<long>(value))
+    HRESULT hr = value > 0 && value <= 0xFFFF ? HkHResultFromWin32(static_cast<DWORD>(value))
                                               : static_cast<HRESULT>(static_cast<unsigned long>(value));
     const char* name = HResultName(hr);
     std::string message = HResultMessage(hr);

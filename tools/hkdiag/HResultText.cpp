@@ -10,10 +10,6 @@
 namespace hkdiag {
 namespace {
 
-constexpr HRESULT Win32Hr(DWORD code) {
-    return static_cast<HRESULT>(0x80070000u | (code & 0xFFFF));
-}
-
 constexpr HRESULT HttpHr(DWORD status) {
     return static_cast<HRESULT>(0x80190000u | (status & 0xFFFF));
 }
@@ -27,17 +23,17 @@ struct NamedHResult {
 #define HK_HR(x)                                                                                             \
     { x, #x, nullptr }
 #define HK_WIN32(x)                                                                                          \
-    { Win32Hr(x), "HRESULT_FROM_WIN32(" #x ")", nullptr }
+    { HkHResultFromWin32(x), "HRESULT_FROM_WIN32(" #x ")", nullptr }
 // A Win32 or WinINet code with a text of hkdiag's own.
 #define HK_INET(x, text)                                                                                     \
-    { Win32Hr(x), "HRESULT_FROM_WIN32(" #x ")", text }
+    { HkHResultFromWin32(x), "HRESULT_FROM_WIN32(" #x ")", text }
 // An HTTP status as the HRESULT of facility HTTP (winerror.h's HTTP_E_STATUS_*).
 #define HK_HTTP(x, status, text)                                                                             \
     { HttpHr(status), "HTTP_E_STATUS_" #x, text }
 
 // The first entry of a value names it: MAPI reuses E_FAIL (MAPI_E_CALL_FAILED),
 // E_OUTOFMEMORY, E_INVALIDARG, E_NOINTERFACE and E_ACCESSDENIED.
-constexpr NamedHResult kNames[] = {
+const NamedHResult kNames[] = {
     HK_HR(S_OK),
     HK_HR(S_FALSE),
     HK_HR(E_FAIL),
