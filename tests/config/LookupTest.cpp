@@ -85,21 +85,17 @@ TEST_F(ConfigLookup, SourcesAnswerInOrderWithinTheMask) {
     EXPECT_EQ(1u, number);
 }
 
-TEST_F(ConfigLookup, DesktopSettingsByUpperCaseNameReadAsNumbers) {
-    HearthkitConfig::AddSetting(L"mixed Case", L"1");
+TEST_F(ConfigLookup, DesktopSettingsReadAsNumbers) {
     HearthkitConfig::AddSetting(L"Flag", L"TRUE"); // as the parser keeps " TRUE"
     HearthkitConfig::AddSetting(L"Neg", L"-12x");
-    HearthkitConfig::AddSetting(L"Empty", L"");
     const struct {
         const wchar_t* name;
         HRESULT status;
         DWORD number;
         const wchar_t* text;
     } cases[] = {
-        {L"MIXED case", S_OK, 1, L"1"},
         {L"flag", S_OK, 0, L"TRUE"},
         {L"Neg", S_OK, static_cast<DWORD>(-12), L"-12x"},
-        {L"empty", S_OK, 0, L""},
         {L"absent", S_FALSE, 99, nullptr},
     };
     for (const auto& c : cases) {
@@ -110,21 +106,6 @@ TEST_F(ConfigLookup, DesktopSettingsByUpperCaseNameReadAsNumbers) {
         EXPECT_EQ(c.status, HearthkitConfig::GetSetting(c.name, text, 0));
         EXPECT_TRUE(c.text == nullptr ? !text : std::wstring(c.text) == text.m_str) << c.name;
     }
-}
-
-TEST_F(ConfigLookup, ItemsInCacheInNameOrderAndAnEmptyCacheLeavesTheVectors) {
-    std::vector<std::wstring> names{L"keep"}, values{L"these"};
-    EXPECT_EQ(S_OK, HearthkitConfig::GetItemsInCache(false, names, values));
-    EXPECT_EQ(std::vector<std::wstring>{L"keep"}, names);
-    EXPECT_EQ(std::vector<std::wstring>{L"these"}, values);
-    HearthkitConfig::AddSetting(L"b", 2);
-    HearthkitConfig::AddSetting(L"a", L"x");
-    HearthkitConfig::AddSetting(L"_", -1);
-    EXPECT_EQ(S_OK, HearthkitConfig::GetItemsInCache(false, names, values));
-    EXPECT_EQ((std::vector<std::wstring>{L"A", L"B", L"_"}), names);
-    EXPECT_EQ((std::vector<std::wstring>{L"x", L"2", L"-1"}), values);
-    FILETIME zero = HearthkitConfig::GetSettingsLastModTime(1);
-    EXPECT_EQ(0u, zero.dwLowDateTime | zero.dwHighDateTime);
 }
 
 HK_SCENARIO(ConfigLookupLines) {
