@@ -4,6 +4,7 @@
 #include "RunHkdiag.h"
 #include "WebServer.h"
 
+using hk::test::Answer;
 using hk::test::Reply;
 using hk::test::Status;
 
@@ -11,14 +12,7 @@ namespace {
 
 class NetCommands : public hk::test::ServerTest {
 protected:
-    static void Route(const std::string& path, int status, const char* type, const std::string& body,
-                      int delayMs = 0) {
-        Reply reply = Status(status,
-                             status == 200   ? "OK"
-                             : status == 404 ? "Not Found"
-                                             : "Internal Server Error",
-                             body);
-        reply.delayMs = delayMs;
+    static void Route(const std::string& path, Reply reply, const char* type) {
         Server().Route(path, type ? reply.Header("Content-Type", type) : reply);
     }
     // The server's URL with a user name and password in it.
@@ -30,13 +24,15 @@ protected:
 };
 
 TEST_F(NetCommands, ProbeSaysWhyTheLibraryCannotReachTheServer) {
-    Route("/ok/clienttest.gif", 200, "image/gif", std::string(43, 'g'));
-    Route("/big/clienttest.gif", 200, "image/gif", std::string(45, 'g'));
-    Route("/html/clienttest.gif", 200, "text/html", "hello");
-    Route("/gone/clienttest.gif", 404, nullptr, "");
-    Route("/boom/clienttest.gif", 500, "text/plain", "boom");
-    Route("/page", 200, "text/html", "<p/>");
-    Route("/slow/clienttest.gif", 200, "image/gif", std::string(43, 'g'), 5000);
+    Reply slow = Answer(std::string(43, 'g'));
+    slow.delayMs = 5000;
+    Route("/ok/clienttest.gif", Answer(std::string(43, 'g')), "image/gif");
+    Route("/big/clienttest.gif", Answer(std::string(45, 'g')), "image/gif");
+    Route("/html/clienttest.gif", Answer("hello"), "text/html");
+    Route("/gone/clienttest.gif", Status(404, "Not Found"), nullptr);
+    Route("/boom/clienttest.gif", Status(500, "Internal Server Error", "boom"), "text/plain");
+    Route("/page", Answer("<p/>"), "text/html");
+    Route("/slow/clienttest.gif", slow, "image/gif");
     Server().Route("/login", hk::test::Challenge().Header("WWW-Authenticate", "NTLM"));
     const std::string why = "\n  Why: the server answered ";
     Expect({
@@ -74,10 +70,10 @@ TEST_F(NetCommands, ProbeSaysWhyTheLibraryCannotReachTheServer) {
 }
 
 TEST_F(NetCommands, SendAndGetShowTheReplyKeepTheirSecretsAndExitOneOutside2xx) {
-    Route("/app/op", 200, "text/plain", "hello");
-    Route("/app/fail", 500, nullptr, "boom");
-    Route("/app/item", 200, "application/octet-stream", std::string(300000, 'i'));
-    Reply guarded = hk::test::Answer("welcome");
+    Route("/app/op", Answer("hello"), "text/plain");
+    Route("/app/fail", Status(500, "Internal Server Error", "boom"), nullptr);
+    Route("/app/item", Answer(std::string(300000, 'i')), "application/octet-stream");
+    Reply guarded = Answer("welcome");
     guarded.requireAuth = "Basic dXNlcjpwYXNz"; // user:pass
     guarded.challenge = "Basic realm=\"arch\"";
     Server().Route("/app/guarded", guarded);
@@ -120,7 +116,7 @@ TEST_F(NetCommands, UploadStreamsTheFilesWithAnExactLength) {
     }
     hk::test::WriteFileBytes(temp.File(L"data.bin"), data.data(), data.size());
     hk::test::WriteFileBytes(temp.File(L"empty.txt"), "", 0);
-    Route("/app/up", 200, "text/xml", "<ok/>");
+    Route("/app/up", Answer("<ok/>"), "text/xml");
     Expect({R(0, "send upload --json {U}/app/up {T}\\data.bin {T}\\empty.txt --field k=v",
               "\"upload\":{\"files\":2,\"bytes\":100000,"),
             R(1, "send upload {U}/app/up {T}\\absent.bin", "absent.bin: 0x80070002")});
