@@ -49,22 +49,6 @@ void HiddenRows(IMAPIFolder* inbox, const char* messageClass, TidyRowSet& rows) 
     Must(QueryAll(table, {PR_ENTRYID}, &match.r, &rows, &sort), "HrQueryAllRows(hidden)");
 }
 
-// The newest associated message of the class, or null.
-CComPtr<IMessage> NewestHidden(IMsgStore* store, const char* messageClass) {
-    CComPtr<IMAPIFolder> inbox = OpenInbox(store);
-    TidyRowSet rows;
-    HiddenRows(inbox, messageClass, rows);
-    CComPtr<IMessage> message;
-    if (rows->cRows > 0) {
-        const SBinary& eid = rows->aRow[0].lpProps[0].Value.bin;
-        ULONG type = 0;
-        Must(inbox->OpenEntry(eid.cb, reinterpret_cast<LPENTRYID>(eid.lpb), &IID_IMessage, MAPI_BEST_ACCESS,
-                              &type, reinterpret_cast<LPUNKNOWN*>(&message)),
-             "OpenEntry(message)");
-    }
-    return message;
-}
-
 } // namespace
 
 void Must(HRESULT hr, const char* what) {
@@ -195,16 +179,6 @@ void PutMarker(IMsgStore* store, const wchar_t* storeId) {
     PutItem(store, "IPM.Stowhaven.Hoardlocal", nullptr, true, storeId);
 }
 
-void SetStoreId(IMsgStore* store, const wchar_t* storeId) {
-    CComPtr<IMessage> marker = NewestHidden(store, "IPM.Stowhaven.Hoardlocal");
-    Must(marker ? S_OK : MAPI_E_NOT_FOUND, "marker message");
-    SPropValue value{};
-    value.ulPropTag = NamedTag(marker, L"Store Id");
-    value.Value.lpszW = const_cast<wchar_t*>(storeId);
-    Must(marker->SetProps(1, &value, nullptr), "SetProps(Store Id)");
-    Must(marker->SaveChanges(0), "SaveChanges(Store Id)");
-}
-
 void MakeDefault(IMsgStore* store) {
     TidyMAPIBuffer<SPropValue> eid;
     Must(HrGetOneProp(store, PR_ENTRYID, eid.put()), "HrGetOneProp(PR_ENTRYID)");
@@ -214,15 +188,21 @@ void MakeDefault(IMsgStore* store) {
 }
 
 std::wstring ReadStoreId(IMsgStore* store) {
-    CComPtr<IMessage> marker = NewestHidden(store, "IPM.Stowhaven.Hoardlocal");
-    if (!marker) {
-        return std::wstring();
-    }
+    CComPtr<IMAPIFolder> inbox = OpenInbox(store);
+    TidyRowSet rows;
+    HiddenRows(inbox, "IPM.Stowhaven.Hoardlocal", rows);
+    CComPtr<IMessage> marker;
     TidyMAPIBuffer<SPropValue> value;
-    if (FAILED(HrGetOneProp(marker, NamedTag(marker, L"Store Id"), value.put()))) {
+    ULONG type = 0;
+    if (rows->cRows == 0) {
         return std::wstring();
     }
-    return value->Value.lpszW;
+    const SBinary& eid = rows->aRow[0].lpProps[0].Value.bin;
+    Must(inbox->OpenEntry(eid.cb, reinterpret_cast<LPENTRYID>(eid.lpb), &IID_IMessage, MAPI_BEST_ACCESS,
+                          &type, reinterpret_cast<LPUNKNOWN*>(&marker)),
+         "OpenEntry(marker)");
+    return FAILED(HrGetOneProp(marker, NamedTag(marker, L"Store Id"), value.put())) ? std::wstring()
+                                                                                    : value->Value.lpszW;
 }
 
 ULONG CountHidden(IMsgStore* store, const char* messageClass) {

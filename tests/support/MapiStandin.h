@@ -84,8 +84,6 @@ CComPtr<IMessage> PutItem(IMsgStore* store, const char* messageClass, const wcha
                           bool associated = false, const wchar_t* storeId = nullptr);
 // A Hoardlocal marker message, with "Store Id" when storeId is given.
 void PutMarker(IMsgStore* store, const wchar_t* storeId);
-// Sets "Store Id" on the store's newest marker message.
-void SetStoreId(IMsgStore* store, const wchar_t* storeId);
 // Makes store the profile's default store.
 void MakeDefault(IMsgStore* store);
 // "Store Id" of the store's newest marker message; empty when none.

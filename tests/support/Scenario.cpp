@@ -4,6 +4,7 @@
 #include "HkHandle.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cwchar>
 #include <cstdio>
 #include <map>
@@ -37,20 +38,19 @@ std::wstring Quote(const std::wstring& arg) {
 
 // The current environment block with the extra entries over it.
 std::wstring BuildEnvironment(const std::vector<std::wstring>& extra) {
-    std::vector<std::wstring> entries;
-    wchar_t* block = ::GetEnvironmentStringsW();
-    for (const wchar_t* p = block; *p; p += wcslen(p) + 1) {
-        entries.emplace_back(p);
-    }
-    ::FreeEnvironmentStringsW(block);
-    entries.insert(entries.end(), extra.begin(), extra.end());
     std::map<std::wstring, std::wstring> vars; // sorted, as Windows expects
-    for (const std::wstring& entry : entries) {
+    auto add = [&](const std::wstring& entry) {
         size_t eq = entry.find(L'=', 1);
         if (eq != std::wstring::npos) {
             vars[entry.substr(0, eq)] = entry.substr(eq + 1);
         }
+    };
+    wchar_t* block = ::GetEnvironmentStringsW();
+    for (const wchar_t* p = block; *p; p += wcslen(p) + 1) {
+        add(p);
     }
+    ::FreeEnvironmentStringsW(block);
+    std::for_each(extra.begin(), extra.end(), add);
     std::wstring out;
     for (const auto& [name, value] : vars) {
         out += name + L"=" + value + L'\0';
