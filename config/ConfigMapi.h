@@ -47,6 +47,11 @@ void DeriveStoreKeyName(IMAPISession* session, CStringW& name);
 // updated-settings lock, never while holding it.
 CHkCriticalSection& ConfigLock();
 
+// The key path a value of type lives under, as a copy of the caller's own:
+// the store key path is copied under the lock, so a CloseDown on another
+// thread cannot free it under the caller. Answers the derivation's failure.
+HRESULT KeyPathFor(ConfigValueType type, std::wstring& path);
+
 // The shared session with a reference of the caller's own; null without one.
 CComPtr<IMAPISession> SharedSession();
 

@@ -1,6 +1,7 @@
 // SHMSPConfig: the profile UID, the per-MDC configuration records under the
 // store key and the profile-name list of "HoardviewConfiguredProfiles".
 #include "SHMSPConfig.h"
+#include "config/ConfigMapi.h"
 #include "provider/ShmspMapi.h"
 #include "provider/ShmspText.h"
 
@@ -27,13 +28,10 @@ std::wstring ProfilesKeyPath(const wchar_t* storeKey, const std::wstring& mdcKey
     return std::wstring(storeKey) + L"\\" + mdcKey + L"\\Profiles";
 }
 
-bool ProfileUidAndStoreKey(IUnknown* object, std::wstring& uid, const wchar_t*& storeKey) {
-    wchar_t* path = nullptr;
-    if (!SHMSPConfig::GetProfileUID(object, uid) || FAILED(HearthkitConfig::GetClientStoreKey(&path))) {
-        return false;
-    }
-    storeKey = path;
-    return true;
+bool ProfileUidAndStoreKey(IUnknown* object, std::wstring& uid, std::wstring& storeKey) {
+    // A copy: CloseDown on another thread may free the class's own path.
+    return SHMSPConfig::GetProfileUID(object, uid) &&
+           SUCCEEDED(hk::config::KeyPathFor(CONFIG_VALUE_STORE, storeKey));
 }
 
 void VisitProfilesKeys(const wchar_t* storeKey,
@@ -131,14 +129,14 @@ SHMSPProfileConfig SHMSPConfig::GetSHMSPProfileConfiguration(IMAPISession* sessi
                                                              const std::wstring& mdcKey) {
     CDesktopLog log("SHMSPConfig::GetSHMSPProfileConfiguration");
     std::wstring uid;
-    const wchar_t* storeKey = nullptr;
+    std::wstring storeKey;
     if (!ProfileUidAndStoreKey(session, uid, storeKey)) {
         return SHMSPProfileConfigNone;
     }
     CRegKey key;
     DWORD value = 0;
-    if (key.Open(HKEY_CURRENT_USER, ProfilesKeyPath(storeKey, mdcKey).c_str(), KEY_READ | KEY_WRITE) !=
-            ERROR_SUCCESS ||
+    if (key.Open(HKEY_CURRENT_USER, ProfilesKeyPath(storeKey.c_str(), mdcKey).c_str(),
+                 KEY_READ | KEY_WRITE) != ERROR_SUCCESS ||
         key.QueryDWORDValue(uid.c_str(), value) != ERROR_SUCCESS) {
         return SHMSPProfileConfigNone;
     }
@@ -157,12 +155,12 @@ void SHMSPConfig::SetSHMSPProfileConfiguration(IUnknown* object, const std::wstr
                                                const SHMSPProfileConfig& config) {
     CDesktopLog log("SHMSPConfig::SetSHMSPProfileConfiguration");
     std::wstring uid;
-    const wchar_t* storeKey = nullptr;
+    std::wstring storeKey;
     if (!ProfileUidAndStoreKey(object, uid, storeKey)) {
         return;
     }
     CRegKey key;
-    if (key.Create(HKEY_CURRENT_USER, ProfilesKeyPath(storeKey, mdcKey).c_str()) != ERROR_SUCCESS) {
+    if (key.Create(HKEY_CURRENT_USER, ProfilesKeyPath(storeKey.c_str(), mdcKey).c_str()) != ERROR_SUCCESS) {
         return;
     }
     log.LogTextInt(LOG_DETAIL, "Setting configuration of %s to %d\n", mdcKey.c_str(),
@@ -181,13 +179,13 @@ void SHMSPConfig::SetSHMSPProfileConfiguration(IUnknown* object, const std::wstr
 bool SHMSPConfig::IsSHMSPConfiguredInProfile(IMAPISession* session) {
     CDesktopLog log("SHMSPConfig::IsSHMSPConfiguredInProfile");
     std::wstring uid;
-    const wchar_t* storeKey = nullptr;
+    std::wstring storeKey;
     if (!ProfileUidAndStoreKey(session, uid, storeKey)) {
         return false;
     }
     // Any readable DWORD counts, Off included: the profile has been set up.
     bool configured = false;
-    VisitProfilesKeys(storeKey, [&](const wchar_t* mdcKey, CRegKey& profiles) {
+    VisitProfilesKeys(storeKey.c_str(), [&](const wchar_t* mdcKey, CRegKey& profiles) {
         DWORD value = 0;
         configured = profiles.QueryDWORDValue(uid.c_str(), value) == ERROR_SUCCESS;
         if (configured) {

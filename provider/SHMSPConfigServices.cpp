@@ -240,11 +240,11 @@ void SHMSPConfig::RemoveAllSHMSPServices(IMAPISession* session, bool forgetProfi
         return;
     }
     std::wstring profileUid;
-    const wchar_t* storeKey = nullptr;
+    std::wstring storeKey;
     if (!ProfileUidAndStoreKey(session, profileUid, storeKey)) {
         return;
     }
-    VisitProfilesKeys(storeKey, [&](const wchar_t*, CRegKey& profiles) {
+    VisitProfilesKeys(storeKey.c_str(), [&](const wchar_t*, CRegKey& profiles) {
         profiles.DeleteValue(profileUid.c_str());
         return false;
     });

@@ -27,7 +27,7 @@ std::wstring ProfilesKeyPath(const wchar_t* storeKey, const std::wstring& mdcKey
 
 // The profile UID of object (a session or a provider administration
 // object) and the client store key path; false when either is missing.
-bool ProfileUidAndStoreKey(IUnknown* object, std::wstring& uid, const wchar_t*& storeKey);
+bool ProfileUidAndStoreKey(IUnknown* object, std::wstring& uid, std::wstring& storeKey);
 
 // Calls visit with every MDC key under the store key (by index until the
 // enumeration ends) whose "Profiles" key opens, until visit answers true.

@@ -75,14 +75,14 @@ void WDSUtil::EnumDBFilesForCurrentProfile(std::vector<CStringW>& files, bool fu
     CDesktopLog log("WDSUtil::EnumDBFilesForCurrentProfile");
     files.clear();
     try {
-        const wchar_t* storeKey = hk::wds::StoreKeyOrLog(log);
-        if (storeKey == nullptr) {
+        std::wstring storeKey;
+        if (!hk::wds::StoreKeyOrLog(log, storeKey)) {
             return;
         }
         CRegKey key;
-        LONG rc = key.Open(HKEY_CURRENT_USER, storeKey, KEY_READ);
+        LONG rc = key.Open(HKEY_CURRENT_USER, storeKey.c_str(), KEY_READ);
         if (rc != ERROR_SUCCESS) {
-            log.LogText(LOG_ERROR, "Failed to open [HKCU\\%s] profile key\n", storeKey);
+            log.LogText(LOG_ERROR, "Failed to open [HKCU\\%s] profile key\n", storeKey.c_str());
             log.LogLong(LOG_ERROR, "CRegKey::Open() errorCode = %ld \n", rc);
             return;
         }
@@ -91,7 +91,7 @@ void WDSUtil::EnumDBFilesForCurrentProfile(std::vector<CStringW>& files, bool fu
         rc = key.QueryStringValue(szHLRootDirectory, root, &chars);
         if (rc != ERROR_SUCCESS) {
             log.LogText(LOG_ERROR, "Failed to QueryStringValue [%s] under [HKCU\\%s] \n", szHLRootDirectory,
-                        storeKey);
+                        storeKey.c_str());
             log.LogLong(LOG_ERROR, "CRegKey::QueryStringValue() errorCode = %ld \n", rc);
             return;
         }
@@ -120,45 +120,13 @@ void WDSUtil::EnumDBFilesForCurrentProfile(std::vector<CStringW>& files, bool fu
 bool WDSUtil::GetDBFullPath(CStringW fileName, CStringW& fullPath) {
     CDesktopLog log("WDSUtil::GetDBFullPath");
     fullPath.Empty();
-    // The name comes from the queue, which any process of the user can
-    // write: only a plain file name is joined into the path.
-    if (!hk::wds::IsFileName(fileName.str())) {
-        log.LogText(LOG_ERROR, "Invalid hoardlocal DB file specified \n");
-        return false;
-    }
     try {
         HRESULT hr = S_OK;
-        const wchar_t* storeKey = hk::wds::StoreKeyOrLog(log, &hr);
-        if (storeKey == nullptr) {
+        std::wstring storeKey;
+        if (!hk::wds::StoreKeyOrLog(log, storeKey, &hr)) {
             return false;
         }
-        bool formed = false;
-        CRegKey key;
-        LONG rc = key.Open(HKEY_CURRENT_USER, storeKey, KEY_READ | KEY_WRITE);
-        if (rc != ERROR_SUCCESS) {
-            log.LogLong(LOG_ERROR, "CRegKey::Open failed to open client store key, errorCode = %ld \n", rc);
-        } else {
-            wchar_t root[kPathRootChars] = {};
-            ULONG chars = kPathRootChars;
-            rc = key.QueryStringValue(szHLRootDirectory, root, &chars);
-            // A root of one character (a bare drive letter or separator) is
-            // no directory the cache can live in.
-            if (rc != ERROR_SUCCESS || std::wcslen(root) < 2) {
-                log.LogLong(LOG_ERROR,
-                            "CRegKey::QueryStringValue failed to read HLRootDirectory, errorCode = %ld \n",
-                            rc);
-            } else {
-                log.LogText(LOG_DETAIL, "HLRootDirectory = %s \n", root);
-                // The path of one file takes the store directory from the
-                // key's fifth piece: "SOFTWARE\Talvo\Stowhaven\Client\<name>".
-                std::vector<std::wstring> pieces = hk::wds::SplitPath(storeKey);
-                if (pieces.size() >= 5) {
-                    fullPath = (hk::wds::StoreDirectory(root, pieces[4]) + fileName.str()).c_str();
-                    log.LogText(LOG_DETAIL, "DBFilePath = %s \n", fullPath.GetString());
-                    formed = true;
-                }
-            }
-        }
+        bool formed = hk::wds::DBFullPathUnder(log, storeKey, fileName, fullPath);
         log.LogHR(LOG_DETAIL, "GetClientStoreKey returned ", hr);
         return formed;
     } catch (...) {
@@ -167,3 +135,46 @@ bool WDSUtil::GetDBFullPath(CStringW fileName, CStringW& fullPath) {
         return false;
     }
 }
+
+namespace hk {
+namespace wds {
+
+bool DBFullPathUnder(CDesktopLog& log, const std::wstring& storeKey, const CStringW& fileName,
+                     CStringW& fullPath) {
+    fullPath.Empty();
+    // The name comes from the queue, which any process of the user can
+    // write: only a plain file name is joined into the path.
+    if (!IsFileName(fileName.str())) {
+        log.LogText(LOG_ERROR, "Invalid hoardlocal DB file specified \n");
+        return false;
+    }
+    CRegKey key;
+    LONG rc = key.Open(HKEY_CURRENT_USER, storeKey.c_str(), KEY_READ | KEY_WRITE);
+    if (rc != ERROR_SUCCESS) {
+        log.LogLong(LOG_ERROR, "CRegKey::Open failed to open client store key, errorCode = %ld \n", rc);
+        return false;
+    }
+    wchar_t root[kPathRootChars] = {};
+    ULONG chars = kPathRootChars;
+    rc = key.QueryStringValue(WDSUtil::szHLRootDirectory, root, &chars);
+    // A root of one character (a bare drive letter or separator) is no
+    // directory the cache can live in.
+    if (rc != ERROR_SUCCESS || std::wcslen(root) < 2) {
+        log.LogLong(LOG_ERROR, "CRegKey::QueryStringValue failed to read HLRootDirectory, errorCode = %ld \n",
+                    rc);
+        return false;
+    }
+    log.LogText(LOG_DETAIL, "HLRootDirectory = %s \n", root);
+    // The path of one file takes the store directory from the key's fifth
+    // piece: "SOFTWARE\Talvo\Stowhaven\Client\<name>".
+    std::vector<std::wstring> pieces = SplitPath(storeKey);
+    if (pieces.size() < 5) {
+        return false;
+    }
+    fullPath = (StoreDirectory(root, pieces[4]) + fileName.str()).c_str();
+    log.LogText(LOG_DETAIL, "DBFilePath = %s \n", fullPath.GetString());
+    return true;
+}
+
+} // namespace wds
+} // namespace hk

@@ -153,6 +153,39 @@ void DeletePerformed(CRegKey& requests, const Seen& seen) {
     requests.DeleteSubKey(seen.name.c_str());
 }
 
+// One per-file request, for UpdateWDSIndexForHLFile. The replay hands in
+// the store key path it copied when it began (storeKey), so a CloseDown or
+// ReleaseStatics on another thread meanwhile cannot make a request's path
+// unknown and the request be removed unperformed; otherwise the key is
+// derived now.
+bool PerformFileRequest(WDSIndexType type, const CStringW& fileName, const std::wstring* storeKey) {
+    CDesktopLog log("WDSUtil::UpdateWDSIndexForHLFile");
+    if (!IndexerPresent(log)) {
+        return true;
+    }
+    try {
+        CComPtr<IHLIndexControl> handler = CreateHandler();
+        CStringW fullPath;
+        if (!(storeKey != nullptr ? hk::wds::DBFullPathUnder(log, *storeKey, fileName, fullPath)
+                                  : WDSUtil::GetDBFullPath(fileName, fullPath))) {
+            log.LogText(LOG_ERROR, "Error getting full path for Hoardlocal DB file");
+            return true;
+        }
+        CComBSTR path(fullPath.GetString());
+        if (!path) {
+            _com_issue_error(E_OUTOFMEMORY);
+        }
+        HRESULT hr = CallHandler(handler, type, path, false);
+        log.LogInt(LOG_DETAIL, "Operation performed on the Hoardlocal's file in the WDS index : %d\n", type);
+        log.LogText(LOG_DETAIL, "Hoardlocal file name - %s\n", fullPath.GetString());
+        log.LogHR(LOG_DETAIL, kHandlerReturned, hr);
+    } catch (...) {
+        log.LogHR(LOG_ERROR, "The indexing operation performed by the WDS protocol handler failed",
+                  HkResultFromCaught());
+    }
+    return true;
+}
+
 } // namespace
 
 bool WDSUtil::PersistWDSIndexingInfo(CStringW path, WDSIndexType type) {
@@ -166,8 +199,8 @@ bool WDSUtil::PersistWDSIndexingInfo(CStringW path, WDSIndexType type) {
         return false;
     }
     try {
-        const wchar_t* storeKey = hk::wds::StoreKeyOrLog(log);
-        if (storeKey == nullptr) {
+        std::wstring storeKey;
+        if (!hk::wds::StoreKeyOrLog(log, storeKey)) {
             return false;
         }
         std::wstring name;
@@ -175,8 +208,7 @@ bool WDSUtil::PersistWDSIndexingInfo(CStringW path, WDSIndexType type) {
             log.LogText(LOG_ERROR, "HL file path names no file: \"%s\"\n", path.GetString());
             return false;
         }
-        std::wstring request =
-            std::wstring(storeKey) + L"\\" + szWDSIndexData + L"\\" + szWDSOps[type] + L"\\" + name;
+        std::wstring request = storeKey + L"\\" + szWDSIndexData + L"\\" + szWDSOps[type] + L"\\" + name;
         CHkCritSecLock lock(s_csWDSIndex);
         // A replay reads the queue under this lock too, so it never sees the
         // request without its mark.
@@ -213,38 +245,15 @@ bool WDSUtil::UpdateWDSIndexForHL(WDSIndexType type) {
 }
 
 bool WDSUtil::UpdateWDSIndexForHLFile(WDSIndexType type, CStringW fileName) {
-    CDesktopLog log("WDSUtil::UpdateWDSIndexForHLFile");
-    if (!IndexerPresent(log)) {
-        return true;
-    }
-    try {
-        CComPtr<IHLIndexControl> handler = CreateHandler();
-        CStringW fullPath;
-        if (!GetDBFullPath(fileName, fullPath)) {
-            log.LogText(LOG_ERROR, "Error getting full path for Hoardlocal DB file");
-            return true;
-        }
-        CComBSTR path(fullPath.GetString());
-        if (!path) {
-            _com_issue_error(E_OUTOFMEMORY);
-        }
-        HRESULT hr = CallHandler(handler, type, path, false);
-        log.LogInt(LOG_DETAIL, "Operation performed on the Hoardlocal's file in the WDS index : %d\n", type);
-        log.LogText(LOG_DETAIL, "Hoardlocal file name - %s\n", fullPath.GetString());
-        log.LogHR(LOG_DETAIL, kHandlerReturned, hr);
-    } catch (...) {
-        log.LogHR(LOG_ERROR, "The indexing operation performed by the WDS protocol handler failed",
-                  HkResultFromCaught());
-    }
-    return true;
+    return PerformFileRequest(type, fileName, nullptr);
 }
 
 void WDSUtil::UpdateWDSIndex() {
     CDesktopLog log("WDSUtil::UpdateWDSIndex");
     try {
-        const wchar_t* storeKey =
-            hk::wds::StoreKeyOrLog(log, nullptr, "The profile store key name could not be found");
-        if (storeKey == nullptr) {
+        std::wstring storeKey;
+        if (!hk::wds::StoreKeyOrLog(log, storeKey, nullptr,
+                                    "The profile store key name could not be found")) {
             return;
         }
         // Replays take turns: the one waiting reads the queue after the one
@@ -255,7 +264,7 @@ void WDSUtil::UpdateWDSIndex() {
             return;
         }
         CHkCritSecLock lock(s_csWDSIndex);
-        const std::wstring queue = std::wstring(storeKey) + L"\\" + szWDSIndexData;
+        const std::wstring queue = storeKey + L"\\" + szWDSIndexData;
         for (int op = WDSIndexDelete; op <= WDSIndexReIndex; ++op) {
             const WDSIndexType type = static_cast<WDSIndexType>(op);
             const std::wstring opKey = queue + L"\\" + szWDSOps[op];
@@ -292,7 +301,7 @@ void WDSUtil::UpdateWDSIndex() {
                     }
                     break;
                 }
-                if (UpdateWDSIndexForHLFile(type, seen.name.c_str())) {
+                if (PerformFileRequest(type, seen.name.c_str(), &storeKey)) {
                     log.LogText(LOG_DETAIL, "WDSUtil::UpdateWDSIndexForHL succeeded");
                     handled.push_back(seen);
                 }

@@ -3,26 +3,35 @@
 
 #include "CDesktopLog.h"
 #include "HearthkitConfig.h"
+#include "config/ConfigMapi.h"
+
+#include <string>
 
 namespace hk {
 namespace wds {
 
-// The store key path (owned by HearthkitConfig), or null after writing
-// failText with the lookup's HRESULT at LOG_ERROR. lookup, when given,
-// receives that HRESULT either way.
-inline const wchar_t* StoreKeyOrLog(CDesktopLog& log, HRESULT* lookup = nullptr,
-                                    const char* failText = "The profile store key could not be found") {
-    wchar_t* storeKey = nullptr;
-    HRESULT hr = HearthkitConfig::GetClientStoreKey(&storeKey);
+// A copy of the store key path in storeKey (a CloseDown on another thread
+// cannot free it under the caller), or false after writing failText with
+// the lookup's HRESULT at LOG_ERROR. lookup, when given, receives that
+// HRESULT either way.
+inline bool StoreKeyOrLog(CDesktopLog& log, std::wstring& storeKey, HRESULT* lookup = nullptr,
+                          const char* failText = "The profile store key could not be found") {
+    HRESULT hr = hk::config::KeyPathFor(CONFIG_VALUE_STORE, storeKey);
     if (lookup != nullptr) {
         *lookup = hr;
     }
     if (FAILED(hr)) {
         log.LogHR(LOG_ERROR, failText, hr);
-        return nullptr;
+        return false;
     }
-    return storeKey;
+    return true;
 }
+
+// The full path of a cache file under the store key path storeKey; false
+// (logged) when the name is no plain file name or the key holds no usable
+// "HLRootDirectory".
+bool DBFullPathUnder(CDesktopLog& log, const std::wstring& storeKey, const CStringW& fileName,
+                     CStringW& fullPath);
 
 } // namespace wds
 } // namespace hk
