@@ -11,23 +11,17 @@ namespace {
 using hk::test::TempDir;
 const ULONGLONG kMb = 1048576;
 
-// Store sizes round up, free space rounds down, to whole megabytes.
-TEST(DiskSpaceRounding, MegabytesGigabytesAndPercent) {
+// Free space rounds down to whole megabytes, past 32 bits of bytes and of
+// megabytes times percent. (Store sizes round up: StoreSize below.)
+TEST(FreeSpaceRounding, WholeMegabytesGigabytesAndPercent) {
     using namespace hk::util;
-    EXPECT_EQ(0u, StoreMbFromBytes(0));
-    EXPECT_EQ(1u, StoreMbFromBytes(kMb));
-    EXPECT_EQ(2u, StoreMbFromBytes(kMb + 1024));
     EXPECT_EQ(1u, FreeMbFromBytes(2 * kMb - 1));
-    EXPECT_EQ(3000000u, FreeMbFromBytes(3000000 * kMb)); // beyond 32 bits of bytes
-
-    EXPECT_EQ(1024u, FreeMbRoundedToGb(0));
-    EXPECT_EQ(1024u, FreeMbRoundedToGb(1023));
-    EXPECT_EQ(2048u, FreeMbRoundedToGb(2048));
+    EXPECT_EQ(3000000u, FreeMbFromBytes(3000000 * kMb));
+    EXPECT_EQ(1024u, FreeMbRoundedToGb(1023)); // never less than a gigabyte
     EXPECT_EQ(4096u, FreeMbRoundedToGb(5000));
-
-    EXPECT_EQ(200u, FreeMbPercent(2000 * kMb, 0));            // 0 stands for 10
-    EXPECT_EQ(1u, FreeMbPercent(19 * kMb + kMb / 2, 10));     // the megabytes are whole first
-    EXPECT_EQ(50000000u, FreeMbPercent(50000000 * kMb, 100)); // MB * percent beyond 32 bits
+    EXPECT_EQ(200u, FreeMbPercent(2000 * kMb, 0));        // 0 stands for 10
+    EXPECT_EQ(1u, FreeMbPercent(19 * kMb + kMb / 2, 10)); // the megabytes are whole first
+    EXPECT_EQ(50000000u, FreeMbPercent(50000000 * kMb, 100));
 }
 
 TEST(StoreSize, OneKilobyteOverAMegabyteTakesTwoAndAMissingDirectoryZero) {
@@ -38,7 +32,7 @@ TEST(StoreSize, OneKilobyteOverAMegabyteTakesTwoAndAMissingDirectoryZero) {
     };
     auto Size = [&] { return DiskUtil::HCStoreSize((dir.Path() + L"\\").c_str()); };
     EXPECT_EQ(0u, Size()); // only "." and ".."
-    Write(L"store.db", 1048576);
+    Write(L"store.db", kMb);
     EXPECT_EQ(1u, Size());
     // Sub directories count 0 and are not descended into.
     ASSERT_TRUE(::CreateDirectoryW(dir.File(L"sub").c_str(), nullptr));

@@ -84,15 +84,6 @@ TEST_F(DirectoryListing, SkipsPlainDirectoriesAndDoesNotDescend) {
               Names(Directory::GetFiles(dir.Path().c_str(), L"*")));
 }
 
-TEST_F(DirectoryListing, SameListingForEveryFormOfTheDirectory) {
-    const std::vector<std::wstring> expected = {L"a.db"};
-    EXPECT_EQ(expected, Names(Directory::GetFiles(dir.Path(), std::wstring(L"*.db"))));
-    EXPECT_EQ(expected, Names(Directory::GetFiles((L"\\\\?\\" + dir.Path() + L"\\").c_str(), L"*.db")));
-    const auto files = Directory::GetFiles(dir.Path().c_str(), L"a.db");
-    ASSERT_EQ(1u, files.size());
-    EXPECT_EQ(2u, files[0].nFileSizeLow);
-}
-
 TEST_F(DirectoryListing, NoMatchIsEmptyButAMissingDirectoryRaises) {
     EXPECT_TRUE(Directory::GetFiles(dir.Path().c_str(), L"*.nothing").empty());
     EXPECT_EQ("FindNextFile()", GetFilesError(dir.File(L"missing"), L"*"));

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <cerrno>
 #include <cstdlib>
-#include <ctime>
 #include <set>
 
 namespace {
@@ -42,23 +41,41 @@ public:
     }
 };
 
-TEST(RetryInterval, NoRandomElementIsTheBaseExactly) {
-    ControlledRetry retry(60, 0);
-    EXPECT_EQ(60000u, retry.GetRetryIntervalInMilliSeconds());
-    EXPECT_EQ(60000u, retry.With(FixedDraw));
-    EXPECT_EQ(0, g_calls); // the generator is not asked
+// The draw is scaled to the nearest second and asked for only when there is
+// a random element; a failing source leaves it out; four million seconds
+// and more are infinite.
+TEST(RetryInterval, WaitFromBaseAndDraw) {
+    const struct {
+        DWORD base, random;
+        bool failing;
+        unsigned int draw;
+        DWORD ms;
+        int calls;
+    } cases[] = {
+        {60, 0, false, 0, 60000, 0},
+        {60, 30, false, 0, 60000, 1},
+        {60, 30, false, 0xFFFFFFFF, 90000, 1},
+        {60, 30, false, 0x80000000, 75000, 1},
+        {60, 1, false, 0x7FFFFFFF, 60000, 1}, // just under half a second
+        {60, 1, false, 0x80000000, 61000, 1}, // just over
+        {60, 30, true, 0, 60000, 1},
+        {4294967, 0, false, 0, INFINITE, 0},
+        {0, 4294967, false, 0, INFINITE, 0},
+        {4294966, 2, false, 0, 4294966000u, 1},
+        {4294966, 2, false, 0x80000000, INFINITE, 1},
+        {4294966, 2, false, 0xFFFFFFFF, INFINITE, 1},
+        {4294966, 2, true, 0, 4294966000u, 1},
+    };
+    for (const auto& c : cases) {
+        ControlledRetry retry(c.base, c.random);
+        g_draw = c.draw;
+        EXPECT_EQ(c.ms, retry.With(c.failing ? FailingDraw : FixedDraw)) << c.base << "+" << c.random;
+        EXPECT_EQ(c.calls, g_calls) << c.base << "+" << c.random;
+    }
+    EXPECT_EQ(INFINITE, RetryInterval(0xFFFFFFFF, 0xFFFFFFFF).GetRetryIntervalInMilliSeconds());
+    // Infinite in 100 ns units is a plain, finite number.
     EXPECT_EQ(10000000LL, RetryInterval(1, 0).GetRetryIntervalIn100NS());
-}
-
-TEST(RetryInterval, DrawIsScaledToTheNearestSecond) {
-    ControlledRetry retry(60, 30);
-    EXPECT_EQ(60000u, retry.Drawing(0));
-    EXPECT_EQ(1, g_calls);
-    EXPECT_EQ(90000u, retry.Drawing(0xFFFFFFFF));
-    EXPECT_EQ(75000u, retry.Drawing(0x80000000));
-    ControlledRetry one(60, 1);
-    EXPECT_EQ(60000u, one.Drawing(0x7FFFFFFF)); // just under half a second
-    EXPECT_EQ(61000u, one.Drawing(0x80000000)); // just over
+    EXPECT_EQ(42949672950000LL, RetryInterval(4294967, 0).GetRetryIntervalIn100NS());
 }
 
 TEST(RetryInterval, SystemGeneratorStaysInRangeAndVaries) {
@@ -72,46 +89,6 @@ TEST(RetryInterval, SystemGeneratorStaysInRangeAndVaries) {
         seen.insert(ms);
     }
     EXPECT_GT(seen.size(), 4u);
-}
-
-TEST(RetryInterval, FailingGeneratorLeavesTheRandomElementOut) {
-    ControlledRetry retry(60, 30);
-    EXPECT_EQ(60000u, retry.With(FailingDraw));
-    EXPECT_EQ(1, g_calls);
-}
-
-TEST(RetryInterval, FourMillionSecondsAndMoreAreInfinite) {
-    EXPECT_EQ(INFINITE, ControlledRetry(4294967, 0).With(FixedDraw));
-    EXPECT_EQ(INFINITE, ControlledRetry(0, 4294967).With(FixedDraw));
-    EXPECT_EQ(0, g_calls);
-    EXPECT_EQ(INFINITE, RetryInterval(0xFFFFFFFF, 0xFFFFFFFF).GetRetryIntervalInMilliSeconds());
-    EXPECT_EQ(4294966000u, RetryInterval(4294966, 0).GetRetryIntervalInMilliSeconds());
-
-    ControlledRetry edge(4294966, 2);
-    EXPECT_EQ(4294966000u, edge.Drawing(0));
-    EXPECT_EQ(INFINITE, edge.Drawing(0x80000000)); // element 1
-    EXPECT_EQ(INFINITE, edge.Drawing(0xFFFFFFFF)); // element 2
-    EXPECT_EQ(4294966000u, edge.With(FailingDraw));
-
-    // Infinite in 100 ns units is a plain, finite number.
-    EXPECT_EQ(42949672950000LL, RetryInterval(4294967, 0).GetRetryIntervalIn100NS());
-}
-
-TEST(RetryInterval, ConstructionSeedsRandWithTheTime) {
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        srand(12345);
-        __time64_t before = _time64(nullptr);
-        RetryInterval retry(1, 1);
-        int first = rand(), second = rand();
-        if (_time64(nullptr) != before) {
-            continue; // the second changed under us: try again
-        }
-        srand(static_cast<unsigned int>(before));
-        EXPECT_EQ(rand(), first);
-        EXPECT_EQ(rand(), second);
-        return;
-    }
-    FAIL() << "the clock kept moving";
 }
 
 // The decisions above and the utilities' failures as logged by a fresh

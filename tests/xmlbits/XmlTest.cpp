@@ -55,18 +55,14 @@ protected:
 };
 
 TEST_F(XmlDocument, Version3IsPreferredAndGetsXPathOnlyWhenAsked) {
-    CComPtr<IXMLDOMDocument> plain, xpath;
-    bool v3 = false;
-    EXPECT_EQ(S_OK, HearthkitUtil::GetXMLDOMDocumentObj(plain, false, &v3));
-    EXPECT_TRUE(v3);
-    ASSERT_TRUE(plain);
-    EXPECT_EQ(L"XSLPattern", SelectionLanguage(plain));
-
-    v3 = false;
-    EXPECT_EQ(S_OK, HearthkitUtil::GetXMLDOMDocumentObj(xpath, true, &v3));
-    EXPECT_TRUE(v3);
-    ASSERT_TRUE(xpath);
-    EXPECT_EQ(L"XPath", SelectionLanguage(xpath));
+    for (bool xpath : {false, true}) {
+        CComPtr<IXMLDOMDocument> doc;
+        bool v3 = false;
+        EXPECT_EQ(S_OK, HearthkitUtil::GetXMLDOMDocumentObj(doc, xpath, &v3));
+        EXPECT_TRUE(v3);
+        ASSERT_TRUE(doc);
+        EXPECT_EQ(xpath ? L"XPath" : L"XSLPattern", SelectionLanguage(doc));
+    }
 }
 
 TEST_F(XmlDocument, BuffersLoadInPlaceWithTrailingZerosIgnoredAndEncodingDetected) {
@@ -101,11 +97,11 @@ TEST_F(XmlDocument, BadInputIsRefused) {
     CComPtr<IXMLDOMDocument> doc;
     ASSERT_EQ(S_OK, HearthkitUtil::GetXMLDOMDocumentObj(doc, false, nullptr));
     const char zeros[16] = {};
-    EXPECT_FALSE(HearthkitUtil::LoadBufferIntoXMLDOM(doc, zeros, sizeof zeros));
-    EXPECT_FALSE(HearthkitUtil::LoadBufferIntoXMLDOM(doc, "<a><b></a>", 10));
-    EXPECT_FALSE(HearthkitUtil::LoadBufferIntoXMLDOM(doc, "\x01\x02garbage\xFF", 10));
-    EXPECT_FALSE(HearthkitUtil::LoadBufferIntoXMLDOM(doc, nullptr, 0));
-    EXPECT_FALSE(HearthkitUtil::LoadBufferIntoXMLDOM(doc, nullptr, 5));
+    const std::pair<const char*, int> bad[] = {
+        {zeros, 16}, {"<a><b></a>", 10}, {"\x01\x02garbage\xFF", 10}, {nullptr, 0}, {nullptr, 5}};
+    for (const auto& b : bad) {
+        EXPECT_FALSE(HearthkitUtil::LoadBufferIntoXMLDOM(doc, b.first, b.second)) << b.second;
+    }
     EXPECT_FALSE(HearthkitUtil::LoadBufferIntoXMLDOM(nullptr, "<a/>", 4));
 }
 
