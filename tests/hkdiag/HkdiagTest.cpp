@@ -243,25 +243,12 @@ TEST(Hkdiag, WdsShowsAndReplaysTheIndexingQueue) {
               hk::test::ReadFileText(temp.File(L"calls.txt")));
 }
 
-// An empty default profile, made in a process whose Hearthkit.dll bound the
-// stand-in.
-HK_SCENARIO(HkdiagEmptyProfile) {
-    CComPtr<IProfAdmin> admin;
-    if (FAILED(MAPIAdminProfiles(0, &admin)))
-        return 1;
-    admin->DeleteProfile(const_cast<char*>("HkdiagProfile"), 0);
-    return SUCCEEDED(admin->CreateProfile(const_cast<char*>("HkdiagProfile"), nullptr, 0, 0)) &&
-                   SUCCEEDED(admin->SetDefaultProfile(const_cast<char*>("HkdiagProfile"), 0))
-               ? 0
-               : 1;
-}
-
-// hoardview on the MAPI stand-in, which hkdiag's own loader finds; the
-// cleanup's dry run lists what the cleanup then removes.
+// hoardview on the MAPI stand-in, which hkdiag's own loader finds, in a
+// mailbox profile; the cleanup's dry run lists what the cleanup then removes.
 TEST(Hkdiag, HoardviewAddsListsRemovesAndCleansUp) {
     hk::test::MapiStandinRegistration standin;
     hk::test::ClientKeys keys;
-    auto prepared = hk::test::RunScenario("HkdiagEmptyProfile", {}, 60000);
+    auto prepared = hk::test::RunScenario("HkdiagMailboxWithSettings", {L"http://127.0.0.1:1/"}, 60000);
     ASSERT_EQ(0u, prepared.exitCode) << prepared.output;
     hk::test::TempDir temp(L"hkdiag");
     ASSERT_TRUE(::CreateDirectoryW(temp.File(L"STORE").c_str(), nullptr));
@@ -269,19 +256,19 @@ TEST(Hkdiag, HoardviewAddsListsRemovesAndCleansUp) {
     ::CharUpperA(&upper[0]);
     ExpectRuns(
         {R(0, "hoardview add {T}\\STORE\\m1.db --name \"Archive one\"", "{T}\\STORE\\m1.db: added\n"),
-         R(0, "hoardview add " + upper + " --profile HkdiagProfile",
+         R(0, "hoardview add " + upper + " --profile ConfigTest",
            upper + ": already configured, nothing changed\n"),
-         R(0, "--json hoardview", "\"storeKey\":\"\",\"count\":1,\"services\":[{\"uid\":\"",
-           "\"displayName\":\"Archive one\",\"mdcPath\":\"",
-           "\\\\STORE\\\\m1.db\",\"mdcKey\":\"m1\",\"record\":\"none\"}]}"),
+         R(0, "--json hoardview", "\"storeKey\":\"SOFTWARE\\\\Talvo\\\\Stowhaven\\\\Client\\\\",
+           "\"count\":1,\"services\":[{\"uid\":\"", "\"displayName\":\"Archive one\",\"mdcPath\":\"",
+           "\\\\STORE\\\\m1.db\",\"mdcKey\":\"m1\",\"record\":\"on\"}]}"),
          R(0, "hoardview cleanup --dry-run",
            "Dry run: the cleanup would remove 2 key(s) and changes nothing now.\n",
-           "\n  HkdiagProfile: service section HKCU\\Software\\Microsoft\\Windows "
+           "\n  ConfigTest: service section HKCU\\Software\\Microsoft\\Windows "
            "NT\\CurrentVersion\\Windows "
-           "Messaging Subsystem\\Profiles\\HkdiagProfile\\",
-           "\n  HkdiagProfile: store provider section HKCU\\"),
+           "Messaging Subsystem\\Profiles\\ConfigTest\\",
+           "\n  ConfigTest: store provider section HKCU\\"),
          R(0, "hoardview list", "SHMSP services: 1\n"),
-         R(0, "hoardview cleanup", "HkdiagProfile: services 1 -> 0, store providers 1 -> 0\n"),
+         R(0, "hoardview cleanup", "ConfigTest: services 2 -> 1, store providers 3 -> 2\n"),
          R(0, "hoardview list", "SHMSP services: 0\n"),
          R(1, "hoardview list --profile Nobody", "hkdiag: MAPILogonEx: 0x80040111 MAPI_E_LOGON_FAILED")},
         temp.Path());
