@@ -215,9 +215,7 @@ TEST(Hkdiag, WdsShowsAndReplaysTheIndexingQueue) {
     const std::wstring store = std::wstring(kClientKey) + L"\\TESTSTORE";
     const wchar_t wdsKey[] = L"Software\\Microsoft\\Windows Desktop Search";
     const wchar_t controlKey[] = L"Software\\Hearthkit\\Standins\\WdsHandler";
-    hk::test::RegistryKeyGuard client(HKEY_CURRENT_USER, kClientKey), wds(HKEY_LOCAL_MACHINE, wdsKey),
-        control(HKEY_CURRENT_USER, controlKey),
-        handlerClass(HKEY_LOCAL_MACHINE, L"Software\\Classes\\CLSID\\{5896A718-788B-47C0-965A-7B124E091AB6}");
+    DemoKeys keys;
     hk::test::TempDir temp(L"hkdiag"), cache(L"hkdiag-cache");
     ClientKeys::SetString(HKEY_CURRENT_USER, store.c_str(), L"HLRootDirectory", cache.Path().c_str());
     ClientKeys::SetString(HKEY_LOCAL_MACHINE, wdsKey, L"Version", L"4.0.6001.16503");
@@ -226,11 +224,9 @@ TEST(Hkdiag, WdsShowsAndReplaysTheIndexingQueue) {
         CRegKey key;
         ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, (store + request).c_str()));
     }
-    hk::unique_hmodule handler(::LoadLibraryW((hk::test::BinDir() + L"\\WdsHandlerStandin.dll").c_str()));
-    auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-        reinterpret_cast<void*>(::GetProcAddress(handler.get(), "DllRegisterServer")));
-    ASSERT_TRUE(registerServer != nullptr);
-    ASSERT_EQ(S_OK, registerServer());
+    ASSERT_EQ(0u, hk::test::RunProgram(L"C:\\windows\\system32\\regsvr32.exe",
+                                       {L"/s", hk::test::BinDir() + L"\\WdsHandlerStandin.dll"})
+                      .exitCode);
     ExpectRuns({R(0, "wds queue --store TESTSTORE --json",
                   "{\"ok\":true,\"storeKey\":\"SOFTWARE\\\\Talvo\\\\Stowhaven\\\\Client\\\\TESTSTORE\","
                   "\"wdsVersion\":"
