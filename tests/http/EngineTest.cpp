@@ -8,6 +8,7 @@
 #include <comdef.h>
 #include <cstring>
 #include <new>
+#include <numeric>
 #include <stdexcept>
 #include <vector>
 
@@ -261,10 +262,8 @@ TEST_F(Engine, WhatAStepRaisesEndsInTheResult) {
 // is kept as far as WinINet can; a reply that announces more than a record can
 // hold is refused unread.
 TEST_F(Engine, RepliesArriveWholeInEveryFraming) {
-    std::string pattern, big;
-    for (int i = 0; i < 251; ++i) {
-        pattern += static_cast<char>(i);
-    }
+    std::string pattern(251, '\0'), big;
+    std::iota(pattern.begin(), pattern.end(), '\0'); // every byte value
     const int repeat = 6 * 1024 * 1024 / 251;
     for (int i = 0; i < repeat; ++i) {
         big += pattern;

@@ -89,12 +89,9 @@ TEST(HttpLog, OperationsWriteTheirLinesInOrderAndTheUserAgentOnce) {
     ASSERT_EQ(0u, run.result.exitCode) << run.result.output;
     const std::string& log = run.log;
     EXPECT_EQ("16", run.values["same"]);
-    size_t computed = 0;
-    for (size_t at = 0; (at = log.find(": HearthkitUtil::GetClientDLLVersion: 0x0", at)) != std::string::npos;
-         ++at) {
-        ++computed;
-    }
-    EXPECT_EQ(1u, computed);
+    const char computed[] = ": HearthkitUtil::GetClientDLLVersion: 0x0";
+    EXPECT_NE(std::string::npos, log.find(computed)) << log;
+    EXPECT_EQ(log.find(computed), log.rfind(computed)) << "the user agent is computed once";
     // Each text is the end of a record header (": ") and, with its CR LF, the
     // whole rest of the line; they must come in this order.
     const char* expected[] = {
