@@ -6,19 +6,20 @@
 #include <mapix.h>
 #include <mapiutil.h>
 
+#include <algorithm>
+
 #define FAKE_EXPORT extern "C" __declspec(dllexport)
 
 namespace {
 
 FakeMapiRecord g_record = {};
 
-void Record(LONG& counter, ULONG_PTR a0 = 0, ULONG_PTR a1 = 0, ULONG_PTR a2 = 0, ULONG_PTR a3 = 0,
-            ULONG_PTR a4 = 0, ULONG_PTR a5 = 0) {
+// Counts a call and keeps its arguments, pointers and numbers alike.
+template <class... Args>
+void Record(LONG& counter, Args... args) {
     ++counter;
-    ULONG_PTR args[6] = {a0, a1, a2, a3, a4, a5};
-    for (int i = 0; i < 6; ++i) {
-        g_record.lastArgs[i] = args[i];
-    }
+    ULONG_PTR values[] = {(ULONG_PTR)(args)...};
+    std::copy(values, values + sizeof...(args), g_record.lastArgs);
 }
 
 void* Allocate(ULONG size) {
@@ -38,21 +39,20 @@ FAKE_EXPORT FakeMapiRecord* WINAPI FakeMapiState() {
 }
 
 FAKE_EXPORT SCODE WINAPI MAPIAllocateBuffer(ULONG cbSize, LPVOID* lppBuffer) {
-    Record(g_record.allocateBuffer, cbSize, reinterpret_cast<ULONG_PTR>(lppBuffer));
+    Record(g_record.allocateBuffer, cbSize, lppBuffer);
     *lppBuffer = Allocate(cbSize);
     return S_OK;
 }
 
 // Memory linked to a parent is not tracked: the tests never free it.
 FAKE_EXPORT SCODE WINAPI MAPIAllocateMore(ULONG cbSize, LPVOID lpObject, LPVOID* lppBuffer) {
-    Record(g_record.allocateMore, cbSize, reinterpret_cast<ULONG_PTR>(lpObject),
-           reinterpret_cast<ULONG_PTR>(lppBuffer));
+    Record(g_record.allocateMore, cbSize, lpObject, lppBuffer);
     *lppBuffer = ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, cbSize ? cbSize : 1);
     return S_OK;
 }
 
 FAKE_EXPORT ULONG WINAPI MAPIFreeBuffer(LPVOID lpBuffer) {
-    Record(g_record.freeBuffer, reinterpret_cast<ULONG_PTR>(lpBuffer));
+    Record(g_record.freeBuffer, lpBuffer);
     g_record.lastFreed = lpBuffer;
     if (lpBuffer != nullptr) {
         Release(lpBuffer);
@@ -61,8 +61,7 @@ FAKE_EXPORT ULONG WINAPI MAPIFreeBuffer(LPVOID lpBuffer) {
 }
 
 FAKE_EXPORT HRESULT WINAPI HrGetOneProp(LPMAPIPROP lpMapiProp, ULONG ulPropTag, LPSPropValue* lppProp) {
-    Record(g_record.getOneProp, reinterpret_cast<ULONG_PTR>(lpMapiProp), ulPropTag,
-           reinterpret_cast<ULONG_PTR>(lppProp));
+    Record(g_record.getOneProp, lpMapiProp, ulPropTag, lppProp);
     auto prop = static_cast<LPSPropValue>(Allocate(sizeof(SPropValue)));
     prop->ulPropTag = ulPropTag;
     *lppProp = prop;
@@ -72,7 +71,7 @@ FAKE_EXPORT HRESULT WINAPI HrGetOneProp(LPMAPIPROP lpMapiProp, ULONG ulPropTag, 
 // Frees each row's properties and the set, as MAPI does; counted as one
 // FreeProws, not as MAPIFreeBuffer calls.
 FAKE_EXPORT void WINAPI FreeProws(LPSRowSet lpRows) {
-    Record(g_record.freeProws, reinterpret_cast<ULONG_PTR>(lpRows));
+    Record(g_record.freeProws, lpRows);
     g_record.lastFreed = lpRows;
     if (lpRows == nullptr) {
         return;
@@ -84,7 +83,7 @@ FAKE_EXPORT void WINAPI FreeProws(LPSRowSet lpRows) {
 }
 
 FAKE_EXPORT LPSPropValue WINAPI PpropFindProp(LPSPropValue lpPropArray, ULONG cValues, ULONG ulPropTag) {
-    Record(g_record.findProp, reinterpret_cast<ULONG_PTR>(lpPropArray), cValues, ulPropTag);
+    Record(g_record.findProp, lpPropArray, cValues, ulPropTag);
     for (ULONG i = 0; i < cValues; ++i) {
         if (lpPropArray[i].ulPropTag == ulPropTag) {
             return &lpPropArray[i];
@@ -97,10 +96,7 @@ FAKE_EXPORT LPSPropValue WINAPI PpropFindProp(LPSPropValue lpPropArray, ULONG cV
 FAKE_EXPORT HRESULT WINAPI HrQueryAllRows(LPMAPITABLE lpTable, LPSPropTagArray lpPropTags,
                                           LPSRestriction lpRestriction, LPSSortOrderSet lpSortOrderSet,
                                           LONG crowsMax, LPSRowSet* lppRows) {
-    Record(g_record.queryAllRows, reinterpret_cast<ULONG_PTR>(lpTable),
-           reinterpret_cast<ULONG_PTR>(lpPropTags), reinterpret_cast<ULONG_PTR>(lpRestriction),
-           reinterpret_cast<ULONG_PTR>(lpSortOrderSet), static_cast<ULONG_PTR>(crowsMax),
-           reinterpret_cast<ULONG_PTR>(lppRows));
+    Record(g_record.queryAllRows, lpTable, lpPropTags, lpRestriction, lpSortOrderSet, crowsMax, lppRows);
     auto rows = static_cast<LPSRowSet>(Allocate(CbNewSRowSet(2)));
     rows->cRows = 2;
     for (ULONG i = 0; i < 2; ++i) {
@@ -114,14 +110,13 @@ FAKE_EXPORT HRESULT WINAPI HrQueryAllRows(LPMAPITABLE lpTable, LPSPropTagArray l
 
 FAKE_EXPORT HRESULT WINAPI MAPILogonEx(ULONG_PTR ulUIParam, LPTSTR lpszProfileName, LPTSTR lpszPassword,
                                        ULONG ulFlags, LPMAPISESSION* lppSession) {
-    Record(g_record.logonEx, ulUIParam, reinterpret_cast<ULONG_PTR>(lpszProfileName),
-           reinterpret_cast<ULONG_PTR>(lpszPassword), ulFlags, reinterpret_cast<ULONG_PTR>(lppSession));
+    Record(g_record.logonEx, ulUIParam, lpszProfileName, lpszPassword, ulFlags, lppSession);
     *lppSession = reinterpret_cast<LPMAPISESSION>(kFakeSession);
     return kFakeLogonResult;
 }
 
 FAKE_EXPORT HRESULT WINAPI MAPIAdminProfiles(ULONG ulFlags, LPPROFADMIN* lppProfAdmin) {
-    Record(g_record.adminProfiles, ulFlags, reinterpret_cast<ULONG_PTR>(lppProfAdmin));
+    Record(g_record.adminProfiles, ulFlags, lppProfAdmin);
     *lppProfAdmin = reinterpret_cast<LPPROFADMIN>(kFakeProfAdmin);
     return kFakeAdminResult;
 }

@@ -14,6 +14,7 @@
 
 namespace {
 
+using namespace std::string_literals;
 using hk::test::FakeCopies;
 using hk::test::OutlookRegistration;
 using hk::test::ReportLoader;
@@ -73,10 +74,10 @@ protected:
     // Outlook writes them) and DLLPathEx.
     void RegisterAll() {
         m_outlook.SetString(L"MSIComponentID", kComponent);
-        m_outlook.SetMultiString(L"MSIApplicationLCID",
-                                 {L"Software\\Microsoft\\Office\\Outlook", L"LastUILanguage"});
-        m_outlook.SetMultiString(L"MSIOfficeLCID",
-                                 {L"Software\\Microsoft\\Office\\Common", L"InstallLanguage"});
+        m_outlook.SetString(L"MSIApplicationLCID", L"Software\\Microsoft\\Office\\Outlook\0LastUILanguage\0"s,
+                            REG_MULTI_SZ);
+        m_outlook.SetString(L"MSIOfficeLCID", L"Software\\Microsoft\\Office\\Common\0InstallLanguage\0"s,
+                            REG_MULTI_SZ);
         m_outlook.SetString(L"DLLPathEx", m_fakes.Path(kDllPathEx));
     }
 

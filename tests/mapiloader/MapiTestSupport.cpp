@@ -32,14 +32,6 @@ void OutlookRegistration::SetString(const wchar_t* name, const std::wstring& val
              type);
 }
 
-void OutlookRegistration::SetMultiString(const wchar_t* name, const std::vector<std::wstring>& parts) {
-    std::wstring text;
-    for (const auto& part : parts) {
-        text += part + L'\0';
-    }
-    SetString(name, text, REG_MULTI_SZ);
-}
-
 FakeCopies::FakeCopies(const wchar_t* builtName, int count, const wchar_t* fileName) : m_dir(L"fakemapi") {
     std::wstring built = BinDir() + L"\\" + builtName;
     for (int i = 0; i < count; ++i) {

@@ -25,8 +25,6 @@ public:
     OutlookRegistration& operator=(const OutlookRegistration&) = delete;
 
     void SetString(const wchar_t* name, const std::wstring& value, DWORD type = REG_SZ);
-    // A multi-string from its parts (each ends in a zero, an empty one last).
-    void SetMultiString(const wchar_t* name, const std::vector<std::wstring>& parts);
     void SetBytes(const wchar_t* name, const std::string& bytes, DWORD type = REG_BINARY);
 
 private:
