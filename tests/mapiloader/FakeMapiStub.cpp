@@ -8,12 +8,11 @@
 //                    chars>install;" (a null qualifier as "-", the strings of
 //                    a multi-string qualifier joined with '/').
 // The environment outlives this module, which the caller unloads at once.
-// Built without FGetComponentPath as hk_fakemapistub_bare.dll.
 #include <windows.h>
 
 #include <string>
 
-#ifndef HK_STUB_WITHOUT_FGCP
+extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 
@@ -37,12 +36,8 @@ std::string JoinMultiString(const char* text) {
 }
 
 std::string ModuleName() {
-    HMODULE self = nullptr;
-    ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                             GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         reinterpret_cast<LPCSTR>(&Env), &self);
     char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(self, path, MAX_PATH);
+    ::GetModuleFileNameA(reinterpret_cast<HMODULE>(&__ImageBase), path, MAX_PATH);
     const char* slash = strrchr(path, '\\');
     return slash ? slash + 1 : path;
 }
@@ -70,11 +65,4 @@ extern "C" __declspec(dllexport) BOOL WINAPI
         return atoi(entry.substr(key.size(), colon - key.size()).c_str());
     }
     return FALSE;
-}
-
-#endif
-
-// Something to export when built without FGetComponentPath.
-extern "C" __declspec(dllexport) BOOL WINAPI FakeMapiStubPresent() {
-    return TRUE;
 }

@@ -164,7 +164,7 @@ TEST_F(MapiComponentPath, EmptyValues) {
 }
 
 // mapistub.dll is asked only when mapi32.dll does not load; with neither,
-// or a stub without FGetComponentPath, DLLPathEx is used.
+// or a stub without FGetComponentPath (the fake MAPI), DLLPathEx is used.
 TEST_F(MapiComponentPath, StubFallbacks) {
     RegisterAll();
     {
@@ -180,7 +180,7 @@ TEST_F(MapiComponentPath, StubFallbacks) {
         EXPECT_EQ(std::to_string(kDllPathEx), report["reached"]);
         EXPECT_EQ("", report["calls"]);
     }
-    SystemFile mapi32(L"mapi32.dll", L"hk_fakemapistub_bare.dll");
+    SystemFile mapi32(L"mapi32.dll", L"hk_fakemapi.dll");
     SystemFile mapistub(L"mapistub.dll", L"hk_fakemapistub.dll");
     auto report = Report("-=1:#2");
     EXPECT_EQ(std::to_string(kDllPathEx), report["reached"])
