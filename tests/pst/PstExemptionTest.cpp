@@ -13,22 +13,19 @@
 static const IID kIID_Override = {
     0xFBB68D34, 0xF561, 0x44FB, {0xA8, 0xCA, 0xAE, 0x36, 0x69, 0x63, 0x42, 0xCA}};
 
-// An override object as the provider hands it to the callback; counts the
-// exemptions asked for and answers result.
+// An override object as the provider hands it to the callback (offering the
+// override interface or not); counts the exemptions asked for and answers
+// result. It lives on the test's stack, so references are not counted.
 class TestOverride : public IPSTOverride {
 public:
     explicit TestOverride(HRESULT result, bool offered = true) : m_result(result), m_offered(offered) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (riid == IID_IUnknown || (m_offered && riid == kIID_Override)) {
-            *out = static_cast<IPSTOverride*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        bool known = riid == IID_IUnknown || (m_offered && riid == kIID_Override);
+        *out = known ? static_cast<IPSTOverride*>(this) : nullptr;
+        return known ? S_OK : E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --m_refs; }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP Reserved1() override { return E_NOTIMPL; }
     STDMETHODIMP Reserved2() override { return E_NOTIMPL; }
     STDMETHODIMP ExemptFromDisableGrow() override {
@@ -40,7 +37,6 @@ public:
 private:
     HRESULT m_result;
     bool m_offered;
-    ULONG m_refs = 1;
 };
 
 namespace {
@@ -70,10 +66,9 @@ TEST_F(PstExemption, RegisteredOnOpenOnlyWhenThePolicyForbidsGrowthAndAllowsOver
         psttest::GrowthPolicy policy;
         for (auto value : {std::make_pair(L"PstDisableGrow", c.disableGrow),
                            std::make_pair(L"PSTDisableGrowAllowAuthenticodeOverrides", c.allowOverrides)}) {
-            if (value.second && value.second[0] == L's') {
-                policy.SetString(value.first, value.second + 1);
-            } else if (value.second) {
-                policy.Set(value.first, _wtoi(value.second));
+            if (value.second) {
+                bool asString = value.second[0] == L's';
+                policy.Set(value.first, _wtoi(value.second + asString), asString);
             }
         }
         TestHelper helper(m_session);

@@ -13,9 +13,7 @@ HK_SCENARIO(PstLogLines) {
     if (FAILED(CDesktopPSTHelperBase::OpenMAPISession(&session, true))) {
         return 1;
     }
-    struct Helper : CDesktopPSTHelperBase {
-        explicit Helper(IMAPISession* s) : CDesktopPSTHelperBase(false, true, s) {}
-    };
+    using Helper = psttest::TestHelper;
     MapiStandinFailCall("IMsgServiceAdmin::CreateMsgService", E_ACCESSDENIED, 1, nullptr);
     Helper(session).OpenNamedPST(dir.File(L"a.pst").c_str(), CDesktopPSTHelperBase::CreateNew);
     MapiStandinFailCall("IMsgServiceAdmin::CreateMsgService", MAPI_E_NOT_FOUND, 1, nullptr);
@@ -91,9 +89,6 @@ TEST(PstLogLines, EveryFailureAndDecisionIsLoggedWithItsExactText) {
         EXPECT_TRUE(psttest::HasRecord(run.log, record)) << record;
     }
     EXPECT_NE(std::string::npos, run.log.find("calling Registration Handler with ")) << run.log;
-    if (HasFailure()) {
-        std::printf("%s\n", run.log.c_str());
-    }
 }
 
 } // namespace

@@ -71,27 +71,23 @@ const Schema kSchema[95] = {
 };
 // clang-format on
 
-class PstNamedProperties : public psttest::PstTest {
-protected:
-    // What constructing a table, or step, throws as _com_error.
-    template <class Step>
-    static HRESULT Thrown(Step step) {
-        try {
-            step();
-        } catch (const _com_error& e) {
-            return e.Error();
-        }
-        return S_OK;
+class PstNamedProperties : public psttest::PstTest {};
+
+// What step throws as _com_error.
+template <class Step>
+HRESULT Thrown(Step step) {
+    try {
+        step();
+    } catch (const _com_error& e) {
+        return e.Error();
     }
-};
+    return S_OK;
+}
 
 TEST_F(PstNamedProperties, WithoutAStoreEveryTagIsZero) {
     MDC::PSTNamedProperties names(nullptr);
     Tags all = names.GetAllTags();
-    ASSERT_EQ(95u, all->cValues);
-    for (ULONG i = 0; i < 95; ++i) {
-        EXPECT_EQ(0u, all->aulPropTag[i]);
-    }
+    EXPECT_EQ(std::vector<ULONG>(95), std::vector<ULONG>(all->aulPropTag, all->aulPropTag + all->cValues));
     EXPECT_EQ(0u, names.GetAllHVTags()->cValues);
     for (int bad : {95, -1}) {
         try {
@@ -136,14 +132,11 @@ TEST_F(PstNamedProperties, EveryEntryIsTheStoresNameOfItsSetWithTheSchemasType) 
         }
     }
     // The own set's tags in resolution order: 80 before 78 and 79.
-    std::vector<ULONG> order;
-    for (ULONG i = 0; i < 95; ++i) {
-        order.push_back(i == 78 ? 80 : i == 79 ? 78 : i == 80 ? 79 : i);
-    }
     std::vector<ULONG> own;
-    for (ULONG i : order) {
-        if (kSchema[i].set == &kOwnSet) {
-            own.push_back(all->aulPropTag[i]);
+    for (ULONG i = 0; i < 95; ++i) {
+        ULONG at = i == 78 ? 80 : i == 79 ? 78 : i == 80 ? 79 : i;
+        if (kSchema[at].set == &kOwnSet) {
+            own.push_back(all->aulPropTag[at]);
         }
     }
     Tags hv = names.GetAllHVTags();

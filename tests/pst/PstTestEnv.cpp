@@ -5,16 +5,11 @@
 namespace psttest {
 namespace {
 
-const wchar_t kProfile[] = L"HkPstTest";
+char kProfile[] = "HkPstTest";
 const wchar_t kPolicyKey[] = L"Software\\Policies\\Microsoft\\Office\\16.0\\Outlook\\PST";
 
 std::wstring Tagged(const wchar_t* tag, const wchar_t* detail) {
-    std::wstring text = tag ? tag : L"(none)";
-    if (detail != nullptr && *detail != L'\0') {
-        text += L" ";
-        text += detail;
-    }
-    return text;
+    return std::wstring(tag) + (detail && *detail ? L" " + std::wstring(detail) : L"");
 }
 
 } // namespace
@@ -39,20 +34,18 @@ void PstTest::SetUp() {
     if (HasFatalFailure()) {
         return;
     }
-    std::string profile = hk::test::Narrow(kProfile);
+    ReleaseAll(); // a profile left by an earlier run
     CComPtr<IProfAdmin> admin;
     ASSERT_EQ(S_OK, MAPIAdminProfiles(0, &admin));
-    admin->DeleteProfile(&profile[0], 0);
-    ASSERT_EQ(S_OK, admin->CreateProfile(&profile[0], nullptr, 0, 0));
-    ASSERT_EQ(S_OK, MAPILogonEx(0, &profile[0], nullptr, MAPI_NEW_SESSION, &m_session));
+    ASSERT_EQ(S_OK, admin->CreateProfile(kProfile, nullptr, 0, 0));
+    ASSERT_EQ(S_OK, MAPILogonEx(0, kProfile, nullptr, MAPI_NEW_SESSION, &m_session));
 }
 
 void PstTest::ReleaseAll() {
     m_session.Release();
-    std::string profile = hk::test::Narrow(kProfile);
     CComPtr<IProfAdmin> admin;
     if (SUCCEEDED(MAPIAdminProfiles(0, &admin))) {
-        admin->DeleteProfile(&profile[0], 0);
+        admin->DeleteProfile(kProfile, 0);
     }
 }
 
@@ -87,16 +80,11 @@ GrowthPolicy::GrowthPolicy()
     EXPECT_EQ(ERROR_SUCCESS, version.SetStringValue(nullptr, L"Outlook.Application.16"));
 }
 
-void GrowthPolicy::Set(const wchar_t* name, DWORD value) {
+void GrowthPolicy::Set(const wchar_t* name, DWORD value, bool asString) {
     CRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kPolicyKey));
-    EXPECT_EQ(ERROR_SUCCESS, key.SetDWORDValue(name, value));
-}
-
-void GrowthPolicy::SetString(const wchar_t* name, const wchar_t* value) {
-    CRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, kPolicyKey));
-    EXPECT_EQ(ERROR_SUCCESS, key.SetStringValue(name, value));
+    EXPECT_EQ(ERROR_SUCCESS, asString ? key.SetStringValue(name, std::to_wstring(value).c_str())
+                                      : key.SetDWORDValue(name, value));
 }
 
 bool HasRecord(const std::string& log, const std::string& record) {
@@ -107,16 +95,6 @@ bool HasRecord(const std::string& log, const std::string& record) {
     size_t at = log.find(": " + record);
     return at != std::string::npos && at + 2 + record.size() < log.size() &&
            std::isdigit(static_cast<unsigned char>(log[at + 2 + record.size()]));
-}
-
-std::wstring Hex(const SBinary& bytes) {
-    static const wchar_t digits[] = L"0123456789ABCDEF";
-    std::wstring text;
-    for (ULONG i = 0; i < bytes.cb; ++i) {
-        text += digits[bytes.lpb[i] >> 4];
-        text += digits[bytes.lpb[i] & 15];
-    }
-    return text;
 }
 
 } // namespace psttest

@@ -52,8 +52,8 @@ public:
     GrowthPolicy();
     // Growth forbidden, and exemptions by signed handlers allowed.
     void AllowExemptions();
-    void Set(const wchar_t* name, DWORD value);
-    void SetString(const wchar_t* name, const wchar_t* value);
+    // The value as a DWORD, or as its decimal text.
+    void Set(const wchar_t* name, DWORD value, bool asString = false);
 
 private:
     hk::test::RegistryKeyGuard m_version;
@@ -63,7 +63,5 @@ private:
 // Whether the log holds the record: the text after the header; one ending in
 // "\n" is written with CR LF, one without runs into the next record.
 bool HasRecord(const std::string& log, const std::string& record);
-
-std::wstring Hex(const SBinary& bytes);
 
 } // namespace psttest
