@@ -23,13 +23,7 @@ void Record(LONG& counter, Args... args) {
 }
 
 void* Allocate(ULONG size) {
-    ++g_record.liveBuffers;
     return ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, size ? size : 1);
-}
-
-void Release(void* buffer) {
-    --g_record.liveBuffers;
-    ::HeapFree(::GetProcessHeap(), 0, buffer);
 }
 
 } // namespace
@@ -44,42 +38,40 @@ FAKE_EXPORT SCODE WINAPI MAPIAllocateBuffer(ULONG cbSize, LPVOID* lppBuffer) {
     return S_OK;
 }
 
-// Memory linked to a parent is not tracked: the tests never free it.
+// Memory linked to a parent is never freed: the tests make little of it.
 FAKE_EXPORT SCODE WINAPI MAPIAllocateMore(ULONG cbSize, LPVOID lpObject, LPVOID* lppBuffer) {
     Record(g_record.allocateMore, cbSize, lpObject, lppBuffer);
-    *lppBuffer = ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, cbSize ? cbSize : 1);
+    *lppBuffer = Allocate(cbSize);
     return S_OK;
 }
 
 FAKE_EXPORT ULONG WINAPI MAPIFreeBuffer(LPVOID lpBuffer) {
     Record(g_record.freeBuffer, lpBuffer);
     g_record.lastFreed = lpBuffer;
-    if (lpBuffer != nullptr) {
-        Release(lpBuffer);
-    }
+    ::HeapFree(::GetProcessHeap(), 0, lpBuffer);
     return 0;
 }
 
 FAKE_EXPORT HRESULT WINAPI HrGetOneProp(LPMAPIPROP lpMapiProp, ULONG ulPropTag, LPSPropValue* lppProp) {
     Record(g_record.getOneProp, lpMapiProp, ulPropTag, lppProp);
-    auto prop = static_cast<LPSPropValue>(Allocate(sizeof(SPropValue)));
-    prop->ulPropTag = ulPropTag;
-    *lppProp = prop;
-    return kFakeGetPropResult;
+    *lppProp = static_cast<LPSPropValue>(Allocate(sizeof(SPropValue)));
+    (*lppProp)->ulPropTag = ulPropTag;
+    return kFakeResult;
 }
 
-// Frees each row's properties and the set, as MAPI does; counted as one
-// FreeProws, not as MAPIFreeBuffer calls.
+// Answers an empty row set.
+FAKE_EXPORT HRESULT WINAPI HrQueryAllRows(LPMAPITABLE lpTable, LPSPropTagArray lpPropTags,
+                                          LPSRestriction lpRestriction, LPSSortOrderSet lpSortOrderSet,
+                                          LONG crowsMax, LPSRowSet* lppRows) {
+    Record(g_record.queryAllRows, lpTable, lpPropTags, lpRestriction, lpSortOrderSet, crowsMax, lppRows);
+    *lppRows = static_cast<LPSRowSet>(Allocate(CbNewSRowSet(0)));
+    return kFakeResult;
+}
+
 FAKE_EXPORT void WINAPI FreeProws(LPSRowSet lpRows) {
     Record(g_record.freeProws, lpRows);
     g_record.lastFreed = lpRows;
-    if (lpRows == nullptr) {
-        return;
-    }
-    for (ULONG i = 0; i < lpRows->cRows; ++i) {
-        Release(lpRows->aRow[i].lpProps);
-    }
-    Release(lpRows);
+    ::HeapFree(::GetProcessHeap(), 0, lpRows);
 }
 
 FAKE_EXPORT LPSPropValue WINAPI PpropFindProp(LPSPropValue lpPropArray, ULONG cValues, ULONG ulPropTag) {
@@ -92,33 +84,17 @@ FAKE_EXPORT LPSPropValue WINAPI PpropFindProp(LPSPropValue lpPropArray, ULONG cV
     return nullptr;
 }
 
-// Answers two rows of one property each.
-FAKE_EXPORT HRESULT WINAPI HrQueryAllRows(LPMAPITABLE lpTable, LPSPropTagArray lpPropTags,
-                                          LPSRestriction lpRestriction, LPSSortOrderSet lpSortOrderSet,
-                                          LONG crowsMax, LPSRowSet* lppRows) {
-    Record(g_record.queryAllRows, lpTable, lpPropTags, lpRestriction, lpSortOrderSet, crowsMax, lppRows);
-    auto rows = static_cast<LPSRowSet>(Allocate(CbNewSRowSet(2)));
-    rows->cRows = 2;
-    for (ULONG i = 0; i < 2; ++i) {
-        rows->aRow[i].cValues = 1;
-        rows->aRow[i].lpProps = static_cast<LPSPropValue>(Allocate(sizeof(SPropValue)));
-        rows->aRow[i].lpProps->ulPropTag = PR_DISPLAY_NAME_A;
-    }
-    *lppRows = rows;
-    return kFakeQueryResult;
-}
-
 FAKE_EXPORT HRESULT WINAPI MAPILogonEx(ULONG_PTR ulUIParam, LPTSTR lpszProfileName, LPTSTR lpszPassword,
                                        ULONG ulFlags, LPMAPISESSION* lppSession) {
     Record(g_record.logonEx, ulUIParam, lpszProfileName, lpszPassword, ulFlags, lppSession);
-    *lppSession = reinterpret_cast<LPMAPISESSION>(kFakeSession);
-    return kFakeLogonResult;
+    *lppSession = reinterpret_cast<LPMAPISESSION>(kFakeObject);
+    return kFakeResult;
 }
 
 FAKE_EXPORT HRESULT WINAPI MAPIAdminProfiles(ULONG ulFlags, LPPROFADMIN* lppProfAdmin) {
     Record(g_record.adminProfiles, ulFlags, lppProfAdmin);
-    *lppProfAdmin = reinterpret_cast<LPPROFADMIN>(kFakeProfAdmin);
-    return kFakeAdminResult;
+    *lppProfAdmin = reinterpret_cast<LPPROFADMIN>(kFakeObject);
+    return kFakeResult;
 }
 
 // The names Hearthkit binds but never calls: present, never reached. Their

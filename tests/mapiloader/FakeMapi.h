@@ -28,8 +28,6 @@ struct FakeMapiRecord {
     LONG queryAllRows;
     LONG logonEx;
     LONG adminProfiles;
-    // Buffers handed out by MAPIAllocateBuffer and not freed yet.
-    LONG liveBuffers;
     // The last buffer or row set freed.
     void* lastFreed;
     // The arguments of the last forwarded call, in order.
@@ -38,10 +36,7 @@ struct FakeMapiRecord {
 
 using FakeMapiStateFn = FakeMapiRecord*(WINAPI*)();
 
-// Results the fake answers, so tests see them come back unchanged.
-const HRESULT kFakeLogonResult = 0x00040380; // MAPI_W_ERRORS_RETURNED
-const HRESULT kFakeQueryResult = 0x00040381;
-const HRESULT kFakeAdminResult = 0x00040382;
-const HRESULT kFakeGetPropResult = 0x00040383;
-const ULONG_PTR kFakeSession = 0x5E5510;
-const ULONG_PTR kFakeProfAdmin = 0xAD0120;
+// What the fake answers (a warning, not S_OK) and hands out as an object,
+// so tests see both come back unchanged.
+const HRESULT kFakeResult = 0x00040380; // MAPI_W_ERRORS_RETURNED
+const ULONG_PTR kFakeObject = 0x5E5510;

@@ -57,7 +57,7 @@ TEST(MapiLoaderSources, DllPathExWhateverItsTypeAndEveryWayItFails) {
     outlook.SetString(L"DLLPathEx", shortFake.Path(0));
     auto report = ReportLoader(shortFake.Paths());
     EXPECT_EQ("0", report["loaded"]);
-    EXPECT_EQ("MAPI function 'MAPIOpenLocalFormContainer' not located\\n", report["lastError"]);
+    EXPECT_EQ("MAPI function 'MAPIOpenLocalFormContainer' not located|", report["lastError"]);
     EXPECT_EQ("0", report["bound"]) << "35 names resolved before the missing one must be dropped";
     EXPECT_EQ("1", report["present"]) << "the module stays loaded";
     EXPECT_EQ("-1", report["reached"]);
@@ -159,7 +159,7 @@ HK_SCENARIO(ForwardingReachesMapi) {
 
     LPSPropValue prop = nullptr;
     auto object = reinterpret_cast<LPMAPIPROP>(0x0B1EC7);
-    CHECK_OR_FAIL(::HrGetOneProp(object, PR_DISPLAY_NAME_W, &prop) == kFakeGetPropResult);
+    CHECK_OR_FAIL(::HrGetOneProp(object, PR_DISPLAY_NAME_W, &prop) == kFakeResult);
     CHECK_OR_FAIL(fake->getOneProp == 1 && last({u(object), PR_DISPLAY_NAME_W, u(&prop)}));
     CHECK_OR_FAIL(::PpropFindProp(prop, 1, PR_DISPLAY_NAME_W) == prop);
     CHECK_OR_FAIL(fake->findProp == 1 && last({u(prop), 1, PR_DISPLAY_NAME_W}));
@@ -171,7 +171,7 @@ HK_SCENARIO(ForwardingReachesMapi) {
     auto restriction = reinterpret_cast<LPSRestriction>(0x5E57);
     auto sort = reinterpret_cast<LPSSortOrderSet>(0x5087);
     CHECK_OR_FAIL(::HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), restriction, sort, 50,
-                                   &rows) == kFakeQueryResult);
+                                   &rows) == kFakeResult);
     CHECK_OR_FAIL(fake->queryAllRows == 1 &&
                   last({u(table), u(&columns), u(restriction), u(sort), 50, u(&rows)}));
     ::FreeProws(rows);
@@ -180,14 +180,13 @@ HK_SCENARIO(ForwardingReachesMapi) {
     char profile[] = "Outlook", password[] = "";
     LPMAPISESSION session = nullptr;
     CHECK_OR_FAIL(::MAPILogonEx(0x4711, profile, password, MAPI_EXTENDED | MAPI_NEW_SESSION, &session) ==
-                  kFakeLogonResult);
-    CHECK_OR_FAIL(fake->logonEx == 1 && u(session) == kFakeSession &&
+                  kFakeResult);
+    CHECK_OR_FAIL(fake->logonEx == 1 && u(session) == kFakeObject &&
                   last({0x4711, u(profile), u(password), MAPI_EXTENDED | MAPI_NEW_SESSION, u(&session)}));
 
     LPPROFADMIN admin = nullptr;
-    CHECK_OR_FAIL(::MAPIAdminProfiles(0x2, &admin) == kFakeAdminResult);
-    CHECK_OR_FAIL(fake->adminProfiles == 1 && last({0x2, u(&admin)}) && u(admin) == kFakeProfAdmin);
-    CHECK_OR_FAIL(fake->liveBuffers == 0);
+    CHECK_OR_FAIL(::MAPIAdminProfiles(0x2, &admin) == kFakeResult);
+    CHECK_OR_FAIL(fake->adminProfiles == 1 && last({0x2, u(&admin)}) && u(admin) == kFakeObject);
     return 0;
 }
 

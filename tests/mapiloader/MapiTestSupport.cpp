@@ -6,6 +6,7 @@
 #include "Scenario.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cstdio>
 
 namespace hk {
@@ -51,18 +52,6 @@ FakeMapiRecord* FakeRecordAt(const std::wstring& path) {
     return state ? state() : nullptr;
 }
 
-namespace {
-
-std::string Escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        out += c == '\n' ? std::string("\\n") : std::string(1, c);
-    }
-    return out;
-}
-
-} // namespace
-
 HK_SCENARIO(ReportMapiLoader) {
     const MAPILoader& loader = MAPILoader::Instance();
     ULONG bound = 0;
@@ -81,12 +70,14 @@ HK_SCENARIO(ReportMapiLoader) {
         }
     }
     ::MAPIFreeBuffer(buffer);
+    std::string error = loader.LastError();
+    std::replace(error.begin(), error.end(), '\n', '|');
     char calls[4096] = {};
     ::GetEnvironmentVariableA("HK_FGCP_CALLS", calls, sizeof(calls));
     std::printf("loaded=%d\nlastError=%s\nbound=%lu\nreached=%d\npresent=%s\nstubs=%d,%d\ncalls=%s\n",
-                loader.IsLoaded() ? 1 : 0, Escaped(loader.LastError()).c_str(), bound, reached,
-                present.c_str(), ::GetModuleHandleW(L"mapi32.dll") ? 1 : 0,
-                ::GetModuleHandleW(L"mapistub.dll") ? 1 : 0, calls);
+                loader.IsLoaded() ? 1 : 0, error.c_str(), bound, reached, present.c_str(),
+                ::GetModuleHandleW(L"mapi32.dll") ? 1 : 0, ::GetModuleHandleW(L"mapistub.dll") ? 1 : 0,
+                calls);
     return 0;
 }
 

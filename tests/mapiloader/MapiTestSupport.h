@@ -48,7 +48,7 @@ private:
 // How a fresh process of this program found MAPI, given the candidate
 // modules it may have bound to:
 //   loaded     "1" when the loader bound all functions
-//   lastError  the loader's text ('\n' written as "\n")
+//   lastError  the loader's text (a line end written as '|')
 //   bound      how many of the 36 slots hold a function
 //   reached    index of the candidate a forwarded MAPIAllocateBuffer reached, or -1
 //   present    one '0'/'1' per candidate: is it loaded in the process
