@@ -8,6 +8,7 @@
 #include "include/hearthkit/HkCom.h"
 #include "include/hearthkit/HkLock.h"
 #include "include/hearthkit/HkResult.h"
+#include "mapi/MapiExtras.h"
 #include "mapi/PSTHelperShared.h"
 
 #include <mapicode.h>
@@ -19,34 +20,17 @@
 #include <string>
 #include <vector>
 
-#ifndef STORE_UNICODE_OK
-#define STORE_UNICODE_OK 0x00040000
-#endif
-#ifndef MAPI_FORCE_ACCESS
-#define MAPI_FORCE_ACCESS 0x00080000
-#endif
-
 namespace {
 
 const char kUnicodePstService[] = "MSUPST MS";
 const char kAnsiPstService[] = "MSPST MS";
 const char kServiceDisplayName[] = "Ignored";
 
-// The PST provider's own profile properties: the file's path, and its
-// configuration flags, whose top bit marks a Unicode file.
-const ULONG kPstPathTag = PROP_TAG(PT_UNICODE, 0x6700);
-const ULONG kPstConfigFlagsTag = PROP_TAG(PT_LONG, 0x6770);
-const LONG kPstConfigUnicode = static_cast<LONG>(0x80000000);
-
 // The extended error context with which the PST provider refuses to open a
 // file that another process still has open: worth waiting for.
 const ULONG kPstBusyContext = 0x100D0201;
 const DWORD kBusyRetryMs = 1000;
 const DWORD kBusyWaitLimitMs = 180000;
-
-// IID_IMessage and IID_IMAPIFolder, from their published values.
-const IID kIID_IMessage = {0x00020307, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID kIID_IMAPIFolder = {0x0002030C, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 using hk::pst::GetOneProp;
 using hk::pst::PropBuffer;
@@ -88,25 +72,14 @@ bool Listed(const SRowSet& rows, const SBinary& uid) {
     return false;
 }
 
-// A restriction to rows whose value.ulPropTag equals value; points into
-// value.
-SRestriction PropertyEquals(SPropValue& value) {
-    SRestriction restriction = {};
-    restriction.rt = RES_PROPERTY;
-    restriction.res.resProperty.relop = RELOP_EQ;
-    restriction.res.resProperty.ulPropTag = value.ulPropTag;
-    restriction.res.resProperty.lpProp = &value;
-    return restriction;
-}
-
 // The one value of column in the one row that matches restriction: E_FAIL
 // unless exactly one row with one value comes back. The value points into
 // rows.
 HRESULT QueryOneValue(IMAPITable* table, ULONG column, SRestriction* restriction, LONG maxRows, RowSet& rows,
                       const SPropValue** value) {
     SizedSPropTagArray(1, columns) = {1, {column}};
-    HRESULT hr = HrQueryAllRows(table, reinterpret_cast<SPropTagArray*>(&columns), restriction, nullptr,
-                                maxRows, rows.put());
+    HRESULT hr =
+        HrQueryAllRows(table, hk::mapi::TagArray(columns), restriction, nullptr, maxRows, rows.put());
     if (FAILED(hr)) {
         return hr;
     }
@@ -258,7 +231,7 @@ HRESULT CDesktopPSTHelperBase::AddService(bool unicode) {
     SPropValue name = {};
     name.ulPropTag = PR_SERVICE_NAME_A;
     name.Value.lpszA = const_cast<char*>(service);
-    SRestriction sameService = PropertyEquals(name);
+    SRestriction sameService = hk::mapi::PropertyRestriction(RELOP_EQ, name);
     enum { colUid, colCount };
     SizedSPropTagArray(colCount, columns) = {colCount, {PR_SERVICE_UID}};
 
@@ -270,8 +243,7 @@ HRESULT CDesktopPSTHelperBase::AddService(bool unicode) {
         if (tableFailed) {
             return result;
         }
-        return HrQueryAllRows(table, reinterpret_cast<SPropTagArray*>(&columns), &sameService, nullptr, 0,
-                              rows.put());
+        return HrQueryAllRows(table, hk::mapi::TagArray(columns), &sameService, nullptr, 0, rows.put());
     };
     // The same through the handler; failed tells the handler's answer from
     // a query's result.
@@ -361,11 +333,7 @@ HRESULT CDesktopPSTHelperBase::FixMAPIProfile() {
     SPropValue name = {};
     name.ulPropTag = PR_SERVICE_NAME_A;
     name.Value.lpszA = const_cast<char*>(kUnicodePstService);
-    SRestriction sameService = {};
-    sameService.rt = RES_CONTENT;
-    sameService.res.resContent.ulFuzzyLevel = FL_FULLSTRING;
-    sameService.res.resContent.ulPropTag = PR_SERVICE_NAME_A;
-    sameService.res.resContent.lpProp = &name;
+    SRestriction sameService = hk::mapi::ContentRestriction(FL_FULLSTRING, name);
     RowSet rows;
     const SPropValue* uid = nullptr;
     hr = QueryOneValue(table, PR_PROVIDER_UID, &sameService, 0, rows, &uid);
@@ -382,8 +350,8 @@ HRESULT CDesktopPSTHelperBase::FixMAPIProfile() {
         return hr;
     }
     SPropValue flags = {};
-    flags.ulPropTag = kPstConfigFlagsTag;
-    flags.Value.l = kPstConfigUnicode;
+    flags.ulPropTag = PR_PST_CONFIG_FLAGS;
+    flags.Value.l = static_cast<LONG>(PST_CONFIG_UNICODE);
     return section->SetProps(1, &flags, nullptr);
 }
 
@@ -422,7 +390,7 @@ HRESULT CDesktopPSTHelperBase::ConfigurePST(const wchar_t* path) {
     }
     m_strPSTPath = path;
     SPropValue value = {};
-    value.ulPropTag = kPstPathTag;
+    value.ulPropTag = PR_PST_PATH_W;
     value.Value.lpszW = const_cast<wchar_t*>(m_strPSTPath.c_str());
     ULONG flags = m_bAllowUI ? SERVICE_UI_ALLOWED : 0;
     hr = ConfigureMsgService(&m_serviceUID, 0, flags, 1, &value);
@@ -467,7 +435,7 @@ HRESULT CDesktopPSTHelperBase::FindStoreEntryID() {
     service.ulPropTag = PR_SERVICE_UID;
     service.Value.bin.cb = m_cbServiceUID;
     service.Value.bin.lpb = m_serviceUID.ab;
-    SRestriction ofService = PropertyEquals(service);
+    SRestriction ofService = hk::mapi::PropertyRestriction(RELOP_EQ, service);
     RowSet rows;
     const SPropValue* found = nullptr;
     hr = QueryOneValue(stores, PR_ENTRYID, &ofService, 1, rows, &found);
@@ -674,7 +642,7 @@ HRESULT CDesktopPSTHelperBase::GetRootFolder(IMAPIFolder** out) const {
     if (FAILED(hr)) {
         return hr;
     }
-    return hr = opened->QueryInterface(kIID_IMAPIFolder, reinterpret_cast<void**>(out));
+    return hr = opened->QueryInterface(IID_IMAPIFolder, reinterpret_cast<void**>(out));
 }
 
 HRESULT CDesktopPSTHelperBase::OpenItemByEntryId(const wchar_t* hexEntryId, IMessage** out) {
@@ -700,7 +668,7 @@ HRESULT CDesktopPSTHelperBase::OpenItemByEntryId(const wchar_t* hexEntryId, IMes
     }
     ULONG type = 0;
     return hr = m_pStore->OpenEntry(static_cast<ULONG>(entryId.size()),
-                                    reinterpret_cast<ENTRYID*>(entryId.data()), &kIID_IMessage,
+                                    reinterpret_cast<ENTRYID*>(entryId.data()), &IID_IMessage,
                                     MAPI_BEST_ACCESS, &type, reinterpret_cast<IUnknown**>(out));
 }
 

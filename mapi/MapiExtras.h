@@ -23,6 +23,17 @@
 #ifndef PR_USER_ENTRYID
 #define PR_USER_ENTRYID PROP_TAG(PT_BINARY, 0x6619)
 #endif
+// The PST provider's profile properties: the file's path, and its
+// configuration flags, whose top bit marks a Unicode file.
+#ifndef PR_PST_PATH_W
+#define PR_PST_PATH_W PROP_TAG(PT_UNICODE, 0x6700)
+#endif
+#ifndef PR_PST_CONFIG_FLAGS
+#define PR_PST_CONFIG_FLAGS PROP_TAG(PT_LONG, 0x6770)
+#endif
+#ifndef PST_CONFIG_UNICODE
+#define PST_CONFIG_UNICODE ((ULONG)0x80000000)
+#endif
 
 // The public property sets of Outlook items that mingw's mapiguid.h lacks.
 extern "C" const GUID PSETID_Appointment;

@@ -6,6 +6,7 @@
 #include "include/hearthkit/AutoPtrWithFreePolicy.h"
 #include "include/hearthkit/HkLock.h"
 #include "include/hearthkit/MAPILoader.h"
+#include "mapi/MapiExtras.h"
 
 class CDesktopPSTHelperBase;
 
@@ -27,7 +28,7 @@ void RemoveLiveHelper(const CDesktopPSTHelperBase* helper);
 inline HRESULT GetOneProp(IMAPIProp* object, ULONG tag, PropBuffer& value) {
     SizedSPropTagArray(1, tags) = {1, {tag}};
     ULONG count = 0;
-    return object->GetProps(reinterpret_cast<SPropTagArray*>(&tags), 0, &count, value.put());
+    return object->GetProps(hk::mapi::TagArray(tags), 0, &count, value.put());
 }
 
 } // namespace pst
