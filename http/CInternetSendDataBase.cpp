@@ -10,20 +10,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
 const DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                             INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI;
-
-// The readers' scratch buffers live on the C heap, as the store does.
-struct MallocBuffer {
-    explicit MallocBuffer(size_t size) : p(static_cast<char*>(std::malloc(size))) {}
-    ~MallocBuffer() { std::free(p); }
-    MallocBuffer(const MallocBuffer&) = delete;
-    MallocBuffer& operator=(const MallocBuffer&) = delete;
-    char* p;
-};
 
 // Reads ask for up to this much beyond what InternetQueryDataAvailable
 // reports, as far as the store has room.
@@ -204,14 +196,13 @@ HRESULT CInternetSendDataBase::ReadResponseHeaders(HINTERNET hRequest, char** pp
     CDesktopLog log("CInternetSendDataBase::ReadResponseHeaders");
     DWORD length = 10;
     for (;;) {
-        MallocBuffer buffer(static_cast<size_t>(length) + 1);
-        if (buffer.p == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        if (::HttpQueryInfoA(hRequest, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.p, &length, nullptr)) {
-            buffer.p[length] = '\0';
-            log.LogText(LOG_TRACE, "Received %s\n", buffer.p);
-            return StoreFailed(log, length, AddDataToStore(buffer.p, length, ppStore, pdwStoreLength));
+        // A buffer that cannot be had raises std::bad_alloc: the operation
+        // answers E_OUTOFMEMORY.
+        std::vector<char> buffer(static_cast<size_t>(length) + 1);
+        if (::HttpQueryInfoA(hRequest, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length, nullptr)) {
+            buffer[length] = '\0';
+            log.LogText(LOG_TRACE, "Received %s\n", buffer.data());
+            return StoreFailed(log, length, AddDataToStore(buffer.data(), length, ppStore, pdwStoreLength));
         }
         DWORD error = ::GetLastError();
         if (error != ERROR_INSUFFICIENT_BUFFER) {

@@ -68,20 +68,10 @@ struct find_handle {
     static type invalid() { return INVALID_HANDLE_VALUE; }
     static void close(type h) { ::FindClose(h); }
 };
-struct hkey {
-    using type = HKEY;
-    static type invalid() { return nullptr; }
-    static void close(type h) { ::RegCloseKey(h); }
-};
 struct hmodule {
     using type = HMODULE;
     static type invalid() { return nullptr; }
     static void close(type h) { ::FreeLibrary(h); }
-};
-struct bstr {
-    using type = BSTR;
-    static type invalid() { return nullptr; }
-    static void close(type s) { ::SysFreeString(s); }
 };
 // A mutex this thread owns: released, not closed (the handle has a holder
 // of its own).
@@ -90,30 +80,12 @@ struct mutex_release {
     static type invalid() { return nullptr; }
     static void close(type h) { ::ReleaseMutex(h); }
 };
-template <typename T>
-struct cotaskmem {
-    using type = T*;
-    static type invalid() { return nullptr; }
-    static void close(type p) { ::CoTaskMemFree(p); }
-};
-template <typename T>
-struct heap_array {
-    using type = T*;
-    static type invalid() { return nullptr; }
-    static void close(type p) { delete[] p; }
-};
 } // namespace traits
 
 using unique_handle = unique_any<traits::handle>;
 using unique_file = unique_any<traits::file_handle>;
 using unique_find = unique_any<traits::find_handle>;
-using unique_hkey = unique_any<traits::hkey>;
 using unique_hmodule = unique_any<traits::hmodule>;
-using unique_bstr = unique_any<traits::bstr>;
 using unique_mutex_release = unique_any<traits::mutex_release>;
-template <typename T = void>
-using unique_cotaskmem = unique_any<traits::cotaskmem<T>>;
-template <typename T>
-using unique_array = unique_any<traits::heap_array<T>>;
 
 } // namespace hk
