@@ -135,11 +135,16 @@ TEST_F(PstExemption, TheProviderCallsBackAndOnlyTheRegisteringHelpersOpenStoreIs
     // meanwhile waits until the callback is done with it.
     MapiStandinDelayCall("IMsgStore::GetProps", 1000); // the callback's read of the helper's store
     std::atomic<bool> done{false};
+    const ULONG reads = MapiStandinCallCount("IMsgStore::GetProps");
     std::thread provider([&] {
         EXPECT_EQ(S_OK, HrTrustedPSTOverrideHandlerCallback(firstStore, &granted, &first));
         done = true;
     });
-    ::Sleep(300);
+    // Close only once the callback is inside the held-up read, however slow
+    // the machine is to start the thread.
+    for (int i = 0; i < 1000 && MapiStandinCallCount("IMsgStore::GetProps") == reads; ++i) {
+        ::Sleep(10);
+    }
     EXPECT_TRUE(first.ClosePST(false));
     EXPECT_TRUE(done) << "the store was released under the callback";
     provider.join();
