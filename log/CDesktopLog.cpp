@@ -48,7 +48,7 @@ const size_t kPathChars = MAX_PATH + 64;
 
 // Process-wide state, one copy per process.
 std::atomic<HANDLE> s_hLogFile{nullptr};
-std::atomic<int> s_nLogLevel{hklog::kLevelNotRead};
+std::atomic<int> s_nLogLevel{hk::log::kLevelNotRead};
 std::atomic<bool> s_bSHMSPTracing{false};
 wchar_t s_strLogFilename[kPathChars];
 bool s_bExitHookRegistered = false;
@@ -57,8 +57,8 @@ INIT_ONCE s_levelOnce = INIT_ONCE_STATIC_INIT;
 CHkSrwLock s_openLock;  // open, close, file name
 CHkSrwLock s_writeLock; // one record at a time
 
-hklog::LogClock s_clock;
-hklog::StampRenderer s_stamps; // under s_writeLock
+hk::log::LogClock s_clock;
+hk::log::StampRenderer s_stamps; // under s_writeLock
 INIT_ONCE s_clockOnce = INIT_ONCE_STATIC_INIT;
 std::atomic<bool> s_clockReady{false};
 
@@ -90,7 +90,7 @@ BOOL CALLBACK ReadLevelOnce(PINIT_ONCE, PVOID, PVOID*) {
     if (key.Open(HKEY_CURRENT_USER, kClientKey, KEY_READ | KEY_WRITE) == ERROR_SUCCESS) {
         key.QueryDWORDValue(kLevelValue, value); // a failed read leaves 1
     }
-    hklog::DecodedLevel decoded = hklog::DecodeLoggingLevel(value);
+    hk::log::DecodedLevel decoded = hk::log::DecodeLoggingLevel(value);
     if (decoded.tracing) {
         s_bSHMSPTracing.store(true);
     }
@@ -99,8 +99,8 @@ BOOL CALLBACK ReadLevelOnce(PINIT_ONCE, PVOID, PVOID*) {
 }
 
 BOOL CALLBACK CreateClockOnce(PINIT_ONCE, PVOID, PVOID*) {
-    static const hklog::ClockSource kSystem = {::QueryPerformanceFrequency, ::QueryPerformanceCounter,
-                                               ::GetSystemTimeAsFileTime};
+    static const hk::log::ClockSource kSystem = {::QueryPerformanceFrequency, ::QueryPerformanceCounter,
+                                                 ::GetSystemTimeAsFileTime};
     s_clock.Anchor(kSystem);
     return TRUE;
 }
@@ -124,7 +124,7 @@ void WidenStamp(const char* stamp, wchar_t* wide) noexcept {
 
 // Writes one record to file, a headed one with the time of this moment,
 // which also goes to stamp (64 chars). Called under s_writeLock.
-void StampAndWrite(HANDLE file, hklog::RecordBuffer& record, char* stamp) noexcept {
+void StampAndWrite(HANDLE file, hk::log::RecordBuffer& record, char* stamp) noexcept {
     if (record.Headed()) {
         s_stamps.Render(ClockNow(), stamp);
         record.SetStamp(stamp);
@@ -135,7 +135,7 @@ void StampAndWrite(HANDLE file, hklog::RecordBuffer& record, char* stamp) noexce
 
 // Writes one record to the open file. Answers false when no file is open
 // (closed by another thread since the caller opened it).
-bool WriteToLog(hklog::RecordBuffer& record, char* stamp) noexcept {
+bool WriteToLog(hk::log::RecordBuffer& record, char* stamp) noexcept {
     auto lock = Hold(s_writeLock);
     HANDLE file = s_hLogFile.load();
     if (file == nullptr) {
@@ -180,7 +180,7 @@ void DeleteOldestLogFile(const wchar_t* dir) {
             oldest = found.cFileName;
         }
     } while (::FindNextFileW(find.get(), &found));
-    if (count > hklog::kFilesKept) {
+    if (count > hk::log::kFilesKept) {
         ::DeleteFileW((std::wstring(dir) + oldest).c_str());
     }
 }
@@ -191,7 +191,7 @@ hk::unique_file CreateLogFile(const wchar_t* dir, wchar_t* path) {
     SYSTEMTIME local;
     ::GetLocalTime(&local);
     for (unsigned sequence = 0; sequence <= kMaxSequence; ++sequence) {
-        if (!hklog::BuildLogFileName(path, kPathChars, dir, local, sequence)) {
+        if (!hk::log::BuildLogFileName(path, kPathChars, dir, local, sequence)) {
             break;
         }
         // Shared with readers, denying other writers.
@@ -220,14 +220,14 @@ void __cdecl RunExitHook() {
 const char* ThreadField(char (&thread)[13]) noexcept {
     thread[0] = '\0';
     if (s_nLogLevel.load(std::memory_order_relaxed) > 0) {
-        hklog::FormatThreadField(thread, static_cast<unsigned>(::GetCurrentThreadId()));
+        hk::log::FormatThreadField(thread, static_cast<unsigned>(::GetCurrentThreadId()));
     }
     return thread;
 }
 
 // The start of a headed line in record, with the object's prefix; the time
 // stamp comes when the record is written.
-void BeginLine(hklog::RecordBuffer& record, const std::string& prefix) {
+void BeginLine(hk::log::RecordBuffer& record, const std::string& prefix) {
     char thread[13];
     record.BeginHeaded(ThreadField(thread), prefix.c_str(), prefix.size());
 }
@@ -250,7 +250,7 @@ HRESULT CDesktopLog::WriteRecord(LogLevel level, bool headed, Build build) {
         if (FAILED(hr)) {
             return hr;
         }
-        hklog::RecordBuffer record;
+        hk::log::RecordBuffer record;
         if (headed) {
             BeginLine(record, m_strPrefix);
         }
@@ -280,13 +280,13 @@ HRESULT CDesktopLog::WriteFormatted(LogLevel level, bool headed, const char* for
     if (format == nullptr) {
         // The caller's record cannot be built; a line still shows that one
         // was asked for.
-        WriteRecord(level, headed, [](hklog::RecordBuffer& r) {
+        WriteRecord(level, headed, [](hk::log::RecordBuffer& r) {
             r.Append("(null)");
             r.Append(kLineFeed);
         });
         return E_INVALIDARG;
     }
-    return WriteRecord(level, headed, [&](hklog::RecordBuffer& r) { r.AppendFormatted(format, args...); });
+    return WriteRecord(level, headed, [&](hk::log::RecordBuffer& r) { r.AppendFormatted(format, args...); });
 }
 
 CDesktopLog::CDesktopLog(const char* name, HRESULT* phr, const char* prefix)
@@ -305,7 +305,7 @@ CDesktopLog::CDesktopLog(const char* name, HRESULT* phr, const char* prefix)
         std::strncpy(m_szFunctionName, name, 255);
         m_szFunctionName[255] = '\0';
         m_phr = phr;
-        if (s_nLogLevel.load() == hklog::kLevelNotRead) {
+        if (s_nLogLevel.load() == hk::log::kLevelNotRead) {
             GetLogLevel();
         }
         if (s_nLogLevel.load() < LOG_TRACE) {
@@ -406,7 +406,7 @@ HRESULT CDesktopLog::Init() {
 
         // The first line goes in before the file is published, so no other
         // thread's record comes between the mark and it.
-        hklog::RecordBuffer record;
+        hk::log::RecordBuffer record;
         BeginLine(record, m_strPrefix);
         record.AppendFormatted("Log file created (level %d).\n", s_nLogLevel.load());
         auto writing = Hold(s_writeLock);
@@ -422,7 +422,7 @@ HRESULT CDesktopLog::Close() {
         if (s_hLogFile.load() == nullptr) {
             return S_OK;
         }
-        hklog::RecordBuffer record;
+        hk::log::RecordBuffer record;
         BeginLine(record, m_strPrefix);
         record.Append("Log file closed.\n");
         auto writing = Hold(s_writeLock);
@@ -435,7 +435,7 @@ HRESULT CDesktopLog::Close() {
 void CDesktopLog::UpdateTimeStamp() {
     ULONGLONG now = ClockNow();
     FILETIME time = {static_cast<DWORD>(now), static_cast<DWORD>(now >> 32)};
-    hklog::RenderTimeStamp(time, m_szTimeStamp, sizeof(m_szTimeStamp));
+    hk::log::RenderTimeStamp(time, m_szTimeStamp, sizeof(m_szTimeStamp));
     WidenStamp(m_szTimeStamp, m_wszTimeStamp);
 }
 
@@ -444,7 +444,7 @@ void CDesktopLog::UpdateTimeStamp() {
 char* CDesktopLog::PrependTimeStamp(const char* format) {
     char thread[13];
     UpdateTimeStamp();
-    hklog::LineStart start = {m_szTimeStamp, ThreadField(thread), m_strPrefix.c_str(), m_strPrefix.size()};
+    hk::log::LineStart start = {m_szTimeStamp, ThreadField(thread), m_strPrefix.c_str(), m_strPrefix.size()};
     size_t formatLength = std::strlen(format);
     char* text = new char[start.Length() + formatLength + 1];
     std::memcpy(start.WriteTo(text), format, formatLength + 1);
@@ -487,7 +487,7 @@ HRESULT CDesktopLog::LogText(LogLevel level, const char* format, const wchar_t* 
         return S_OK;
     }
     return Guarded([&] {
-        hklog::Utf8Text u1(a1), u2(a2), u3(a3), u4(a4), u5(a5), u6(a6), u7(a7), u8(a8);
+        hk::log::Utf8Text u1(a1), u2(a2), u3(a3), u4(a4), u5(a5), u6(a6), u7(a7), u8(a8);
         return LogText(level, format, u1.get(), u2.get(), u3.get(), u4.get(), u5.get(), u6.get(), u7.get(),
                        u8.get());
     });
@@ -518,14 +518,14 @@ HRESULT CDesktopLog::LogTextInt(LogLevel level, const char* format, const wchar_
         return S_OK;
     }
     return Guarded([&] {
-        hklog::Utf8Text utf8(text);
+        hk::log::Utf8Text utf8(text);
         return LogTextInt(level, format, utf8.get(), value);
     });
 }
 
 HRESULT CDesktopLog::LogHR(LogLevel level, const char* text, HRESULT hr) {
     // The text is copied, not used as a format: it may hold '%'.
-    return WriteRecord(level, true, [&](hklog::RecordBuffer& r) {
+    return WriteRecord(level, true, [&](hk::log::RecordBuffer& r) {
         r.Append(text != nullptr ? text : "(null)");
         r.Append(": ");
         r.AppendHex(static_cast<unsigned>(hr));
@@ -538,7 +538,7 @@ HRESULT CDesktopLog::LogHR(LogLevel level, const wchar_t* text, HRESULT hr) {
         return S_OK;
     }
     return Guarded([&] {
-        hklog::Utf8Text utf8(text);
+        hk::log::Utf8Text utf8(text);
         return LogHR(level, utf8.get(), hr);
     });
 }
@@ -549,7 +549,7 @@ HRESULT CDesktopLog::LogFileTime(LogLevel level, const char* label, const FILETI
     }
     // Not convertible (top bit set): an empty time and the raw value.
     char text[64];
-    hklog::RenderTimeStamp(time, text, sizeof(text));
+    hk::log::RenderTimeStamp(time, text, sizeof(text));
     __int64 raw =
         static_cast<__int64>((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
     return WriteFormatted(level, true, "%s:%s (%I64d)\n", label, static_cast<const char*>(text), raw);
@@ -564,7 +564,7 @@ HRESULT CDesktopLog::LogTextNoTimeStamp(LogLevel level, const wchar_t* text) {
         return S_OK;
     }
     return Guarded([&] {
-        hklog::Utf8Text utf8(text);
+        hk::log::Utf8Text utf8(text);
         return LogTextNoTimeStamp(level, utf8.get());
     });
 }
@@ -583,7 +583,7 @@ HRESULT CDesktopLog::LogXML(LogLevel level, const BYTE* data, int length) {
     // One byte cannot hold the two-byte mark: it is narrow text.
     if (length < 2 || data[0] != 0xFF || data[1] != 0xFE) {
         // At most length bytes, ending early at a zero byte.
-        return WriteRecord(level, false, [&](hklog::RecordBuffer& r) {
+        return WriteRecord(level, false, [&](hk::log::RecordBuffer& r) {
             r.Append(narrow, strnlen(narrow, static_cast<size_t>(length)));
             r.Append(kLineFeed);
         });
@@ -594,7 +594,7 @@ HRESULT CDesktopLog::LogXML(LogLevel level, const BYTE* data, int length) {
     if (size == 0) {
         return S_OK;
     }
-    return WriteRecord(level, false, [&](hklog::RecordBuffer& r) {
+    return WriteRecord(level, false, [&](hk::log::RecordBuffer& r) {
         try {
             std::unique_ptr<char[]> ansi(new char[size + 1]);
             ::WideCharToMultiByte(CP_ACP, 0, wide, length, ansi.get(), size, nullptr, nullptr);

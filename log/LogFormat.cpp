@@ -6,7 +6,8 @@
 #include <new>
 #include <stdexcept>
 
-namespace hklog {
+namespace hk {
+namespace log {
 
 DecodedLevel DecodeLoggingLevel(DWORD value) noexcept {
     DecodedLevel decoded = {1, (value & 0x80000000u) != 0};
@@ -324,4 +325,5 @@ void RecordBuffer::AppendHex(unsigned value) {
     Append(digits, count + 2);
 }
 
-} // namespace hklog
+} // namespace log
+} // namespace hk

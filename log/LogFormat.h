@@ -9,7 +9,8 @@
 #include <cstdio>
 #include <memory>
 
-namespace hklog {
+namespace hk {
+namespace log {
 
 // Sentinel of a level not yet read: it admits no record.
 constexpr int kLevelNotRead = -255;
@@ -197,4 +198,5 @@ private:
     bool m_headed = false;
 };
 
-} // namespace hklog
+} // namespace log
+} // namespace hk

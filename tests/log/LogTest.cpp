@@ -486,7 +486,7 @@ TEST(LogClock, StampsAdvanceWithTheCounterWhateverTheSystemClockDoes) {
     g_frequency = 10000000;
     g_counter = 5000;
     g_systemTime = start;
-    hklog::LogClock clock;
+    hk::log::LogClock clock;
     clock.Anchor({FakeFrequency, FakeCounter, FakeSystemTime});
     // Each record a millisecond later; meanwhile the system clock is set
     // back an hour, forward a day, and back two days.
@@ -498,7 +498,7 @@ TEST(LogClock, StampsAdvanceWithTheCounterWhateverTheSystemClockDoes) {
     }
     // Without a counter the clock can only read the system time.
     g_frequency = 0;
-    hklog::LogClock plain;
+    hk::log::LogClock plain;
     plain.Anchor({FakeFrequency, FakeCounter, FakeSystemTime});
     g_systemTime = start - hour;
     EXPECT_EQ(start - hour, plain.Now());
@@ -509,14 +509,14 @@ TEST(LogClock, StampsAdvanceWithTheCounterWhateverTheSystemClockDoes) {
 TEST(LogClock, StampsAreRightAcrossSecondsDaysAndYears) {
     const ULONGLONG ms = 10000, second = 1000 * ms;
     const ULONGLONG newYear = 133801631990000000ULL + 999 * ms; // 31/12/2024 23:59:59.999
-    hklog::StampRenderer stamps;
+    hk::log::StampRenderer stamps;
     for (ULONGLONG time :
          {newYear - second, newYear - 1, newYear, newYear + 1, newYear + ms, newYear + 2 * ms,
           newYear + second / 2, newYear + second + ms, newYear + 86400 * second}) {
         char rendered[64], expected[64];
         stamps.Render(time, rendered);
         FILETIME ft = {static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
-        ASSERT_TRUE(hklog::RenderTimeStamp(ft, expected, sizeof(expected)));
+        ASSERT_TRUE(hk::log::RenderTimeStamp(ft, expected, sizeof(expected)));
         EXPECT_STREQ(expected, rendered) << time;
     }
 }
