@@ -30,6 +30,7 @@
 #include "HkHandle.h"
 #include "HkLock.h"
 #include "HkRegKey.h"
+#include "HkResult.h"
 #include "log/LogFormat.h"
 
 #include <comdef.h>
@@ -150,10 +151,9 @@ template <typename Body>
 HRESULT Guarded(Body body) noexcept {
     try {
         return body();
-    } catch (const _com_error& e) {
-        return e.Error();
     } catch (...) {
-        return E_UNEXPECTED;
+        // Quietly: the log cannot report its own failure through itself.
+        return HkResultFromCaught();
     }
 }
 
